@@ -1,0 +1,166 @@
+// Multiple-precision arithmetic on arrays of doubles.
+//
+// A DigitVector {v, count} is a run of doubles holding whole numbers, most
+// significant first, valued as an integer in base Radix:
+//     v[0]*Radix^(count-1) + ... + v[count-1].
+// Words may be negative and may lie outside [-Radix, Radix] until normalised.
+//
+// An MpNumber of length n is n + 1 doubles: x[0] is the exponent E (a whole
+// number, possibly zero or negative), x[1..n] the digit words d1..dn, and the
+// value is the sum of di * Radix^(E - i).  After any producing operation the
+// words d2..dn lie in the range selected by CarryMode and d1 is non-zero but
+// unreduced: it keeps every carry and may be Radix or more in magnitude.  A
+// zero has all digit words zero and an exponent without meaning.
+//
+// Operations of linear cost read words 0..n of their operands and write words
+// 0..n of their result and nothing beyond, so they may run on a prefix of a
+// longer number.  Every value is exact while each word stays below 2^53, and
+// below 2^31 * Radix in magnitude when it is normalised; nothing checks this.
+// Conversions to integers truncate toward zero into 32-bit signed integers.
+//
+// Nothing here allocates: all numbers live in the global work arrays below or
+// in other caller-owned storage.
+#pragma once
+
+#include <cstdint>
+
+namespace drmpi {
+
+// ---------------------------------------------------------------- globals --
+
+// Capacity of the work arrays in words; the largest FMT size that fits is 2^18.
+inline constexpr int ND = 270001;
+
+// Word base, 10^5.  Set by the run set-up; every operation reads it.
+extern double Radix;
+
+// Range of the normalised words 1..count-1 of a DigitVector:
+// negative: balanced, [-Radix/2, +Radix/2] with both ends included;
+// zero or positive: non-negative, [0, Radix - 1].
+extern int32_t CarryMode;
+
+// Global work arrays, zero at program start, reused by every phase of a run.
+extern double ArrayP[ND + 3];
+extern double ArrayQ[ND + 3];
+extern double ArrayA[ND + 3];
+extern double ArraySum[ND + 3];
+extern double ArrayT[ND];
+extern double ArrayB[4 * ND];
+extern double FftWork[6 * ND + 2];
+
+// ---------------------------------------------- representation (normalize.cpp) --
+
+// Carry normalisation of {v, count} in place, in the mode of CarryMode.  Two
+// sweeps from v[count-1] down to v[1]: the first moves the truncated quotient
+// of each word by Radix into its more significant neighbour, the second
+// brings each word into the mode's range with one borrow or carry.  v[0] is
+// never reduced and absorbs the carry-out.  The value is unchanged.
+void mp_normalize(double* v, int count);
+
+// Removes the leading zero digit words of the MpNumber {x, n} (shifting the
+// rest up and zeroing the vacated tail) and lowers its exponent by their
+// number.  An all-zero number keeps its words and has its exponent lowered by n.
+void mp_strip(double* x, int n);
+
+// Turns the n-word integer in x[1..n] (x[n] the units word) into the MpNumber
+// of the same value: E := n, then mp_strip.
+void mp_from_words(double* x, int n);
+
+// dst[i] := src[i] for i = 0..count-1, in ascending order.
+void mp_copy(const double* src, double* dst, int count);
+
+// dst[i] := value for i = 0..count-1.
+void mp_fill(int value, double* dst, int count);
+
+// {x, n} := value with exponent 1; words 2..n zero; not normalised, so a value
+// of Radix or more stands whole in d1.
+void mp_set_small(int value, double* x, int n);
+
+// base^exp in 32-bit arithmetic; 1 for exp <= 0.
+int int_pow(int base, int exp);
+
+// a when b <= a, otherwise b: a tie returns a, a NaN in either argument b.
+double dmax(double a, double b);
+
+// dmax(dmax(u, v), w).
+double dmax3(double u, double v, double w);
+
+// b when a > b, otherwise a.
+int imin(int a, int b);
+
+// Whole part of log2(n + 0.5): floor(log2 n) for n >= 1, -1 for n = 0.
+int ilog2(int n);
+
+// ------------------------------------------------ linear operations (linear.cpp) --
+
+// {out, count} := {a, count} - {b, count} when sign < 0, else the sum, word
+// by word, then normalised.  out may coincide with a or with b.
+void vec_add(const double* a, const double* b, double* out, int count, int sign);
+
+// {out, n} := x - y when sign < 0, else x + y, with exponent alignment; the
+// words of the smaller-exponent operand that fall below word n are dropped.
+// out never coincides with y; it may coincide with x when Ey <= Ex.
+void mp_add(const double* x, const double* y, double* out, int n, int sign);
+
+// {out, n} := k - x when sign < 0, else k + x; k is a small integer.
+// out is separate from x.
+void mp_int_add(int k, const double* x, double* out, int n, int sign);
+
+// {out, n} := x * m, truncated to n words.  out is separate from x.
+void mp_mul_int(const double* x, int m, double* out, int n);
+
+// {out, n} := x / m, truncated to n words; m != 0.  out is separate from x.
+void mp_div_int(const double* x, int m, double* out, int n);
+
+// {v, count} := {v, count} * s in place, then normalised; s is a whole number.
+void vec_scale(double* v, double s, int count);
+
+// ------------------------------------------------- FFT multiplication (fft.cpp) --
+
+// Fills half complex entries (cos phi, sin phi), phi = (half - 1 - j) * sigma,
+// sigma = pi/half, negated when direction == 1.  The last entry is (1, 0).
+void fft_twiddles(int half, int direction, double* table);
+
+// One radix-2 Stockham pass over n = 2 * span * groups complex points, through
+// {scratch, n} complex points, then copied back into data.
+void fft_stage(double* data, int span, int groups, const double* table, double* scratch);
+
+// Unweighted transform of the n complex points at data, in place; n a power of
+// two.  Forward: F[k] = sum_j x[j] w^((k+1)(j+1)), w = exp(2 pi i/n); the inverse
+// (direction == 1) undoes it, including the division by n.  area holds the
+// twiddle table at {area, n} and the stage scratch at {area + 2n, 2n}.
+void fft_core(double* data, int n, int direction, double* area);
+
+// The transform with right-angle weighting: point j is weighted by
+// theta^(n-1-j), theta = exp(i pi/(2n)), before the forward core transform; the
+// inverse undoes the weight after the inverse core transform.
+void fft_weighted(double* data, int n, int direction, double* area);
+
+// {out, 2n} := {a, n} * {b, n}, exact while every convolution output lies
+// within 0.5 of its whole value; normalised, the carry-out in out[0].
+// Overlap: a and b may coincide; out overlaps neither, nor {work, 6n}.
+// Returns the largest distance of a convolution output from its nearest integer.
+double fft_multiply(const double* a, const double* b, double* out, int n, double* work);
+
+// MpNumber {out, 2n} := {x, n} * {y, n}, stripped; x and y may coincide; out
+// overlaps neither, nor {work, 6n}.  Returns the rounding error of the product.
+double mp_mul(const double* x, const double* y, double* out, int n, double* work);
+
+// ---------------------------------------------- Newton iterations (newton.cpp) --
+// Scratch holds two temporaries of up to 2n digit words at scratch[0..2n] and
+// scratch[2n+1..4n+1].  Each operation returns the largest rounding error of
+// its products.  n is a power of two, at least 2.
+
+// {x, n} := 1/a.  x overlaps neither a, scratch nor work; a is not in scratch.
+double mp_reciprocal(const double* a, double* x, int n, double* scratch, double* work);
+
+// {out, n} := p/q.  out differs from p, q, scratch and work; p and q are not in
+// scratch.
+double mp_divide(const double* p, const double* q, double* out, int n,
+                 double* scratch, double* work);
+
+// {x, n} := 1/sqrt(m) for flag < 0, sqrt(m) otherwise; m > 0 a small integer.
+// x overlaps neither scratch nor work.
+double mp_sqrt_int(int m, double* x, int n, int flag, double* scratch, double* work);
+
+}  // namespace drmpi
