@@ -1,0 +1,133 @@
+// Operations of linear cost: sums and differences of DigitVectors and
+// MpNumbers, small-integer sums, products and quotients, and scaling.
+// The MpNumber operations work at the fixed length n: whatever falls below
+// word n is dropped without rounding, and each ends with the same finish.
+#include <cmath>
+
+#include "mp/mp.h"
+
+namespace drmpi {
+
+namespace {
+
+// Carry normalisation over the digit words, then removal of leading zero
+// words.  The carry-out stays in d1; the exponent is never raised here.
+void finish(double* out, int n) {
+    mp_normalize(out + 1, n);
+    mp_strip(out, n);
+}
+
+// A distance in words between two exponents, capped at n: every distance of
+// n or more drops the lower operand entirely, and the cap keeps the
+// conversion of a far-apart exponent defined.
+int word_gap(double d, int n) { return d < n ? static_cast<int32_t>(d) : n; }
+
+}  // namespace
+
+void vec_add(const double* a, const double* b, double* out, int count, int sign) {
+    if (sign < 0) {
+        for (int i = 0; i < count; ++i) out[i] = a[i] - b[i];
+    } else {
+        for (int i = 0; i < count; ++i) out[i] = a[i] + b[i];
+    }
+    mp_normalize(out, count);
+}
+
+void mp_add(const double* x, const double* y, double* out, int n, int sign) {
+    const double ex = x[0];
+    const double ey = y[0];
+    if (ey <= ex) {
+        // x leads: its first d words have no partner and are copied as they
+        // are (in place when out == x); y's last d words are dropped.
+        const int d = word_gap(ex - ey, n);
+        out[0] = ex;
+        mp_copy(x + 1, out + 1, d);
+        if (d < n) vec_add(x + d + 1, y + 1, out + d + 1, n - d, sign);
+    } else {
+        // y leads: its first d words enter with the sign; x's last d words
+        // are dropped.
+        const int d = word_gap(ey - ex, n);
+        out[0] = ey;
+        if (sign < 0) {
+            for (int i = 1; i <= d; ++i) out[i] = -y[i];
+        } else {
+            mp_copy(y + 1, out + 1, d);
+        }
+        if (d < n) vec_add(x + 1, y + d + 1, out + d + 1, n - d, sign);
+    }
+    finish(out, n);
+}
+
+void mp_int_add(int k, const double* x, double* out, int n, int sign) {
+    const double s = sign < 0 ? -1.0 : 1.0;
+    const double ex = x[0];
+    if (ex >= 1.0) {
+        // The units word of x is word e; k is dropped when it lies below word n.
+        out[0] = ex;
+        for (int i = 1; i <= n; ++i) out[i] = s * x[i];
+        if (ex <= n) {
+            const int e = static_cast<int32_t>(ex);
+            out[e] = k + out[e];
+        }
+    } else {
+        // The units word lies e words ahead of d1 of x; x's last e words are
+        // dropped.
+        const int e = word_gap(1.0 - ex, n);
+        out[0] = 1.0;
+        out[1] = k;
+        mp_fill(0, out + 2, e - 1);
+        for (int j = 1; j <= n - e; ++j) out[e + j] = s * x[j];
+    }
+    finish(out, n);
+}
+
+void mp_mul_int(const double* x, int m, double* out, int n) {
+    const double md = m;
+    if (std::fabs(x[1] * md) >= Radix) {
+        // The leading product needs a word ahead of it: shift by one word and
+        // keep the carry of the dropped last product.
+        out[0] = x[0] + 1.0;
+        out[1] = 0.0;
+        for (int i = 1; i <= n - 1; ++i) out[i + 1] = x[i] * md;
+        out[n] = out[n] + static_cast<int32_t>(x[n] * md / Radix);
+    } else {
+        out[0] = x[0];
+        for (int i = 1; i <= n; ++i) out[i] = x[i] * md;
+    }
+    finish(out, n);
+}
+
+void mp_div_int(const double* x, int m, double* out, int n) {
+    const double md = m;
+    const double radix = Radix;
+    // Schoolbook division word by word; with balanced words t may be
+    // negative, q truncates toward zero and r keeps the sign of t, |r| < |m|.
+    double r;
+    int first;
+    if (std::fabs(x[1]) >= std::fabs(md)) {
+        out[0] = x[0];
+        r = 0.0;
+        first = 1;
+    } else {
+        // The first quotient word would be zero: start one word lower and
+        // take word n from an implied zero word n + 1 of x.
+        out[0] = x[0] - 1.0;
+        r = x[1];
+        first = 2;
+    }
+    for (int i = first; i <= n; ++i) {
+        const double t = r * radix + x[i];
+        const double q = static_cast<int32_t>(t / md);
+        out[i - first + 1] = q;
+        r = t - q * md;
+    }
+    if (first == 2) out[n] = static_cast<int32_t>(r * radix / md);
+    finish(out, n);
+}
+
+void vec_scale(double* v, double s, int count) {
+    for (int i = 0; i < count; ++i) v[i] *= s;
+    mp_normalize(v, count);
+}
+
+}  // namespace drmpi
