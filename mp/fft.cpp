@@ -1,0 +1,143 @@
+// Exact products by a complex floating-point FFT with right-angle weighting.
+//
+// A product of two n-word operands needs only an n-point transform: the
+// operand words are weighted by powers of theta = exp(i pi/(2n)), so that the
+// cyclic convolution of the transform becomes a negacyclic one rotated by a
+// right angle.  After the inverse transform the imaginary part of point k
+// holds product word k (upper half) and the real part product word k + n
+// (lower half).  Complex vectors are interleaved: point k at [2k] (real) and
+// [2k + 1] (imaginary).
+//
+// The twiddle table and the weights are computed afresh by every transform,
+// each entry directly from the library cos and sin, so that a product's words
+// and its measured error depend on nothing but its operands.
+#include <cmath>
+
+#include "mp/mp.h"
+
+namespace drmpi {
+
+void fft_twiddles(int half, int direction, double* table) {
+    double sigma = std::atan(1.0) * 4.0 / half;
+    if (direction == 1) sigma = -sigma;
+    for (int j = 0; j < half; ++j) {
+        const double phi = static_cast<double>(half - 1 - j) * sigma;
+        table[2 * j] = std::cos(phi);
+        table[2 * j + 1] = std::sin(phi);
+    }
+}
+
+void fft_stage(double* data, int span, int groups, const double* table, double* scratch) {
+    const int m = span;
+    const int n = 2 * span * groups;
+    const int halfn = n / 2;
+    for (int k = 0; k < groups; ++k) {
+        // Through the reversed table the factor of group k is
+        // exp(+-i pi (groups - 1 - k)/groups).
+        const double wr = table[2 * (m * (k + 1) - 1)];
+        const double wi = table[2 * (m * (k + 1) - 1) + 1];
+        for (int j = 0; j < m; ++j) {
+            const int p = 2 * m * k + j;
+            const double pr = data[2 * p];
+            const double pi = data[2 * p + 1];
+            const double tr = pr * wr - pi * wi;
+            const double ti = pr * wi + pi * wr;
+            const double qr = data[2 * (p + m)];
+            const double qi = data[2 * (p + m) + 1];
+            const int lo = m * k + j;
+            scratch[2 * lo] = qr - tr;
+            scratch[2 * lo + 1] = qi - ti;
+            scratch[2 * (lo + halfn)] = qr + tr;
+            scratch[2 * (lo + halfn) + 1] = qi + ti;
+        }
+    }
+    mp_copy(scratch, data, 2 * n);
+}
+
+void fft_core(double* data, int n, int direction, double* area) {
+    const int levels = ilog2(n);
+    const int half = n / 2;
+    fft_twiddles(half, direction, area);
+    int groups = 1;
+    int span = half;
+    for (int l = 0; l < levels; ++l) {
+        fft_stage(data, span, groups, area, area + 2 * n);
+        groups *= 2;
+        span /= 2;
+    }
+    if (direction == 1) {
+        const double dn = n;
+        for (int k = 0; k < 2 * n; ++k) data[k] /= dn;
+    }
+}
+
+namespace {
+
+// Multiplies point j of {data, n} by exp(i (n - 1 - j) s).
+void apply_weights(double* data, int n, double s) {
+    for (int j = 0; j < n; ++j) {
+        const double phi = static_cast<double>(n - 1 - j) * s;
+        const double co = std::cos(phi);
+        const double si = std::sin(phi);
+        const double re = data[2 * j];
+        const double im = data[2 * j + 1];
+        data[2 * j] = co * re - si * im;
+        data[2 * j + 1] = co * im + si * re;
+    }
+}
+
+}  // namespace
+
+void fft_weighted(double* data, int n, int direction, double* area) {
+    const double s = std::atan(1.0) * 2.0 / n;
+    if (direction != 1) {
+        apply_weights(data, n, s);
+        fft_core(data, n, direction, area);
+    } else {
+        fft_core(data, n, 1, area);
+        apply_weights(data, n, -s);
+    }
+}
+
+double fft_multiply(const double* a, const double* b, double* out, int n, double* work) {
+    for (int k = 0; k < n; ++k) {
+        work[2 * k] = a[k];
+        work[2 * k + 1] = 0.0;
+        out[2 * k] = b[k];
+        out[2 * k + 1] = 0.0;
+    }
+    double* area = work + 2 * n;
+    fft_weighted(work, n, 0, area);
+    fft_weighted(out, n, 0, area);
+    for (int k = 0; k < n; ++k) {
+        const double ar = work[2 * k];
+        const double ai = work[2 * k + 1];
+        const double br = out[2 * k];
+        const double bi = out[2 * k + 1];
+        work[2 * k] = br * ar - bi * ai;
+        work[2 * k + 1] = br * ai + bi * ar;
+    }
+    fft_weighted(work, n, 1, area);
+    // Halves round upward: floor(v + 0.5).
+    double err = 0.0;
+    for (int k = 0; k < n; ++k) {
+        const double re = work[2 * k];
+        const double im = work[2 * k + 1];
+        const double rr = std::floor(re + 0.5);
+        const double ri = std::floor(im + 0.5);
+        err = dmax3(err, std::fabs(rr - re), std::fabs(ri - im));
+        out[k] = ri;
+        out[k + n] = rr;
+    }
+    mp_normalize(out, 2 * n);
+    return err;
+}
+
+double mp_mul(const double* x, const double* y, double* out, int n, double* work) {
+    out[0] = x[0] + y[0];
+    const double err = fft_multiply(x + 1, y + 1, out + 1, n, work);
+    mp_strip(out, 2 * n);
+    return err;
+}
+
+}  // namespace drmpi
