@@ -1,0 +1,60 @@
+#include "support/oracle.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "mp/mp.h"
+
+namespace drmpi_test {
+
+mpz_class vec_value(const double* v, int count) {
+    const mpz_class radix(static_cast<long>(drmpi::Radix));
+    mpz_class z = 0;
+    for (int i = 0; i < count; ++i) z = z * radix + mpz_class(static_cast<long>(v[i]));
+    return z;
+}
+
+mpq_class radix_power(long e) {
+    mpz_class p;
+    mpz_ui_pow_ui(p.get_mpz_t(), static_cast<unsigned long>(drmpi::Radix),
+                  static_cast<unsigned long>(e < 0 ? -e : e));
+    return e < 0 ? mpq_class(1, p) : mpq_class(p);
+}
+
+mpq_class mp_value(const double* x, int n) {
+    mpq_class q(vec_value(x + 1, n));
+    q *= radix_power(static_cast<long>(x[0]) - n);
+    q.canonicalize();
+    return q;
+}
+
+std::mt19937_64& rng() {
+    static std::mt19937_64 gen = [] {
+        const char* s = std::getenv("DRMPI_TEST_SEED");
+        const uint64_t seed = s ? std::strtoull(s, nullptr, 10) : std::random_device{}();
+        std::printf("DRMPI_TEST_SEED=%llu\n", static_cast<unsigned long long>(seed));
+        return std::mt19937_64(seed);
+    }();
+    return gen;
+}
+
+int64_t uniform(int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(rng());
+}
+
+void random_words(double* v, int count, bool extreme) {
+    for (int i = 0; i < count; ++i) {
+        if (!extreme) {
+            v[i] = static_cast<double>(uniform(-50000, 50000));
+            continue;
+        }
+        switch (uniform(0, 7)) {
+            case 0: v[i] = 0.0; break;
+            case 1: v[i] = 1.0; break;
+            case 2: case 3: v[i] = uniform(-50000, 50000); break;
+            default: v[i] = uniform(0, 1) ? 50000.0 : -50000.0;
+        }
+    }
+}
+
+}  // namespace drmpi_test

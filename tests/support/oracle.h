@@ -1,0 +1,32 @@
+// Exact values of DigitVectors and MpNumbers through GMP, and seeded random
+// operands.  Set DRMPI_TEST_SEED to replay a run; the seed is printed once.
+#pragma once
+
+#include <gmpxx.h>
+
+#include <cstdint>
+#include <random>
+
+namespace drmpi_test {
+
+// The integer held by {v, count}, most significant word first, in base Radix.
+mpz_class vec_value(const double* v, int count);
+
+// The value of the MpNumber {x, n}: the digit words times Radix^(E - n).
+mpq_class mp_value(const double* x, int n);
+
+// Radix^e as a rational, for any whole e.
+mpq_class radix_power(long e);
+
+// The generator of this test run.
+std::mt19937_64& rng();
+
+// A whole number from lo to hi, both included.
+int64_t uniform(int64_t lo, int64_t hi);
+
+// Fills {v, count} with random balanced words; with extreme set, about half of
+// them are +-50000 and runs of zeros and lone ones appear, where carries and
+// rounding errors are largest.
+void random_words(double* v, int count, bool extreme = false);
+
+}  // namespace drmpi_test
