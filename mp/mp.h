@@ -14,9 +14,9 @@
 //
 // Operations of linear cost read words 0..n of their operands and write words
 // 0..n of their result and nothing beyond, so they may run on a prefix of a
-// longer number.  Every value is exact while each word stays below 2^53, and
-// below 2^31 * Radix in magnitude when it is normalised; nothing checks this.
-// Conversions to integers truncate toward zero into 32-bit signed integers.
+// longer number.  Every value is exact while each word stays below 2^53 in
+// magnitude; nothing checks this.  Conversions of doubles to integers (quotient
+// words, exponent differences) truncate toward zero.
 //
 // Nothing here allocates: all numbers live in the global work arrays below or
 // in other caller-owned storage.
@@ -51,10 +51,13 @@ extern double FftWork[6 * ND + 2];
 // ---------------------------------------------- representation (normalize.cpp) --
 
 // Carry normalisation of {v, count} in place, in the mode of CarryMode.  Two
-// sweeps from v[count-1] down to v[1]: the first moves the truncated quotient
-// of each word by Radix into its more significant neighbour, the second
-// brings each word into the mode's range with one borrow or carry.  v[0] is
-// never reduced and absorbs the carry-out.  The value is unchanged.
+// sweeps from v[count-1] down to v[1]: the first moves the quotient of each
+// word by Radix, truncated toward zero, into its more significant neighbour,
+// the second brings each word into the mode's range with one borrow or carry.
+// v[0] is never reduced and absorbs the carry-out.  The value is unchanged.
+// Exact while every word, with the carry it receives, stays below 2^53 in
+// magnitude (the quotients are whole numbers in 64 bits, so a product of
+// extreme words at the largest length, up to 6.6e14 a word, is carried too).
 void mp_normalize(double* v, int count);
 
 // Removes the leading zero digit words of the MpNumber {x, n} (shifting the
@@ -80,13 +83,13 @@ void mp_set_small(int value, double* x, int n);
 int int_pow(int base, int exp);
 
 // a when b <= a, otherwise b: a tie returns a, a NaN in either argument b.
-double dmax(double a, double b);
+inline double dmax(double a, double b) { return b <= a ? a : b; }
 
 // dmax(dmax(u, v), w).
-double dmax3(double u, double v, double w);
+inline double dmax3(double u, double v, double w) { return dmax(dmax(u, v), w); }
 
 // b when a > b, otherwise a.
-int imin(int a, int b);
+inline int imin(int a, int b) { return a > b ? b : a; }
 
 // Whole part of log2(n + 0.5): floor(log2 n) for n >= 1, -1 for n = 0.
 int ilog2(int n);

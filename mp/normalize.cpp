@@ -17,37 +17,74 @@ double ArrayT[ND];
 double ArrayB[4 * ND];
 double FftWork[6 * ND + 2];
 
+namespace {
+
+// Truncating division of whole numbers below 2^53 in magnitude by a fixed
+// divisor d > 1, through a precomputed reciprocal (Granlund and Montgomery,
+// "Division by invariant integers using multiplication", Thm. 4.2): with
+// l = ceil(log2 d), s = max(53 + l, 64) and m = ceil(2^s / d) < 2^64,
+// floor(x m / 2^s) equals floor(x / d) for every 0 <= x < 2^(s-l), which
+// covers 2^53.  It keeps a division off the carry chain of mp_normalize.
+struct Divisor {
+    int64_t d = 0;
+    uint64_t m = 0;
+    int shift = 0;  // s - 64
+
+    void set(int64_t divisor) {
+        int l = 0;
+        while ((int64_t{1} << l) < divisor) ++l;
+        const int s = l + 53 > 64 ? l + 53 : 64;
+        const unsigned __int128 p = static_cast<unsigned __int128>(1) << s;
+        const auto dd = static_cast<unsigned __int128>(divisor);
+        d = divisor;
+        m = static_cast<uint64_t>((p + dd - 1) / dd);
+        shift = s - 64;
+    }
+
+    // x / d truncated toward zero, as C++ integer division.
+    // Branch-free: the sign of x is random in a product, so a branch on it
+    // would be mispredicted half the time.
+    int64_t quotient(int64_t x) const {
+        const int64_t sign = x >> 63;  // 0 or -1
+        const auto a = static_cast<uint64_t>((x ^ sign) - sign);
+        const auto high = static_cast<uint64_t>((static_cast<unsigned __int128>(a) * m) >> 64);
+        return (static_cast<int64_t>(high >> shift) ^ sign) - sign;
+    }
+};
+
+Divisor RadixDivisor;
+
+}  // namespace
+
 void mp_normalize(double* v, int count) {
-    const double radix = Radix;
-    // First sweep: v[i-1] takes its carry before it is itself divided, so one
-    // sweep carries all the way to v[0].  Afterwards every v[i], i >= 1, lies
-    // in (-Radix, Radix) with the sign it had before its division.
+    if (count <= 1) return;
+    if (static_cast<double>(RadixDivisor.d) != Radix) RadixDivisor.set(static_cast<int64_t>(Radix));
+    const Divisor radix = RadixDivisor;
+    const int64_t r = radix.d;
+    const int64_t half = r / 2;
+    const bool balanced = CarryMode < 0;
+    // Both sweeps run from v[count-1] down to v[1] in one loop, in exact
+    // integer arithmetic.  The first sweep gives each word the carry of its
+    // less significant neighbour and moves its quotient by Radix, truncated
+    // toward zero, on (carry); afterwards the word lies in (-Radix, Radix)
+    // with the sign of its value before the division.  The second sweep then
+    // examines the word together with the borrow or carry of its neighbour
+    // (adjust) and brings it into the mode's range with one more of its own.
+    int64_t carry = 0;
+    int64_t adjust = 0;
     for (int i = count - 1; i >= 1; --i) {
-        const int32_t q = static_cast<int32_t>(v[i] / radix);
-        v[i] -= q * radix;
-        v[i - 1] += q;
-    }
-    // Second sweep: one borrow or carry per word brings it into range; each
-    // word is examined after its less significant neighbour has adjusted it.
-    if (CarryMode < 0) {
-        const double half = radix / 2.0;
-        for (int i = count - 1; i >= 1; --i) {
-            if (v[i] > half) {
-                v[i - 1] += 1.0;
-                v[i] -= radix;
-            } else if (v[i] < -half) {
-                v[i - 1] -= 1.0;
-                v[i] += radix;
-            }
+        const int64_t x = static_cast<int64_t>(v[i]) + carry;
+        carry = radix.quotient(x);
+        int64_t w = x - carry * r + adjust;
+        if (balanced) {
+            adjust = (w > half) - (w < -half);
+        } else {
+            adjust = -(w < 0);
         }
-    } else {
-        for (int i = count - 1; i >= 1; --i) {
-            if (v[i] < 0.0) {
-                v[i - 1] -= 1.0;
-                v[i] += radix;
-            }
-        }
+        w -= adjust * r;
+        v[i] = static_cast<double>(w);
     }
+    v[0] = v[0] + static_cast<double>(carry) + static_cast<double>(adjust);
 }
 
 void mp_strip(double* x, int n) {
@@ -89,12 +126,6 @@ int int_pow(int base, int exp) {
     for (int i = 0; i < exp; ++i) r *= static_cast<uint32_t>(base);
     return static_cast<int>(r);
 }
-
-double dmax(double a, double b) { return b <= a ? a : b; }
-
-double dmax3(double u, double v, double w) { return dmax(dmax(u, v), w); }
-
-int imin(int a, int b) { return a > b ? b : a; }
 
 int ilog2(int n) {
     // The added half keeps an exact power of two from falling just below its
