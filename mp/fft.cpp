@@ -27,51 +27,38 @@ void fft_twiddles(int half, int direction, double* table) {
     }
 }
 
-void fft_stage(double* data, int span, int groups, const double* table, double* scratch) {
+namespace {
+
+// One radix-2 Stockham pass from {src, n} into {dst, n} complex points,
+// n = 2 * span * groups.  The first point of each pair is the one multiplied
+// by the group's factor; the difference goes to the lower half of dst and the
+// sum to the upper half.
+void butterflies(const double* src, double* dst, int span, int groups, const double* table) {
     const int m = span;
-    const int n = 2 * span * groups;
-    const int halfn = n / 2;
+    const int halfn = span * groups;
     for (int k = 0; k < groups; ++k) {
         // Through the reversed table the factor of group k is
         // exp(+-i pi (groups - 1 - k)/groups).
         const double wr = table[2 * (m * (k + 1) - 1)];
         const double wi = table[2 * (m * (k + 1) - 1) + 1];
+        const double* a = src + 4 * m * k;  // points p = 2mk + j
+        const double* b = a + 2 * m;        // points p + m
+        double* lo = dst + 2 * m * k;       // points mk + j
+        double* hi = lo + 2 * halfn;        // points mk + j + n/2
         for (int j = 0; j < m; ++j) {
-            const int p = 2 * m * k + j;
-            const double pr = data[2 * p];
-            const double pi = data[2 * p + 1];
+            const double pr = a[2 * j];
+            const double pi = a[2 * j + 1];
             const double tr = pr * wr - pi * wi;
             const double ti = pr * wi + pi * wr;
-            const double qr = data[2 * (p + m)];
-            const double qi = data[2 * (p + m) + 1];
-            const int lo = m * k + j;
-            scratch[2 * lo] = qr - tr;
-            scratch[2 * lo + 1] = qi - ti;
-            scratch[2 * (lo + halfn)] = qr + tr;
-            scratch[2 * (lo + halfn) + 1] = qi + ti;
+            const double qr = b[2 * j];
+            const double qi = b[2 * j + 1];
+            lo[2 * j] = qr - tr;
+            lo[2 * j + 1] = qi - ti;
+            hi[2 * j] = qr + tr;
+            hi[2 * j + 1] = qi + ti;
         }
     }
-    mp_copy(scratch, data, 2 * n);
 }
-
-void fft_core(double* data, int n, int direction, double* area) {
-    const int levels = ilog2(n);
-    const int half = n / 2;
-    fft_twiddles(half, direction, area);
-    int groups = 1;
-    int span = half;
-    for (int l = 0; l < levels; ++l) {
-        fft_stage(data, span, groups, area, area + 2 * n);
-        groups *= 2;
-        span /= 2;
-    }
-    if (direction == 1) {
-        const double dn = n;
-        for (int k = 0; k < 2 * n; ++k) data[k] /= dn;
-    }
-}
-
-namespace {
 
 // Multiplies point j of {data, n} by exp(i (n - 1 - j) s).
 void apply_weights(double* data, int n, double s) {
@@ -87,6 +74,37 @@ void apply_weights(double* data, int n, double s) {
 }
 
 }  // namespace
+
+void fft_stage(double* data, int span, int groups, const double* table, double* scratch) {
+    butterflies(data, scratch, span, groups, table);
+    mp_copy(scratch, data, 4 * span * groups);
+}
+
+void fft_core(double* data, int n, int direction, double* area) {
+    const int levels = ilog2(n);
+    const int half = n / 2;
+    fft_twiddles(half, direction, area);
+    // The passes alternate between data and the scratch instead of copying
+    // every pass back (fft_stage); only an odd number of passes ends with a
+    // copy.  The arithmetic is that of fft_stage, pass for pass.
+    double* src = data;
+    double* dst = area + 2 * n;
+    int groups = 1;
+    int span = half;
+    for (int l = 0; l < levels; ++l) {
+        butterflies(src, dst, span, groups, area);
+        double* t = src;
+        src = dst;
+        dst = t;
+        groups *= 2;
+        span /= 2;
+    }
+    if (src != data) mp_copy(src, data, 2 * n);
+    if (direction == 1) {
+        const double dn = n;
+        for (int k = 0; k < 2 * n; ++k) data[k] /= dn;
+    }
+}
 
 void fft_weighted(double* data, int n, int direction, double* area) {
     const double s = std::atan(1.0) * 2.0 / n;
