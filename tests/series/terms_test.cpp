@@ -1,0 +1,101 @@
+// Term generation: every 8-word block against the closed forms of the series,
+// evaluated with GMP over the whole reachable range of k.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "mp/mp.h"
+#include "series/series.h"
+#include "support/oracle.h"
+
+namespace drmpi_test {
+
+// The closed forms, written out rather than read from SeriesTable (shared with
+// merge_test.cpp): p(x) = (2x-1)(cx-c+1)(cx-1), q(k) = q1 k^3, the weight
+// s(k)(A k + B), and the largest k that any run reaches.
+struct Closed { long c; const char* q1; long a, b; bool alternating; long top; };
+const Closed kSeries[3] = {{6, "10939058860032000", 545140134, 13591409, true, 98304},
+                           {4, "3073907232", 26390, 1103, false, 196608},
+                           {4, "24893568", 21460, 1123, true, 229376}};
+mpz_class term_p(int s, long x) {
+    return mpz_class(2 * x - 1) * (kSeries[s].c * (x - 1) + 1) * (kSeries[s].c * x - 1);
+}
+mpz_class term_q(int s, long k) { return mpz_class(kSeries[s].q1) * k * k * k; }
+mpz_class term_t(int s, long k) {
+    const int sign = kSeries[s].alternating && k % 2 ? -1 : 1;
+    return sign * (mpz_class(kSeries[s].a) * k + kSeries[s].b);
+}
+long top_term(int s) { return kSeries[s].top; }
+
+namespace {
+
+using namespace drmpi;
+
+struct Terms : ::testing::Test {
+    void SetUp() override { CarryMode = -1; }
+    void TearDown() override { CarryMode = -1; }
+};
+double* const kArrays[3] = {ArrayP, ArrayQ, ArrayT};
+
+// Generates n/8 terms from k0 between sentinels at words 0 and n + 1; checks
+// TermIndex, the sentinels and every block: value, leading word 0, balanced words.
+void check_chunk(int s, long k0, int n) {
+    SCOPED_TRACE(testing::Message() << "series " << s << " k0 " << k0 << " n " << n);
+    for (double* a : kArrays) mp_fill(-7, a, n + 2);
+    TermIndex = static_cast<double>(k0);
+    drm_terms(s, n);
+    EXPECT_EQ(TermIndex, k0 + n / 8);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(kArrays[i][0] == -7.0 && kArrays[i][n + 1] == -7.0) << "array " << i;
+        for (long k = k0; k < k0 + n / 8; ++k) {
+            const double* b = kArrays[i] + 1 + 8 * (k - k0);
+            const mpz_class want = i == 0 ? term_p(s, k + 1) : i == 1 ? term_q(s, k) : term_t(s, k);
+            EXPECT_EQ(vec_value(b, 8), want) << "array " << i << " k " << k;
+            const bool balanced = std::all_of(b, b + 8, [](double w) { return std::abs(w) <= 5e4; });
+            EXPECT_TRUE(b[0] == 0.0 && balanced) << "array " << i << " k " << k;
+        }
+    }
+}
+
+TEST_F(Terms, FirstTwoTermsOfEverySeriesWordForWord) {
+    // array: 0 P, 1 Q, 2 T; low: the last words of the block, all before are 0
+    struct Case { int s, k, array; const char* value; std::vector<double> low; };
+    const Case cases[] = {
+        {0, 1, 0, "231", {231}}, {0, 1, 1, "10939058860032000", {11, -6094, -11400, 32000}},
+        {0, 1, 2, "-558731543", {-5587, -31543}}, {0, 2, 0, "1105", {1105}},
+        {0, 2, 1, "87512470880256000", {}}, {0, 2, 2, "1103871677", {11039, -28323}},
+        {1, 1, 0, "105", {105}}, {1, 1, 1, "3073907232", {30739, 7232}},
+        {1, 1, 2, "27493", {27493}}, {1, 2, 2, "53883", {1, -46117}},
+        {2, 1, 0, "105", {105}}, {2, 1, 1, "24893568", {249, -6432}}, {2, 1, 2, "-22583", {-22583}},
+        {2, 2, 0, "495", {495}}, {2, 2, 1, "199148544", {1991, 48544}},
+        {2, 2, 2, "44043", {44043}}};
+    for (const Case& c : cases) {
+        TermIndex = c.k;
+        drm_terms(c.s, 8);
+        const double* b = kArrays[c.array] + 1;
+        std::vector<double> words(8 - c.low.size(), 0.0);
+        words.insert(words.end(), c.low.begin(), c.low.end());
+        EXPECT_EQ(vec_value(b, 8), mpz_class(c.value));
+        if (!c.low.empty()) {
+            EXPECT_EQ(std::vector<double>(b, b + 8), words) << c.value;
+        }
+    }
+}
+
+// Chunks of 1, 8 and 128 terms from k = 1 and 2, from random starts and ending
+// at the largest reachable k, from odd and even starts: a one-term chunk
+// (FMT size 8) takes the sign of its own k.
+TEST_F(Terms, ChunksMatchTheClosedFormsOverTheReachableRange) {
+    for (int s = 0; s < 3; ++s) {
+        for (int n : {8, 64, 1024}) {
+            const long last = top_term(s) - n / 8 + 1;
+            for (long k0 : {1L, 2L, last, last - 1}) check_chunk(s, k0, n);
+            for (int r = 0; r < 4; ++r) check_chunk(s, uniform(3, last - 2), n);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace drmpi_test
