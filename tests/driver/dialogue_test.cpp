@@ -1,0 +1,164 @@
+// The set-up dialogue and the report, through the real binary: the console
+// and file text, the layout of the digit lines, and every way the dialogue
+// refuses a run.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "support/program.h"
+
+namespace drmpi_test {
+namespace {
+
+const std::string IdPrompt =
+    " Type In ID, (ID=1,2,3)      \n 1;Chudnovsky, 2;Fast-Ramanujan 3;Free-Sqrt         \n";
+const std::string NPrompt = " Type In N (N=Number of Pi Decimal-Digits) \n";
+const std::string Title = " ** Pi Computation by DRM with Ramanujan";
+const std::string NotNumber = " ** A whole decimal number is expected \n";
+
+Run run(const std::string& input, const std::string& setup = "") {
+    return run_program(input, "RamnDRM1.txt", setup);
+}
+
+// Times and the rounding error vary from run to run: their digits and signs
+// become '#', while the widths the formats give stay visible.
+std::string mask(const std::string& text) {
+    static const std::regex varying(R"(Time= *[0-9.]+|Error= [0-9.e+-]+)");
+    std::string out = text;
+    for (std::sregex_iterator it(text.begin(), text.end(), varying), end; it != end; ++it)
+        for (auto i = it->position(); i < it->position() + it->length(); ++i)
+            if (std::isdigit(static_cast<unsigned char>(out[i])) || out[i] == '+' || out[i] == '-')
+                out[i] = '#';
+    return out;
+}
+
+// Ten reference digits a group, from digit 10 first + 1 on, each after a blank.
+std::string groups(int first, int count) {
+    std::string s;
+    for (int i = first; i < first + count; ++i) s += " " + reference_digits().substr(10 * i, 10);
+    return s;
+}
+
+TEST(Dialogue, Id1N20ConsoleAndFile) {
+    const auto r = run("1\n20\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(mask(r.console), IdPrompt + NPrompt + Title + " \n"
+                               "  ID=1,  Pi Decimal=20,  FMT Size=8\n"
+                               "  DRM Steps= 2,  FMT Size= 8 \n"
+                               "  DRM Step=  1,  Time=    #.## (s)\n"
+                               "  DRM Step=  2,  Time=    #.## (s)\n"
+                               "  Total Time= #.###### (s)  Rounding Error= #.######e### \n");
+    // The step lines stay on the console; the file ends without a newline.
+    EXPECT_EQ(mask(r.file), Title + " ** \n"
+                            "  ID=1,  Pi Decimal=20,  FMT Size=8\n"
+                            "  DRM Steps= 2,  FMT Size= 8 \n"
+                            "  Total Time= #.###### (s)  Rounding Error= #.######e### \n"
+                            "  Pi = 3. \n"
+                            "        1 1415926535 8979323846");
+}
+
+TEST(Report, DigitLineLayouts) {
+    const struct { int n; std::string lines; } cases[] = {
+        {25, "\n        1" + groups(0, 3)},  // 5 words: the pair of the odd last word adds 5 digits
+        {80, "\n        1" + groups(0, 8)},  // 16 words: one full line of 97 characters
+        {85, "\n        1" + groups(0, 8) + "\n       81" + groups(8, 1)},
+    };
+    for (const auto& c : cases) {
+        const auto r = run("1 " + std::to_string(c.n));
+        EXPECT_EQ(r.status, 0) << c.n;
+        const size_t at = r.file.find("  Pi = 3. ");
+        ASSERT_NE(at, std::string::npos) << c.n;
+        EXPECT_EQ(r.file.substr(at), "  Pi = 3. " + c.lines) << c.n;
+    }
+}
+
+// An ID outside the menu runs Chudnovsky without a word: its file, its header
+// and its 2 steps for N = 20 (the other series take 3 and 4).
+TEST(Dialogue, OutOfRangeIdRunsId1) {
+    const std::string head = "  ID=1,  Pi Decimal=20,  FMT Size=8\n  DRM Steps= 2,";
+    for (const std::string id : {"0", "4", "-7", "99999999999999999999"}) {
+        const auto r = run(id + " 20");
+        EXPECT_EQ(r.status, 0) << id;
+        EXPECT_NE(r.console.find(head), std::string::npos) << id;
+        EXPECT_EQ(r.file.find(Title + " ** \n" + head), 0u) << id;
+        EXPECT_EQ(file_digits(r.file), reference_digits().substr(0, 20)) << id;
+    }
+}
+
+// Numbers are whitespace-separated tokens, on one line or several; any other
+// token gets a message and the same question again.
+TEST(Dialogue, ReadsTokensAndAsksAgain) {
+    EXPECT_EQ(mask(run("1 20").console), mask(run("1\n20\n").console));
+    const auto r = run("abc 1.5\n2x 1\n- 20e0 20\n");
+    EXPECT_EQ(r.status, 0);
+    const std::string id_again = IdPrompt + NotNumber, n_again = NPrompt + NotNumber;
+    const std::string dialogue = id_again + id_again + id_again + IdPrompt + n_again + n_again +
+                                 NPrompt + Title + " \n  ID=1,  Pi Decimal=20,  FMT Size=8\n";
+    EXPECT_EQ(r.console.substr(0, dialogue.size()), dialogue);
+    EXPECT_EQ(file_digits(r.file), reference_digits().substr(0, 20));
+}
+
+// A run that must stop with status 1 after exactly the given console and file
+// text ("" also when no file was made).
+void expect_stop(const std::string& input, const std::string& console, const std::string& file,
+                 const std::string& setup = "") {
+    const auto r = run(input, setup);
+    EXPECT_EQ(r.status, 1) << '"' << input << '"';
+    EXPECT_EQ(r.console, console) << '"' << input << '"';
+    EXPECT_EQ(r.file, file) << '"' << input << '"';
+}
+
+TEST(Dialogue, EndOfInputStops) {
+    const std::string ended = " ** Error Stop ** input ended before a number \n";
+    expect_stop("", IdPrompt + ended, "");
+    expect_stop("1", IdPrompt + NPrompt + ended, "");
+    expect_stop("1 abc", IdPrompt + NPrompt + NotNumber + NPrompt + ended, "");
+}
+
+// Nothing is computed and nothing is written to the file.
+TEST(Dialogue, NBelowOneIsRefused) {
+    for (const std::string n : {"0", "-5", "-0", "-99999999999999999999999"})
+        expect_stop("1 " + n, IdPrompt + NPrompt + " ** Error Stop ** N < 1 \n", "");
+}
+
+// Beyond the capacity the header still shows the true rounded N and FMT size,
+// then the run stops leaving exactly the header lines in the file.  1310701 is
+// the smallest N that stops; past 64 bits no size can be shown.
+TEST(Dialogue, NBeyondCapacityStops) {
+    const struct { std::string n, sizes; } cases[] = {
+        {"1310701", "Pi Decimal=1310705,  FMT Size=524288"},
+        {"2147483647", "Pi Decimal=2147483650,  FMT Size=536870912"},
+        {"99999999999", "Pi Decimal=100000000000,  FMT Size=34359738368"},
+        {"9223372036854775807", "Pi Decimal=9223372036854775810,  FMT Size=2305843009213693952"},
+        {"123456789012345678901234567890", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string id_line = c.sizes.empty() ? "" : "  ID=1,  " + c.sizes + "\n";
+        expect_stop("1 " + c.n, IdPrompt + NPrompt + Title + " \n" + id_line +
+                    " ** Error Stop ** N > ND \n", Title + " ** \n" + id_line);
+    }
+}
+
+TEST(Dialogue, UncreatableFileStopsBeforeN) {
+    expect_stop("1 20", IdPrompt + " ** Error Stop ** cannot create RamnDRM1.txt: " +
+                std::strerror(EISDIR) + " \n", "", "mkdir RamnDRM1.txt");
+}
+
+// A full device: with 20 digits every write waits for the final flush; with
+// 10000 the buffer overflows and writes fail during the report.
+TEST(Report, WriteFailureStops) {
+    const std::string stop = " ** Error Stop ** cannot write RamnDRM1.txt: " +
+                             std::string(std::strerror(ENOSPC)) + " \n";
+    for (const std::string n : {"20", "10000"}) {
+        const auto r = run("1 " + n, "ln -s /dev/full RamnDRM1.txt");
+        EXPECT_EQ(r.status, 1) << n;
+        EXPECT_NE(r.console.find("  Total Time= "), std::string::npos) << n;
+        EXPECT_TRUE(r.console.ends_with(stop)) << r.console;
+    }
+}
+
+}  // namespace
+}  // namespace drmpi_test

@@ -1,0 +1,102 @@
+// Whole runs of the three series: the sizes and step counts of the worked
+// examples, and every digit of the file against the reference, for every N up
+// to 400 and for large N up to the capacity.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <tuple>
+
+#include "driver/driver.h"
+#include "support/program.h"
+
+namespace drmpi_test {
+namespace {
+
+// N typed, the Pi Decimal shown, the FMT size and the DRM steps for IDs 1 to 3.
+struct Size {
+    int n, digits, fmt, steps[3];
+};
+constexpr Size Sizes[] = {
+    {1, 5, 8, {1, 1, 1}},          {15, 15, 8, {2, 2, 3}},
+    {20, 20, 8, {2, 3, 4}},        {21, 25, 16, {1, 2, 3}},
+    {35, 35, 16, {2, 3, 3}},       {36, 40, 16, {2, 3, 4}},
+    {100, 100, 32, {2, 4, 5}},     {300, 300, 64, {3, 5, 7}},
+    {1000, 1000, 256, {3, 4, 6}},  {10000, 10000, 2048, {3, 5, 7}},
+    {100000, 100000, 32768, {2, 4, 5}},
+    {1000000, 1000000, 262144, {3, 4, 6}},
+    {1310700, 1310700, 262144, {3, 6, 7}},
+};
+
+TEST(DrmStepCount, WorkedSizes) {
+    for (const Size& s : Sizes)
+        for (int id = 1; id <= 3; ++id)
+            EXPECT_EQ(drmpi::drm_step_count(id - 1, s.digits / 5, s.fmt, 5), s.steps[id - 1])
+                << "N=" << s.n << " ID=" << id;
+}
+
+// Runs series `id` for N digits.  The file must hold the first 5 x word count
+// digits of pi, and 5 more when the word count is odd (the last word's pair).
+// For the worked sizes the header, the "DRM Steps" line and the number of step
+// lines are checked as well.
+void check_run(int id, int n) {
+    const Run r = run_program(std::to_string(id) + " " + std::to_string(n),
+                              "RamnDRM" + std::to_string(id) + ".txt");
+    const std::string what = "ID=" + std::to_string(id) + " N=" + std::to_string(n);
+    ASSERT_EQ(r.status, 0) << what << "\n" << r.console;
+
+    const int words = (n + 4) / 5;
+    const size_t count = 5 * static_cast<size_t>(words + words % 2);
+    const std::string& ref = reference_digits();
+    const std::string digits = file_digits(r.file);
+    ASSERT_EQ(digits.size(), count) << what;
+    ASSERT_LE(count, ref.size());
+    const size_t good =
+        std::mismatch(digits.begin(), digits.end(), ref.begin()).first - digits.begin();
+    EXPECT_EQ(good, count) << what << ": digit " << good + 1 << " differs";
+
+    for (const Size& s : Sizes) {
+        if (s.n != n) continue;
+        const int steps = s.steps[id - 1];
+        char head[128];
+        std::snprintf(head, sizeof head,
+                      "  ID=%d,  Pi Decimal=%d,  FMT Size=%d\n  DRM Steps= %d,  FMT Size= %d \n",
+                      id, s.digits, s.fmt, steps, s.fmt);
+        EXPECT_NE(r.console.find(head), std::string::npos) << what << "\n" << r.console;
+        EXPECT_NE(r.file.find(head), std::string::npos) << what;
+        int lines = 0;
+        for (size_t at = 0; (at = r.console.find("  DRM Step=", at)) != std::string::npos; ++at)
+            ++lines;
+        EXPECT_EQ(lines, steps) << what;
+    }
+}
+
+class EveryN : public ::testing::TestWithParam<int> {};
+
+TEST_P(EveryN, DigitsUpTo400) {
+    for (int n = 1; n <= 400 && !HasFailure(); ++n) check_run(GetParam(), n);
+}
+
+INSTANTIATE_TEST_SUITE_P(Series, EveryN, ::testing::Values(1, 2, 3),
+                         [](const auto& p) { return "Id" + std::to_string(p.param); });
+
+using IdAndN = std::tuple<int, int>;
+class Digits : public ::testing::TestWithParam<IdAndN> {};
+
+TEST_P(Digits, MatchReference) { check_run(std::get<0>(GetParam()), std::get<1>(GetParam())); }
+
+std::string run_name(const ::testing::TestParamInfo<IdAndN>& p) {
+    return "Id" + std::to_string(std::get<0>(p.param)) + "N" + std::to_string(std::get<1>(p.param));
+}
+
+using ::testing::Combine;
+using ::testing::Values;
+INSTANTIATE_TEST_SUITE_P(Sized, Digits, Combine(Values(1, 2, 3), Values(1000, 10000, 100000)),
+                         run_name);
+// Several seconds each; a quick pass leaves them out with --gtest_filter=-Large/*.
+INSTANTIATE_TEST_SUITE_P(Large, Digits, Combine(Values(1, 2, 3), Values(1000000, 1310700)),
+                         run_name);
+
+}  // namespace
+}  // namespace drmpi_test
