@@ -1,7 +1,5 @@
 // Reciprocal, quotient and square root by Newton iteration with precision
-// doubling.  The working length d runs 2, 4, ..., n and then once more n, so
-// the loop makes ilog2(n) + 1 passes; the corrections are added over twice
-// the working length (at most n), where the next pass will read them.
+// doubling.
 //
 // Scratch layout, for the full length n:
 //   t = scratch[0 .. 2n]          an MpNumber of up to 2n digit words
@@ -14,12 +12,29 @@ namespace drmpi {
 
 namespace {
 
-// Two-word seed from the double q = Radix * (an approximation of the value
-// below 1); words 3..n of x are cleared.
+// Seed words: x[1] := the whole part of q, x[2] := the next five digits of
+// its fraction, words 3..n of x := 0.
 void seed_two_words(double q, double* x, int n) {
     x[1] = static_cast<int32_t>(q);
     x[2] = static_cast<int32_t>((q - x[1]) * Radix);
     mp_fill(0, x + 3, n - 2);
+}
+
+// The precision schedule: ilog2(n) + 1 passes at working lengths d = 2, 4,
+// ..., n and once more n.  step(d, k, t, u) makes one Newton step from the
+// d leading words of its approximation, adds the correction over the
+// k = min(n, 2d) words that the next pass will read, and returns the larger
+// error of its two products.  Returns the largest error of all passes.
+template <class Step>
+double newton_passes(int n, double* scratch, Step step) {
+    double* t = scratch;
+    double* u = scratch + 2 * n + 1;
+    const int passes = ilog2(n) + 1;
+    double err = 0.0;
+    for (int pass = 0, d = 2; pass < passes; ++pass, d = d < n ? 2 * d : d) {
+        err = dmax(err, step(d, imin(n, 2 * d), t, u));
+    }
+    return err;
 }
 
 }  // namespace
@@ -27,25 +42,16 @@ void seed_two_words(double q, double* x, int n) {
 double mp_reciprocal(const double* a, double* x, int n, double* scratch, double* work) {
     x[0] = 1.0 - a[0];
     seed_two_words(Radix / (a[1] + a[2] / Radix), x, n);
-
-    double* t = scratch;
-    double* u = scratch + 2 * n + 1;
-    const int passes = ilog2(n) + 1;
-    int d = 2;
-    double err = 0.0;
-    // x := x + x * (1 - a * x); the residual is normalised and stripped, so
-    // its significant words enter the d-word product, and the correction lies
-    // below x, which lets mp_add write in place.
-    for (int pass = 0; pass < passes; ++pass) {
-        const int m = imin(n, 2 * d);
+    // x := x + x (1 - a x).  The residual is normalised and stripped, so its
+    // significant words enter the d-word product; the correction lies below
+    // x, which lets mp_add write the sum in place.
+    return newton_passes(n, scratch, [&](int d, int k, double* t, double* u) {
         const double e1 = mp_mul(a, x, t, d, work);
         mp_int_add(1, t, u, 2 * d, -1);
         const double e2 = mp_mul(x, u, t, d, work);
-        err = dmax3(err, e1, e2);
-        mp_add(x, t, x, m, +1);
-        if (d < n) d *= 2;
-    }
-    return err;
+        mp_add(x, t, x, k, +1);
+        return dmax(e1, e2);
+    });
 }
 
 double mp_divide(const double* p, const double* q, double* out, int n,
@@ -59,25 +65,19 @@ double mp_divide(const double* p, const double* q, double* out, int n,
 double mp_sqrt_int(int m, double* x, int n, int flag, double* scratch, double* work) {
     x[0] = 0.0;
     seed_two_words(Radix / std::sqrt(m * 1.0), x, n);
-
-    double* t = scratch;
-    double* u = scratch + 2 * n + 1;
-    const int passes = ilog2(n) + 1;
-    int d = 2;
-    double err = 0.0;
-    // Inverse square root: x := x + x * (1 - m * x^2) / 2.
-    for (int pass = 0; pass < passes; ++pass) {
-        const int k = imin(n, 2 * d);
+    // Inverse square root: x := x + x (1 - m x^2) / 2, whose only division
+    // is the halving.
+    const double err = newton_passes(n, scratch, [&](int d, int k, double* t, double* u) {
         const double e1 = mp_mul(x, x, t, d, work);
         mp_mul_int(t, m, u, 2 * d);
         mp_int_add(1, u, t, 2 * d, -1);
         const double e2 = mp_mul(x, t, u, d, work);
         mp_div_int(u, 2, t, k);
-        err = dmax3(err, e1, e2);
         mp_add(x, t, x, k, +1);
-        if (d < n) d *= 2;
-    }
+        return dmax(e1, e2);
+    });
     if (flag >= 0) {
+        double* t = scratch;
         mp_mul_int(x, m, t, n);
         mp_copy(t, x, n + 1);
     }
