@@ -20,10 +20,7 @@ using Words = std::vector<double>;
 constexpr int MaxN = 1 << 18;
 constexpr double Guard = 0.375;  // never a whole number, so never a result word
 
-class Fft : public ::testing::Test {
-    void SetUp() override { CarryMode = -1; }
-    void TearDown() override { CarryMode = -1; }
-};
+using Fft = Balanced;
 
 // count words with one guard word on each side.
 struct Fenced {

@@ -20,10 +20,7 @@ using namespace drmpi;
 using Words = std::vector<double>;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-struct Linear : ::testing::Test {
-    void SetUp() override { CarryMode = -1; }
-    void TearDown() override { CarryMode = -1; }
-};
+using Linear = Balanced;
 
 // Words between guard words, compared bit for bit: NaN for operands, so that a read beyond
 // them poisons the result, and a finite word for results, so that any write beyond them shows.

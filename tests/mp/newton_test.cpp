@@ -16,10 +16,7 @@ namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
 
-struct Newton : ::testing::Test {
-    void SetUp() override { CarryMode = -1; }
-    void TearDown() override { CarryMode = -1; }
-};
+using Newton = Balanced;
 
 // The small integer v as an n-word MpNumber.
 Words small(int v, int n) {

@@ -16,10 +16,7 @@ namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
 
-struct Normalize : ::testing::Test {
-    void SetUp() override { CarryMode = -1; }
-    void TearDown() override { CarryMode = -1; }
-};
+using Normalize = Balanced;
 
 bool in_mode_range(double w) { return CarryMode < 0 ? std::fabs(w) <= 50000 : w >= 0 && w <= 99999; }
 

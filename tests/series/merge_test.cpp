@@ -20,10 +20,7 @@ namespace {
 
 using namespace drmpi;
 
-struct Merge : ::testing::Test {
-    void SetUp() override { CarryMode = -1; }
-    void TearDown() override { CarryMode = -1; }
-};
+using Merge = Balanced;
 
 // One DRM step of the terms k0 .. k0 + n/8 - 1 against the definitions, T
 // extended one term at a time: T(k1) = T(k1-1) q(k1) + s(k1)(A k1 + B) p(k0+1)..p(k1).

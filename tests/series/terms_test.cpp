@@ -33,10 +33,7 @@ namespace {
 
 using namespace drmpi;
 
-struct Terms : ::testing::Test {
-    void SetUp() override { CarryMode = -1; }
-    void TearDown() override { CarryMode = -1; }
-};
+using Terms = Balanced;
 double* const kArrays[3] = {ArrayP, ArrayQ, ArrayT};
 
 // Generates n/8 terms from k0 between sentinels at words 0 and n + 1; checks

@@ -7,6 +7,9 @@
 
 namespace drmpi_test {
 
+void Balanced::SetUp() { drmpi::CarryMode = -1; }
+void Balanced::TearDown() { drmpi::CarryMode = -1; }
+
 mpz_class vec_value(const double* v, int count) {
     // Halves joined by a power of Radix: word by word the cost would be
     // quadratic, seconds for a product of 2^19 words.

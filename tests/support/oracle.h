@@ -3,11 +3,20 @@
 #pragma once
 
 #include <gmpxx.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 
 namespace drmpi_test {
+
+// Every test of the arithmetic starts and ends in balanced carry mode, the
+// mode of the whole computation, whatever mode a test switches to.
+class Balanced : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};
 
 // The integer held by {v, count}, most significant word first, in base Radix.
 mpz_class vec_value(const double* v, int count);
