@@ -1,11 +1,11 @@
 // Exact products by a complex floating-point FFT with right-angle weighting.
 //
-// A product of two n-word operands needs only an n-point transform: the
-// operand words are weighted by powers of theta = exp(i pi/(2n)), so that the
-// cyclic convolution of the transform becomes a negacyclic one rotated by a
-// right angle.  After the inverse transform the imaginary part of point k
-// holds product word k (upper half) and the real part product word k + n
-// (lower half).  Complex vectors are interleaved: point k at [2k] (real) and
+// A product of two n-word operands needs only an n-point transform: word j
+// is weighted by theta^(n-1-j), theta = exp(i pi/(2n)), and as theta^n = i the
+// terms of the cyclic convolution that wrap around arrive with factor 1 and
+// the others with factor i.  After the inverse transform the imaginary part of
+// point k holds product word k (upper half) and the real part product word
+// k + n (lower half).  Complex vectors are interleaved: point k at [2k] (real) and
 // [2k + 1] (imaginary).
 //
 // The twiddle table and the weights are computed afresh by every transform,
