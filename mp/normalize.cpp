@@ -61,8 +61,10 @@ void mp_normalize(double* v, int count) {
     if (static_cast<double>(RadixDivisor.d) != Radix) RadixDivisor.set(static_cast<int64_t>(Radix));
     const Divisor radix = RadixDivisor;
     const int64_t r = radix.d;
-    const int64_t half = r / 2;
-    const bool balanced = CarryMode < 0;
+    // The mode's range [lower, upper]: balanced [-Radix/2, Radix/2] (for
+    // whole words the same as comparing with Radix/2.0), or [0, Radix - 1].
+    const int64_t upper = CarryMode < 0 ? r / 2 : r - 1;
+    const int64_t lower = CarryMode < 0 ? -(r / 2) : 0;
     // Both sweeps run from v[count-1] down to v[1] in one loop, in exact
     // integer arithmetic.  The first sweep gives each word the carry of its
     // less significant neighbour and moves its quotient by Radix, truncated
@@ -75,12 +77,8 @@ void mp_normalize(double* v, int count) {
     for (int i = count - 1; i >= 1; --i) {
         const int64_t x = static_cast<int64_t>(v[i]) + carry;
         carry = radix.quotient(x);
-        int64_t w = x - carry * r + adjust;
-        if (balanced) {
-            adjust = (w > half) - (w < -half);
-        } else {
-            adjust = -(w < 0);
-        }
+        int64_t w = x - carry * r + adjust;  // within [-Radix, Radix]
+        adjust = (w > upper) - (w < lower);
         w -= adjust * r;
         v[i] = static_cast<double>(w);
     }
