@@ -48,6 +48,9 @@ extern double MaxError;
 // Milliseconds of elapsed real time since the program started.
 int clock_ms();
 
+// Writes one line to the console, then the same line to ResultFile.
+void print_both(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Sets Radix and CarryMode, asks for the series ID, creates the output file,
 // asks for N, sizes the run and writes the header lines.  Returns the 0-based
 // series ID and delivers the FMT size, the word count and the digits per word.

@@ -1,7 +1,5 @@
 // drmpi: decimal digits of pi by a Ramanujan-type series, evaluated in DRM
 // steps with exact FFT products.
-#include <cstdio>
-
 #include "driver/driver.h"
 #include "mp/mp.h"
 
@@ -13,8 +11,7 @@ int main() {
     const int series = setup_run(3, ND, &n, &word_count, &digits_per_word);
 
     const int steps = drm_step_count(series, word_count, n, digits_per_word);
-    std::printf("  DRM Steps= %d,  FMT Size= %d \n", steps, n);
-    std::fprintf(ResultFile, "  DRM Steps= %d,  FMT Size= %d \n", steps, n);
+    print_both("  DRM Steps= %d,  FMT Size= %d \n", steps, n);
 
     const int start_time = clock_ms();
     MaxError = 0.0;

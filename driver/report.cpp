@@ -12,8 +12,7 @@ void report_result(double* pi, int word_count, int digits_per_word, int start_ti
     CarryMode = +1;
     mp_normalize(pi + 1, word_count + 3);
     const double total = (clock_ms() - start_time) / 1000.0;
-    std::printf("  Total Time= %f (s)  Rounding Error= %e \n", total, max_error);
-    std::fprintf(ResultFile, "  Total Time= %f (s)  Rounding Error= %e \n", total, max_error);
+    print_both("  Total Time= %f (s)  Rounding Error= %e \n", total, max_error);
 
     // Word 1 is the integer part 3; the fraction starts at word 2.  Words go
     // out in pairs, so a line with an odd count shows the word after it too.

@@ -1,6 +1,7 @@
 // The run set-up dialogue: series ID, output file, digit count, sizing and
 // header lines.
 #include <cctype>
+#include <cstdarg>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -104,12 +105,13 @@ int setup_run(int family, int capacity, int* fmt_size, int* word_count,
 
     typed = ask_number(" Type In N (N=Number of Pi Decimal-Digits)", nullptr, &too_long);
     if (typed < 1) stop("N < 1");
-    if (too_long) {
-        // No size of such a run can be shown; it is far beyond any capacity.
-        std::printf(" ** Pi Computation by %s \n", m.title);
-        std::fprintf(ResultFile, " ** Pi Computation by %s ** \n", m.title);
-        stop("N > ND");
-    }
+
+    // The console's title line ends in a blank, the file's in " ** ".
+    std::printf(" ** Pi Computation by %s \n", m.title);
+    std::fprintf(ResultFile, " ** Pi Computation by %s ** \n", m.title);
+    // A number beyond 64 bits is far beyond any capacity; no size of it can
+    // be shown.
+    if (too_long) stop("N > ND");
 
     // Sized in 64 bits, so that any N that fits shows its true rounding.
     const int64_t words = typed / per_word + (typed % per_word != 0);
@@ -117,18 +119,24 @@ int setup_run(int family, int capacity, int* fmt_size, int* word_count,
     int64_t fmt = 1;
     while (fmt * 2 <= words) fmt *= 2;  // 2^ilog2(words)
     while (fmt - 4 < words) fmt *= 2;   // at least four words beyond the count
-
-    std::printf(" ** Pi Computation by %s \n", m.title);
-    std::fprintf(ResultFile, " ** Pi Computation by %s ** \n", m.title);
-    std::printf("  ID=%d,  Pi Decimal=%" PRIu64 ",  FMT Size=%" PRId64 "\n", id, digits, fmt);
-    std::fprintf(ResultFile, "  ID=%d,  Pi Decimal=%" PRIu64 ",  FMT Size=%" PRId64 "\n", id,
-                 digits, fmt);
+    print_both("  ID=%d,  Pi Decimal=%" PRIu64 ",  FMT Size=%" PRId64 "\n", id, digits, fmt);
     if (fmt > capacity) stop("N > ND");
 
     *fmt_size = static_cast<int>(fmt);
     *word_count = static_cast<int>(words);
     *digits_per_word = per_word;
     return id - 1;
+}
+
+void print_both(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    std::vprintf(format, args);
+    std::vfprintf(ResultFile, format, again);
+    va_end(again);
+    va_end(args);
 }
 
 int finish_result_file() {
