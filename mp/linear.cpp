@@ -38,10 +38,10 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign) {
     const double ey = y[0];
     if (ey <= ex) {
         // x leads: its first d words have no partner and are copied as they
-        // are (in place when out == x); y's last d words are dropped.
+        // are (already in place when out == x); y's last d words are dropped.
         const int d = word_gap(ex - ey, n);
         out[0] = ex;
-        mp_copy(x + 1, out + 1, d);
+        if (out != x) mp_copy(x + 1, out + 1, d);
         if (d < n) vec_add(x + d + 1, y + 1, out + d + 1, n - d, sign);
     } else {
         // y leads: its first d words enter with the sign; x's last d words
