@@ -117,6 +117,8 @@ void fft_weighted(double* data, int n, int direction, double* area) {
     }
 }
 
+double (*ProductErrorHook)(double error) = nullptr;
+
 double fft_multiply(const double* a, const double* b, double* out, int n, double* work) {
     for (int k = 0; k < n; ++k) {
         work[2 * k] = a[k];
@@ -148,7 +150,7 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
         out[k + n] = rr;
     }
     mp_normalize(out, 2 * n);
-    return err;
+    return ProductErrorHook != nullptr ? ProductErrorHook(err) : err;
 }
 
 double mp_mul(const double* x, const double* y, double* out, int n, double* work) {

@@ -139,6 +139,11 @@ void fft_core(double* data, int n, int direction, double* area);
 // inverse undoes the weight after the inverse core transform.
 void fft_weighted(double* data, int n, int direction, double* area);
 
+// When set, every product passes its rounding error through it and reports
+// what it returns: a seam for tests that follow the errors through the
+// operations.  The program never sets it.
+extern double (*ProductErrorHook)(double error);
+
 // {out, 2n} := {a, n} * {b, n}, exact while every convolution output lies
 // within 0.5 of its whole value; normalised, the carry-out in out[0].
 // Overlap: a and b may coincide; out overlaps neither, nor {work, 6n}.
@@ -153,9 +158,19 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
 // Scratch holds two temporaries of up to 2n digit words at scratch[0..2n] and
 // scratch[2n+1..4n+1].  Each operation returns the largest rounding error of
 // its products.  n is a power of two, at least 2.
+//
+// The precision schedule: from a two-word seed, one pass at each working
+// length d = 2, 4, ..., n, each adding its correction over the min(n, 2d)
+// words that the next pass reads, then a spare pass at n.  The passes before
+// the spare one reach about 0.85 n correct words (the seed holds fewer than
+// two), and the spare pass brings in the rest.
+int newton_pass_count(int n);
 
 // {x, n} := 1/a.  x overlaps neither a, scratch nor work; a is not in scratch.
-double mp_reciprocal(const double* a, double* x, int n, double* scratch, double* work);
+// passes < newton_pass_count(n) stops the schedule early, for tests of it;
+// 0 runs it whole.
+double mp_reciprocal(const double* a, double* x, int n, double* scratch, double* work,
+                     int passes = 0);
 
 // {out, n} := p/q.  out differs from p, q, scratch and work; p and q are not in
 // scratch.
