@@ -1,7 +1,8 @@
-// Driver and dialogue: the run set-up, the DRM driver with the final assembly
-// of pi, and the result report.
+// Driver and dialogue: the console, the result file, the run set-up, the DRM
+// driver with the final assembly of pi, and the result report.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 namespace drmpi {
@@ -39,25 +40,81 @@ inline constexpr int PiFactorTable[3][6] = {
     {1, 3528, 1, 1, 1123, 3},
 };
 
-// The output file, opened by setup_run and never closed before the end.
+// Largest rounding error that a run may report and still be written: every
+// product output is then far inside the 0.5 within which rounding is right.
+inline constexpr double ErrorLimit = 0.25;
+
+// -------------------------------------------------------- console (console.cpp) --
+
+// Makes the process safe to run from any shell: descriptors 0..2 that are
+// closed are opened on /dev/null (so no file can take their numbers), standard
+// output is line-buffered (prompts and progress show through a pipe at once),
+// and SIGPIPE is ignored (a vanished reader becomes a write error).
+void console_init();
+
+// Writes to standard output like printf; the first failure is remembered.
+void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Flushes standard output.  When anything written to it was lost, says so on
+// standard error and returns 1; otherwise returns 0.
+int console_finish();
+
+// ------------------------------------------------ result file (result_file.cpp) --
+
+// The open result file.  Its lines go to a temporary file beside the target;
+// the target is replaced only by result_file_commit.
 extern FILE* ResultFile;
+
+// Prepares the result file `name` without touching it: follows symbolic
+// links to the file they name, checks that an existing file can be written,
+// and creates the temporary file in the target's folder with the target's
+// permissions.  A target that is not a regular file (a device, say) is
+// opened and written directly.  Returns 0, or the errno of the failure.
+// Until the commit, any exit or SIGHUP, SIGINT, SIGQUIT or SIGTERM removes the
+// temporary file and leaves the target as it was.
+int result_file_open(const char* name);
+
+// Completes the file: flush, sync, close, and rename over the target.  On a
+// failure prints " ** Error Stop ** cannot write NAME: reason " on the console,
+// removes the temporary file and returns 1; otherwise returns 0.
+int result_file_commit();
+
+// Writes one line to the console, then the same line to ResultFile.
+void print_both(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ------------------------------------------------------ run set-up (setup.cpp) --
+
+// The sizes of a run of N decimal digits: the word count ceil(N / 5), the
+// digits it holds (5 per word), and the FMT size, the smallest power of two
+// that leaves at least four words beyond the word count.  N >= 1.
+struct RunSize {
+    int64_t word_count;
+    uint64_t digits;  // beyond int64 for N near 2^63
+    int64_t fmt_size;
+};
+RunSize size_run(int64_t n);
+
+// What the set-up dialogue delivers.
+struct RunSetup {
+    int series;  // 0-based
+    int fmt_size;
+    int word_count;
+    int digits_per_word;
+};
+
+// Asks for the series ID, prepares its result file, asks for N, sizes the run
+// and writes the header lines.  Ends the program with status 1 when the FMT
+// size exceeds capacity, when N is below 1, when the file cannot be created
+// or when the input ends; the result file is then left as it was.
+RunSetup setup_run(int family, int capacity);
+
+// ------------------------------------------------------ DRM driver (drm.cpp) --
 
 // Running maximum of every rounding error of the run.
 extern double MaxError;
 
 // Milliseconds of elapsed real time since the program started.
 int clock_ms();
-
-// Writes one line to the console, then the same line to ResultFile.
-void print_both(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Sets Radix and CarryMode, asks for the series ID, creates the output file,
-// asks for N, sizes the run and writes the header lines.  Returns the 0-based
-// series ID and delivers the FMT size, the word count and the digits per word.
-// Ends the program with status 1 when the FMT size exceeds capacity, when N
-// is below 1, when the file cannot be created or when the input ends.
-int setup_run(int family, int capacity, int* fmt_size, int* word_count,
-              int* digits_per_word);
 
 // Number of DRM steps that cover the terms needed for word_count words.
 int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word);
@@ -70,13 +127,16 @@ void drm_sum(int series, int n, int steps);
 // Replaces the folded sum S in ArraySum by pi, at n words; raises MaxError.
 void compute_pi(int series, int n);
 
+// ---------------------------------------------------------- report (report.cpp) --
+
 // Converts pi (in pi[0..n], exponent 1) to non-negative words and writes the
 // total time, the rounding error and the digits in numbered lines of 80.
 void report_result(double* pi, int word_count, int digits_per_word, int start_time,
                    double max_error);
 
-// Flushes the output file; on a write error prints a message naming the file
-// and returns 1, otherwise returns 0.
-int finish_result_file();
+// Whether a finished run may be written: its largest rounding error is at
+// most ErrorLimit (a NaN is not) and pi, as report_result leaves it, has
+// the integer part 3.
+bool result_sound(const double* pi, double max_error);
 
 }  // namespace drmpi

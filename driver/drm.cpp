@@ -49,7 +49,7 @@ void drm_sum(int series, int n, int steps) {
         mp_add(ArrayT, ArrayB, ArrayA, n, +1);
         const double quotient_error = mp_divide(ArrayA, ArrayQ, ArraySum, n, ArrayB, FftWork);
         MaxError = dmax3(MaxError, quotient_error, product_error);
-        std::printf("  DRM Step=%3d,  Time=%8.2f (s)\n", i, (clock_ms() - step_time) / 1000.0);
+        console("  DRM Step=%3d,  Time=%8.2f (s)\n", i, (clock_ms() - step_time) / 1000.0);
     }
 }
 

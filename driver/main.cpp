@@ -5,18 +5,25 @@
 
 int main() {
     using namespace drmpi;
-    int n = 0;
-    int word_count = 0;
-    int digits_per_word = 0;
-    const int series = setup_run(3, ND, &n, &word_count, &digits_per_word);
+    console_init();
+    const RunSetup run = setup_run(3, ND);
 
-    const int steps = drm_step_count(series, word_count, n, digits_per_word);
-    print_both("  DRM Steps= %d,  FMT Size= %d \n", steps, n);
+    const int steps = drm_step_count(run.series, run.word_count, run.fmt_size,
+                                     run.digits_per_word);
+    print_both("  DRM Steps= %d,  FMT Size= %d \n", steps, run.fmt_size);
 
     const int start_time = clock_ms();
     MaxError = 0.0;
-    drm_sum(series, n, steps);
-    compute_pi(series, n);
-    report_result(ArraySum, word_count, digits_per_word, start_time, MaxError);
-    return finish_result_file();
+    drm_sum(run.series, run.fmt_size, steps);
+    compute_pi(run.series, run.fmt_size);
+    report_result(ArraySum, run.word_count, run.digits_per_word, start_time, MaxError);
+    if (!result_sound(ArraySum, MaxError)) {
+        // A product may have been rounded to the wrong whole number: the
+        // earlier result file stays.
+        console(" ** Error Stop ** Rounding Error too large \n");
+        console_finish();
+        return 1;
+    }
+    const int file_status = result_file_commit();
+    return console_finish() | file_status;
 }

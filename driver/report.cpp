@@ -27,4 +27,8 @@ void report_result(double* pi, int word_count, int digits_per_word, int start_ti
     }
 }
 
+bool result_sound(const double* pi, double max_error) {
+    return max_error <= ErrorLimit && pi[0] == 1.0 && pi[1] == 3.0;
+}
+
 }  // namespace drmpi

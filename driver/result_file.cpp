@@ -1,0 +1,213 @@
+// The result file.  A run writes its file under a temporary name in the
+// target's folder and renames it over the target only once its last byte is
+// written and synced, so the target always holds a complete result: the one
+// before the run, or the run's own.  Failures, exits and the usual
+// termination signals remove the temporary file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/driver.h"
+
+namespace drmpi {
+
+FILE* ResultFile = nullptr;
+
+namespace {
+
+const int Signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+std::string ShownName;  // the name as the user knows it, for messages
+std::string Target;     // the file that a commit replaces, links followed
+bool Direct = false;    // the target is written in place (not a regular file)
+
+// The temporary file while it exists, read by the signal handler; signals are
+// blocked while it changes.
+char TempName[PATH_MAX + 1];
+
+void on_signal(int sig) {
+    if (TempName[0] != '\0') unlink(TempName);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+// Runs f with the termination signals blocked.
+template <class F>
+void with_signals_blocked(F f) {
+    sigset_t set, old;
+    sigemptyset(&set);
+    for (int s : Signals) sigaddset(&set, s);
+    sigprocmask(SIG_BLOCK, &set, &old);
+    f();
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void remove_temp() {
+    with_signals_blocked([] {
+        if (TempName[0] != '\0') unlink(TempName);
+        TempName[0] = '\0';
+    });
+}
+
+// At exit before a commit: the run failed, its file goes.
+void discard_at_exit() {
+    if (TempName[0] == '\0') return;
+    if (ResultFile != nullptr) std::fclose(ResultFile);
+    ResultFile = nullptr;
+    remove_temp();
+}
+
+// The file that writing through `name` reaches: symbolic links are followed,
+// relative ones from the folder of the link, also when the last one dangles
+// (writing through it would create that file).  Returns "" with errno ELOOP
+// when the links go round.
+std::string follow_links(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char buf[PATH_MAX + 1];
+        const ssize_t len = readlink(path.c_str(), buf, PATH_MAX);
+        if (len < 0) return path;
+        const std::string to(buf, static_cast<size_t>(len));
+        const size_t slash = path.rfind('/');
+        path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+    }
+    errno = ELOOP;
+    return "";
+}
+
+// Creates the temporary file beside Target with the permissions that the
+// target has, or that a new file would get.  Returns 0 or errno.
+int create_temp(const struct stat* existing) {
+    const size_t slash = Target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : Target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? Target : Target.substr(slash + 1);
+    std::string name = folder + base + ".XXXXXX.tmp";
+    if (name.size() > PATH_MAX) return ENAMETOOLONG;
+
+    int fd = -1;
+    with_signals_blocked([&] {
+        fd = mkstemps(name.data(), 4);
+        if (fd >= 0) std::snprintf(TempName, sizeof TempName, "%s", name.c_str());
+    });
+    if (fd < 0) return errno;
+
+    mode_t mode;
+    if (existing != nullptr) {
+        mode = existing->st_mode & 07777;
+        if (fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+            // Only root may give the file away; others keep their own.
+        }
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (fchmod(fd, mode) != 0 || (ResultFile = fdopen(fd, "w")) == nullptr) {
+        const int e = errno;
+        close(fd);
+        remove_temp();
+        return e;
+    }
+    return 0;
+}
+
+// The console message for a failed write, the temporary file removed; 1.
+int write_failed(int e) {
+    console(" ** Error Stop ** cannot write %s: %s \n", ShownName.c_str(), std::strerror(e));
+    remove_temp();
+    return 1;
+}
+
+}  // namespace
+
+int result_file_open(const char* name) {
+    ShownName = name;
+    Target = follow_links(name);
+    if (Target.empty()) return errno;
+
+    struct stat st;
+    const bool exists = stat(Target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return EISDIR;
+    Direct = exists && !S_ISREG(st.st_mode);
+    if (Direct) {
+        ResultFile = std::fopen(Target.c_str(), "w");
+        return ResultFile == nullptr ? errno : 0;
+    }
+    if (exists) {
+        // Opened for writing, without truncation, only to learn that it can be.
+        const int fd = open(Target.c_str(), O_WRONLY | O_NOCTTY);
+        if (fd < 0) return errno;
+        close(fd);
+    }
+
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        std::atexit(discard_at_exit);
+        for (int s : Signals) std::signal(s, on_signal);
+        // A file-size limit makes writes fail instead of killing the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+    }
+    return create_temp(exists ? &st : nullptr);
+}
+
+int result_file_commit() {
+    FILE* f = ResultFile;
+    ResultFile = nullptr;
+    if (std::fflush(f) != 0 || std::ferror(f)) {
+        const int e = errno;
+        std::fclose(f);
+        return write_failed(e != 0 ? e : EIO);
+    }
+    if (!Direct && fsync(fileno(f)) != 0) {
+        const int e = errno;
+        std::fclose(f);
+        return write_failed(e);
+    }
+    if (std::fclose(f) != 0) return write_failed(errno);
+    if (Direct) return 0;
+
+    int e = 0;
+    with_signals_blocked([&] {
+        if (std::rename(TempName, Target.c_str()) != 0) {
+            e = errno;
+        } else {
+            TempName[0] = '\0';
+        }
+    });
+    if (e != 0) return write_failed(e);
+    // The rename itself reaches the disk with the folder.
+    const size_t slash = Target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : Target.substr(0, slash + 1);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return 0;
+}
+
+void print_both(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    char line[256];
+    std::vsnprintf(line, sizeof line, format, args);
+    console("%s", line);
+    std::vfprintf(ResultFile, format, again);
+    va_end(again);
+    va_end(args);
+}
+
+}  // namespace drmpi
