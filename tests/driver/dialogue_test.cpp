@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/program.h"
 
@@ -18,7 +19,7 @@ const std::string NPrompt = " Type In N (N=Number of Pi Decimal-Digits) \n";
 const std::string Title = " ** Pi Computation by DRM with Ramanujan";
 const std::string NotNumber = " ** A whole decimal number is expected \n";
 
-Run run(const std::string& input, const std::string& setup = "") {
+Outcome run(const std::string& input, const std::string& setup = "") {
     return run_program(input, "RamnDRM1.txt", setup);
 }
 
@@ -102,32 +103,42 @@ TEST(Dialogue, ReadsTokensAndAsksAgain) {
     EXPECT_EQ(file_digits(r.file), reference_digits().substr(0, 20));
 }
 
-// A run that must stop with status 1 after exactly the given console and file
-// text ("" also when no file was made).
-void expect_stop(const std::string& input, const std::string& console, const std::string& file,
-                 const std::string& setup = "") {
-    const auto r = run(input, setup);
-    EXPECT_EQ(r.status, 1) << '"' << input << '"';
-    EXPECT_EQ(r.console, console) << '"' << input << '"';
-    EXPECT_EQ(r.file, file) << '"' << input << '"';
+// A run that must stop with status 1 after exactly the given console text.
+// It runs twice: in an empty folder, where it must leave no file at all, and
+// beside an earlier result, which it must leave exactly as it was.
+void expect_stop(const std::string& input, const std::string& console) {
+    for (const bool planted : {false, true}) {
+        const auto r = run(input, planted ? "echo an earlier result >RamnDRM1.txt" : "");
+        SCOPED_TRACE('"' + input + (planted ? "\" beside an earlier result" : "\""));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.console, console);
+        EXPECT_EQ(r.entries, planted ? std::vector<std::string>{"RamnDRM1.txt"}
+                                     : std::vector<std::string>{});
+        if (planted) {
+            EXPECT_EQ(r.file, "an earlier result\n");
+        }
+    }
 }
 
 TEST(Dialogue, EndOfInputStops) {
     const std::string ended = " ** Error Stop ** input ended before a number \n";
-    expect_stop("", IdPrompt + ended, "");
-    expect_stop("1", IdPrompt + NPrompt + ended, "");
-    expect_stop("1 abc", IdPrompt + NPrompt + NotNumber + NPrompt + ended, "");
+    expect_stop("", IdPrompt + ended);
+    expect_stop("1", IdPrompt + NPrompt + ended);
+    expect_stop("1 abc", IdPrompt + NPrompt + NotNumber + NPrompt + ended);
+    // A typo in the ID is asked again, so the N meant becomes the ID: the
+    // input then ends, and nothing is written.
+    expect_stop("3x\n1000\n", IdPrompt + NotNumber + IdPrompt + NPrompt + ended);
 }
 
-// Nothing is computed and nothing is written to the file.
+// Nothing is computed and nothing is written.
 TEST(Dialogue, NBelowOneIsRefused) {
     for (const std::string n : {"0", "-5", "-0", "-99999999999999999999999"})
-        expect_stop("1 " + n, IdPrompt + NPrompt + " ** Error Stop ** N < 1 \n", "");
+        expect_stop("1 " + n, IdPrompt + NPrompt + " ** Error Stop ** N < 1 \n");
 }
 
 // Beyond the capacity the header still shows the true rounded N and FMT size,
-// then the run stops leaving exactly the header lines in the file.  1310701 is
-// the smallest N that stops; past 64 bits no size can be shown.
+// then the run stops and writes nothing.  1310701 is the smallest N that
+// stops; past 64 bits no size can be shown.
 TEST(Dialogue, NBeyondCapacityStops) {
     const struct { std::string n, sizes; } cases[] = {
         {"1310701", "Pi Decimal=1310705,  FMT Size=524288"},
@@ -139,13 +150,16 @@ TEST(Dialogue, NBeyondCapacityStops) {
     for (const auto& c : cases) {
         const std::string id_line = c.sizes.empty() ? "" : "  ID=1,  " + c.sizes + "\n";
         expect_stop("1 " + c.n, IdPrompt + NPrompt + Title + " \n" + id_line +
-                    " ** Error Stop ** N > ND \n", Title + " ** \n" + id_line);
+                    " ** Error Stop ** N > ND \n");
     }
 }
 
 TEST(Dialogue, UncreatableFileStopsBeforeN) {
-    expect_stop("1 20", IdPrompt + " ** Error Stop ** cannot create RamnDRM1.txt: " +
-                std::strerror(EISDIR) + " \n", "", "mkdir RamnDRM1.txt");
+    const auto r = run("1 20", "mkdir RamnDRM1.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.console, IdPrompt + " ** Error Stop ** cannot create RamnDRM1.txt: " +
+                             std::strerror(EISDIR) + " \n");
+    EXPECT_EQ(r.entries, std::vector<std::string>{"RamnDRM1.txt"});
 }
 
 // A full device: with 20 digits every write waits for the final flush; with

@@ -1,5 +1,6 @@
 #include "support/oracle.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -65,5 +66,28 @@ void random_words(double* v, int count, bool extreme) {
         }
     }
 }
+
+namespace {
+double Largest = 0.0;
+long Count = 0;
+long Mark = -1;
+double MarkValue = 0.0;
+double follow(double error) {
+    if (Count++ == Mark) error = MarkValue;
+    Largest = std::max(Largest, error);
+    return error;
+}
+}  // namespace
+
+ProductErrors::ProductErrors(long mark, double value) {
+    Largest = 0.0;
+    Count = 0;
+    Mark = mark;
+    MarkValue = value;
+    drmpi::ProductErrorHook = follow;
+}
+ProductErrors::~ProductErrors() { drmpi::ProductErrorHook = nullptr; }
+double ProductErrors::largest() const { return Largest; }
+long ProductErrors::count() const { return Count; }
 
 }  // namespace drmpi_test

@@ -38,4 +38,19 @@ int64_t uniform(int64_t lo, int64_t hi);
 // rounding errors are largest.
 void random_words(double* v, int count, bool extreme = false);
 
+// Follows the rounding errors of the products made while one lives (through
+// ProductErrorHook): their number and the largest.  The product numbered
+// `mark` (from 0), if any, reports `value` instead of its own error, so that
+// a test can see whether an operation passes that product's error on.  One
+// at a time.
+class ProductErrors {
+  public:
+    explicit ProductErrors(long mark = -1, double value = 0.0);
+    ~ProductErrors();
+    ProductErrors(const ProductErrors&) = delete;
+    ProductErrors& operator=(const ProductErrors&) = delete;
+    double largest() const;
+    long count() const;
+};
+
 }  // namespace drmpi_test

@@ -1,0 +1,156 @@
+// The result file is replaced only by a complete, sound result: runs that
+// collide, stop, are interrupted, or cannot write leave the earlier file as
+// it was and no temporary file behind; the console works through pipes and
+// closed descriptors; and the rounding-error guard refuses a wrong product.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/driver.h"
+#include "mp/mp.h"
+#include "support/oracle.h"
+#include "support/program.h"
+
+namespace drmpi_test {
+namespace {
+
+const std::string Earlier = "an earlier result\n";
+const std::vector<std::string> OnlyResult = {"RamnDRM1.txt"};
+
+// The first `count` digits of pi with the header of series 1 for N = count.
+void expect_result(const std::string& file, int count) {
+    const std::string head = " ** Pi Computation by DRM with Ramanujan ** \n  ID=1,  Pi Decimal=" +
+                             std::to_string(count) + ",";
+    EXPECT_EQ(file.substr(0, head.size()), head);
+    EXPECT_EQ(file_digits(file), reference_digits().substr(0, count));
+}
+
+// A run typed in two parts collides with a second run in the same folder:
+// each writes its own file, and the later rename leaves one whole result.
+TEST(ResultFile, TwoRunsInOneFolderLeaveOneWholeResult) {
+    const Folder folder;
+    Session first(folder);
+    ASSERT_TRUE(first.read_until("Free-Sqrt"));
+    first.type("1\n");
+    ASSERT_TRUE(first.read_until("Type In N"));
+    const Outcome second = run_in(folder, "1 100000\n", "RamnDRM1.txt");
+    EXPECT_EQ(second.status, 0);
+    expect_result(second.file, 100000);
+    first.type("1000\n");
+    EXPECT_EQ(first.wait(), 0);
+    expect_result(folder.read("RamnDRM1.txt"), 1000);
+    EXPECT_EQ(folder.entries(), OnlyResult);
+}
+
+// With standard output closed, the result file must not take descriptor 1
+// and receive the console text.
+TEST(ResultFile, ClosedStandardOutputStaysOutOfTheFile) {
+    const Outcome r = run_program("1 1000\n", "RamnDRM1.txt", "", ">&- 2> errors");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.file.find("Type In"), std::string::npos);
+    EXPECT_EQ(r.file.find("DRM Step="), std::string::npos);
+    expect_result(r.file, 1000);
+}
+
+// SIGINT or SIGTERM during the computation, or while N is asked for.
+TEST(ResultFile, InterruptedRunLeavesTheEarlierResult) {
+    for (const int sig : {SIGINT, SIGTERM}) {
+        for (const bool computing : {true, false}) {
+            SCOPED_TRACE(std::string(strsignal(sig)) + (computing ? " computing" : " at N"));
+            const Folder folder;
+            folder.write("RamnDRM1.txt", Earlier);
+            Session s(folder);
+            s.type(computing ? "1 1310700\n" : "1\n");
+            ASSERT_TRUE(s.read_until(computing ? "DRM Steps=" : "Type In N"));
+            s.signal(sig);
+            EXPECT_EQ(s.wait(), 128 + sig);
+            EXPECT_EQ(s.console().find("Total Time"), std::string::npos) << "finished first";
+            EXPECT_EQ(folder.read("RamnDRM1.txt"), Earlier);
+            EXPECT_EQ(folder.entries(), OnlyResult);
+        }
+    }
+}
+
+// A write that fails part-way (here at a file-size limit of 2 KB, as on a
+// full disk) stops with the reason and leaves the earlier result.
+TEST(ResultFile, FailedWriteLeavesTheEarlierResult) {
+    const Outcome r = run_program("1 100000\n", "RamnDRM1.txt",
+                              "echo an earlier result >RamnDRM1.txt; ulimit -f 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.console.ends_with(" ** Error Stop ** cannot write RamnDRM1.txt: " +
+                                    std::string(std::strerror(EFBIG)) + " \n"))
+        << r.console;
+    EXPECT_EQ(r.file, Earlier);
+    EXPECT_EQ(r.entries, OnlyResult);
+}
+
+// Through a pipe the prompt shows before anything is typed, and the progress
+// lines while the computation still runs.
+TEST(ResultFile, PromptsAndProgressShowThroughAPipe) {
+    const Folder folder;
+    Session s(folder);
+    EXPECT_TRUE(s.read_until("Free-Sqrt", 5000)) << "no prompt before input: " << s.console();
+    s.type("1 1310700\n");
+    ASSERT_TRUE(s.read_until("DRM Steps="));
+    EXPECT_TRUE(s.running()) << "the progress arrived only at the end";
+    EXPECT_EQ(s.wait(), 0);
+}
+
+// A console that cannot be written: the result is still written whole, and
+// the run ends with status 1 and the reason on standard error.
+TEST(ResultFile, UnwritableConsoleFailsAfterTheResult) {
+    const Outcome r = run_program("1 1000\n", "RamnDRM1.txt", "", "> /dev/full 2> errors");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "drmpi: cannot write to standard output: " +
+                            std::string(std::strerror(ENOSPC)) + "\n");
+    expect_result(r.file, 1000);
+}
+
+// Through a chain of relative links the result replaces the file at its end;
+// the links stay links.  A replaced file keeps its permissions; a new one
+// gets those that the umask leaves.
+TEST(ResultFile, LinksAreFollowedAndPermissionsKept) {
+    const Outcome linked = run_program("1 20\n", "sub/target.txt",
+                                   "mkdir sub && ln -s sub/link RamnDRM1.txt && "
+                                   "ln -s target.txt sub/link && echo old > sub/target.txt && "
+                                   "chmod 640 sub/target.txt");
+    EXPECT_EQ(linked.status, 0);
+    expect_result(linked.file, 20);
+    const Folder folder;
+    run_in(folder, "1 20\n", "RamnDRM1.txt", "umask 027");
+    struct stat st;
+    ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    run_in(folder, "1 20\n", "RamnDRM1.txt", "chmod 604 RamnDRM1.txt");
+    ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    EXPECT_EQ(folder.entries(), OnlyResult);
+}
+
+// The guard of the driver, fed the error of a product that went wrong: all
+// words +50000 at length 2^19 round some outputs to the wrong whole number,
+// and the measure reports 0.5 at most.
+TEST(ResultGuard, RefusesAWrongProductAndAWrongIntegerPart) {
+    const int n = 1 << 19;
+    std::vector<double> a(n, 5e4), out(2 * n), work(6 * n);
+    const double err = drmpi::fft_multiply(a.data(), a.data(), out.data(), n, work.data());
+    const mpz_class x = vec_value(a.data(), n);
+    ASSERT_NE(vec_value(out.data(), 2 * n), x * x) << "the product is right: the test shows nothing";
+    double pi[4] = {1, 3, 14159, 26535};
+    EXPECT_FALSE(drmpi::result_sound(pi, err)) << "error " << err;
+    EXPECT_TRUE(drmpi::result_sound(pi, 0.003));
+    EXPECT_FALSE(drmpi::result_sound(pi, 0.2501));
+    EXPECT_FALSE(drmpi::result_sound(pi, std::nan("")));
+    pi[1] = 4;
+    EXPECT_FALSE(drmpi::result_sound(pi, 0.003));
+    pi[1] = 3;
+    pi[0] = 2;
+    EXPECT_FALSE(drmpi::result_sound(pi, 0.003));
+}
+
+}  // namespace
+}  // namespace drmpi_test
