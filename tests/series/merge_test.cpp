@@ -26,14 +26,19 @@ using Merge = Balanced;
 // extended one term at a time: T(k1) = T(k1-1) q(k1) + s(k1)(A k1 + B) p(k0+1)..p(k1).
 // ArrayA and ArraySum hold a pattern that must survive; guard words follow the
 // three results and surround the ArrayB products.
-void check_step(int s, long k0, int n) {
+// With mark >= 0, that product of the step reports the error 0.2.
+void check_step(int s, long k0, int n, long mark = -1) {
     SCOPED_TRACE(testing::Message() << "series " << s << " k0 " << k0 << " n " << n);
     for (int i = 0; i <= 2 * n + 2; ++i) ArrayA[i] = ArraySum[i] = 0.25 + i;
     ArrayP[n + 1] = ArrayQ[n + 1] = ArrayT[n + 1] = ArrayB[0] = ArrayB[2 * n + 1] = -9.0;
     TermIndex = static_cast<double>(k0);
+    const ProductErrors seen(mark, 0.2);
     const double err = drm_step(s, n);
     EXPECT_EQ(TermIndex, k0 + n / 8);
-    EXPECT_TRUE(n == 8 ? err == 0.0 : err >= 0.0 && err < 0.5) << err;
+    // Four products a pair, n/8 - 1 pairs, and the largest error of them all.
+    EXPECT_EQ(seen.count(), 4 * (n / 8 - 1));
+    EXPECT_EQ(err, seen.largest());
+    EXPECT_LT(err, mark < 0 ? 0.01 : 0.21);
     mpz_class want[3] = {1, 1, 0}, lead = 1;  // P, Q, T; lead = p(k0+1)..p(k)
     for (long k = k0; k < k0 + n / 8; ++k) {
         if (k > k0) lead *= term_p(s, k);
@@ -65,6 +70,12 @@ TEST_F(Merge, ChunksMatchTheirDefinitionsAtEveryFmtSize) {
     }
 }
 
+// Whichever product of a step reports an error, the step returns it.
+TEST_F(Merge, EveryProductsErrorIsReturned) {
+    for (int s = 0; s < 3; ++s)
+        for (long mark = 0; mark < 4 * 7; ++mark) check_step(s, 1, 64, mark);
+}
+
 TEST_F(Merge, TwoTermChunksFromTheFirstTerm) {
     struct Case { int s; const char *p, *q, *t; };
     const Case cases[] = {
@@ -73,7 +84,7 @@ TEST_F(Merge, TwoTermChunksFromTheFirstTerm) {
         {2, "51975", "4957517822164992", "-4497366944637"}};
     for (const Case& c : cases) {
         TermIndex = 1.0;
-        EXPECT_LT(drm_step(c.s, 16), 0.5);
+        EXPECT_LT(drm_step(c.s, 16), 0.01);
         EXPECT_EQ(mp_value(ArrayP, 16), mpq_class(c.p)) << c.s;
         EXPECT_EQ(mp_value(ArrayQ, 16), mpq_class(c.q)) << c.s;
         EXPECT_EQ(mp_value(ArrayT, 16), mpq_class(c.t)) << c.s;
