@@ -10,6 +10,8 @@
 // Nothing here may have external linkage but the kernel table: an inline
 // function or template instantiated here would be compiled for this set and
 // could be picked by the linker for callers elsewhere.
+#include <immintrin.h>
+
 #include <cstring>
 
 #include "mp/fft_kernel.h"
@@ -31,6 +33,9 @@ constexpr int W = 2;
 #endif
 constexpr int K = 8 / W;  // native vectors per block of eight lanes
 
+// The small helpers are forced inline: a call would pass the vectors through memory.
+#define FFT_INLINE inline __attribute__((always_inline))
+
 typedef double Nat __attribute__((vector_size(8 * W)));
 typedef long long Mask __attribute__((vector_size(8 * W)));
 
@@ -39,58 +44,58 @@ struct V {
     Nat v[K];
 };
 
-inline V operator+(V a, const V& b) {
+FFT_INLINE V operator+(V a, const V& b) {
     for (int k = 0; k < K; ++k) a.v[k] += b.v[k];
     return a;
 }
-inline V operator-(V a, const V& b) {
+FFT_INLINE V operator-(V a, const V& b) {
     for (int k = 0; k < K; ++k) a.v[k] -= b.v[k];
     return a;
 }
-inline V operator*(V a, const V& b) {
+FFT_INLINE V operator*(V a, const V& b) {
     for (int k = 0; k < K; ++k) a.v[k] *= b.v[k];
     return a;
 }
-inline V operator-(V a) {  // flips the sign bit: exact
+FFT_INLINE V operator-(V a) {  // flips the sign bit: exact
     for (int k = 0; k < K; ++k) a.v[k] = -a.v[k];
     return a;
 }
-inline V splat(double x) {
+FFT_INLINE V splat(double x) {
     V r;
     for (int k = 0; k < K; ++k)
         for (int i = 0; i < W; ++i) r.v[k][i] = x;
     return r;
 }
-inline V load(const double* p) {
+FFT_INLINE V load(const double* p) {
     V r;
     std::memcpy(&r, p, sizeof r);
     return r;
 }
-inline void store(double* p, const V& x) { std::memcpy(p, &x, sizeof x); }
+FFT_INLINE void store(double* p, const V& x) { std::memcpy(p, &x, sizeof x); }
 
 // Complex numbers, eight lanes each.
 struct C {
     V re, im;
 };
 
-inline C operator+(const C& a, const C& b) { return {a.re + b.re, a.im + b.im}; }
-inline C operator-(const C& a, const C& b) { return {a.re - b.re, a.im - b.im}; }
-inline C times_minus_i(const C& a) { return {a.im, -a.re}; }
-inline C times_i(const C& a) { return {-a.im, a.re}; }
+FFT_INLINE C operator+(const C& a, const C& b) { return {a.re + b.re, a.im + b.im}; }
+FFT_INLINE C operator-(const C& a, const C& b) { return {a.re - b.re, a.im - b.im}; }
+FFT_INLINE C times_minus_i(const C& a) { return {a.im, -a.re}; }
+FFT_INLINE C times_i(const C& a) { return {-a.im, a.re}; }
 
 // a * w and a * conj(w), w the block of eight factors at t (real parts, then
 // imaginary parts).
-inline C cmul(const C& a, const double* t) {
+FFT_INLINE C cmul(const C& a, const double* t) {
     const V wr = load(t), wi = load(t + 8);
     return {a.re * wr - a.im * wi, a.re * wi + a.im * wr};
 }
-inline C cmul_conj(const C& a, const double* t) {
+FFT_INLINE C cmul_conj(const C& a, const double* t) {
     const V wr = load(t), wi = load(t + 8);
     return {a.re * wr + a.im * wi, a.im * wr - a.re * wi};
 }
 
-inline C get(const double* d, long b) { return {load(d + 16 * b), load(d + 16 * b + 8)}; }
-inline void put(double* d, long b, const C& x) {
+FFT_INLINE C get(const double* d, long b) { return {load(d + 16 * b), load(d + 16 * b + 8)}; }
+FFT_INLINE void put(double* d, long b, const C& x) {
     store(d + 16 * b, x.re);
     store(d + 16 * b + 8, x.im);
 }
@@ -99,7 +104,7 @@ inline void put(double* d, long b, const C& x) {
 // The 8 x 8 matrix of rows r[0..7] is replaced by its transpose.
 
 #if defined(__AVX512F__)
-inline void transpose(V* r) {
+FFT_INLINE void transpose(V* r) {
     Nat a[8], b[8];
     for (int i = 0; i < 8; i += 2) {
         a[i] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{0, 8, 2, 10, 4, 12, 6, 14});
@@ -116,7 +121,7 @@ inline void transpose(V* r) {
 }
 #elif defined(__AVX2__)
 // Four 4 x 4 tiles; tile (R, C) is rows 4R..4R+3 of native vector C.
-inline void transpose(V* r) {
+FFT_INLINE void transpose(V* r) {
     Nat out[8][2];
     for (int tr = 0; tr < 2; ++tr)
         for (int tc = 0; tc < 2; ++tc) {
@@ -138,7 +143,7 @@ inline void transpose(V* r) {
 }
 #else
 // Sixteen 2 x 2 tiles; tile (R, C) is rows 2R, 2R+1 of native vector C.
-inline void transpose(V* r) {
+FFT_INLINE void transpose(V* r) {
     Nat out[8][4];
     for (int tr = 0; tr < 4; ++tr)
         for (int tc = 0; tc < 4; ++tc) {
@@ -151,7 +156,7 @@ inline void transpose(V* r) {
 }
 #endif
 
-inline void transpose(C* x) {
+FFT_INLINE void transpose(C* x) {
     V re[8], im[8];
     for (int i = 0; i < 8; ++i) {
         re[i] = x[i].re;
@@ -168,14 +173,14 @@ constexpr double Half = 0.70710678118654752440;  // sqrt(1/2), rounded
 
 // Four-point transforms in place, natural order in and out: y_k = sum_j x_j s^(jk),
 // s = -i (forward) or +i (inverse), unscaled.
-inline void dft4(C& x0, C& x1, C& x2, C& x3) {
+FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) {
     const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3, t3 = times_minus_i(x1 - x3);
     x0 = t0 + t2;
     x1 = t1 + t3;
     x2 = t0 - t2;
     x3 = t1 - t3;
 }
-inline void idft4(C& x0, C& x1, C& x2, C& x3) {
+FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) {
     const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3, t3 = times_i(x1 - x3);
     x0 = t0 + t2;
     x1 = t1 + t3;
@@ -185,7 +190,7 @@ inline void idft4(C& x0, C& x1, C& x2, C& x3) {
 
 // Eight-point transforms in place across the vectors x[0..7], natural order in
 // and out, with s = exp(-+ i pi/4), unscaled.
-inline void dft8(C* x) {
+FFT_INLINE void dft8(C* x) {
     C a[4], b[4];
     for (int k = 0; k < 4; ++k) {
         a[k] = x[k] + x[k + 4];
@@ -202,7 +207,7 @@ inline void dft8(C* x) {
         x[2 * k + 1] = b[k];
     }
 }
-inline void idft8(C* x) {
+FFT_INLINE void idft8(C* x) {
     C a[4], b[4];
     for (int k = 0; k < 4; ++k) {
         a[k] = x[k] + x[k + 4];
@@ -405,11 +410,16 @@ struct ScaledInterleaved {
 
 constexpr double Big = 4503599627370496.0;  // 2^52: from here on every double is whole
 
-// floor(x + 0.5) in each lane, without a library call: x + 0.5 rounded to the
-// nearest whole number by adding and removing 2^52 (exact below 2^52), less one
-// where that went up.  The same steps on every path.
-inline Nat round_half_up(Nat x) {
+// floor(x + 0.5) in each lane.  floor is exact, so the instruction of AVX and the
+// steps of SSE2 (t rounded to the nearest whole number by adding and removing
+// 2^52, exact below 2^52, less one where that went up) agree bit for bit.
+FFT_INLINE Nat round_half_up(Nat x) {
     const Nat t = x + 0.5;
+#if defined(__AVX512F__)
+    return _mm512_mask_roundscale_pd(t, 0xff, t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+#elif defined(__AVX2__)
+    return _mm256_floor_pd(t);
+#endif
     const Nat big = t < 0 ? -Big : Big;  // sign of t, magnitude 2^52
     Nat r = (t + big) - big;
     r = r > t ? r - 1.0 : r;
@@ -417,7 +427,7 @@ inline Nat round_half_up(Nat x) {
     return mag >= Big ? t : r;
 }
 
-inline double round_half_up(double x) {
+FFT_INLINE double round_half_up(double x) {
     const double t = x + 0.5;
     const double big = t < 0 ? -Big : Big;
     double r = (t + big) - big;
@@ -451,11 +461,14 @@ struct RoundedWords {
         }
         std::memcpy(z + 8 * b + 1, re, sizeof re);
         // Im c_(n-1) has no word: the last block leaves it out.
-        std::memcpy(z + n + 8 * b + 1, im, (8 * b + 8 == n ? 7 : 8) * sizeof(double));
+        if (8 * b + 8 < n)
+            std::memcpy(z + n + 8 * b + 1, im, sizeof im);
+        else
+            std::memcpy(z + n + 8 * b + 1, im, 7 * sizeof(double));
     }
 };
 
-inline double largest(const V& e) {
+FFT_INLINE double largest(const V& e) {
     double r[8];
     store(r, e);
     double m = r[0];
