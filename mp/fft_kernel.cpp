@@ -167,6 +167,29 @@ FFT_INLINE void transpose(C* x) {
     for (int i = 0; i < 8; ++i) x[i] = {re[i], im[i]};
 }
 
+// Lane l and lane l ^ S exchanged, S = 1, 2 or 4.
+template <int S>
+FFT_INLINE V swap_lanes(const V& x) {
+    V r;
+    if constexpr (S >= W) {
+        for (int k = 0; k < K; ++k) r.v[k] = x.v[k ^ (S / W)];
+    } else {
+        Mask m;
+        for (int i = 0; i < W; ++i) m[i] = i ^ S;
+        for (int k = 0; k < K; ++k) r.v[k] = __builtin_shuffle(x.v[k], m);
+    }
+    return r;
+}
+
+// +1 in the lanes l with l & S clear, -1 in the others.
+template <int S>
+FFT_INLINE V lane_signs() {
+    V r;
+    for (int k = 0; k < K; ++k)
+        for (int i = 0; i < W; ++i) r.v[k][i] = ((W * k + i) & S) ? -1.0 : 1.0;
+    return r;
+}
+
 // ------------------------------------------------------------- butterflies --
 
 constexpr double Half = 0.70710678118654752440;  // sqrt(1/2), rounded
@@ -223,6 +246,31 @@ FFT_INLINE void idft8(C* x) {
         x[2 * k] = a[k];
         x[2 * k + 1] = b[k];
     }
+}
+
+// Eight-point transforms within the lanes of one block, by radix-2 stages on
+// the lane pairs (l, l + S): decimation in frequency with S = 4, 2, 1, and its
+// unscaled inverse, decimation in time, with S = 1, 2, 4.  The upper lane of a
+// pair takes the difference (times the twiddle in the table t, exp(-2 pi i
+// (l mod S)/(2S)); a multiplication by one is exact), the lower lane the sum.
+// Frequency k ends in lane bitreverse(k) of three bits.
+template <int S>
+FFT_INLINE C lane_dif(const C& x, const double* t) {
+    const V sign = lane_signs<S>();
+    const C y = {x.re * sign + swap_lanes<S>(x.re), x.im * sign + swap_lanes<S>(x.im)};
+    return t ? cmul(y, t) : y;
+}
+template <int S>
+FFT_INLINE C lane_dit(const C& x, const double* t) {
+    const V sign = lane_signs<S>();
+    const C b = t ? cmul_conj(x, t) : x;
+    return {b.re * sign + swap_lanes<S>(b.re), b.im * sign + swap_lanes<S>(b.im)};
+}
+FFT_INLINE C lanes_forward(const C& x, const double* t) {
+    return lane_dif<1>(lane_dif<2>(lane_dif<4>(x, t), t + 16), nullptr);
+}
+FFT_INLINE C lanes_inverse(const C& x, const double* t) {
+    return lane_dit<4>(lane_dit<2>(lane_dit<1>(x, nullptr), t + 16), t);
 }
 
 // --------------------------------------------------------------- passes --
@@ -335,11 +383,19 @@ void inverse_in_place(const FftPlan& p, double* d, int lg) {
     dit4(d, qb, p.pass[lg], InPlace{d});
 }
 
-// The whole forward transform, n >= 64, its first pass reading through load.
+// The whole forward transform, n >= 8, its first pass reading through load.
+// Below 64 points one pass across the blocks (none for 8) leaves an eight-point
+// transform in each block.
 template <class Load>
 void forward(const FftPlan& p, double* d, const Load& load) {
     const int lg = p.log2n;
-    if (lg == 6) {
+    if (lg < 6) {
+        const int parts = 1 << (lg - 3);
+        if (lg == 3) put(d, 0, load(0));
+        if (lg == 4) dif2(d, 1, p.pass[4], load);
+        if (lg == 5) dif4(d, 1, p.pass[5], load);
+        for (int b = 0; b < parts; ++b) put(d, b, lanes_forward(get(d, b), p.leaf));
+    } else if (lg == 6) {
         leaf_forward(d, p.leaf, load);
     } else if ((lg - 6) % 2 == 1) {
         const long hb = 1L << (lg - 4);
@@ -352,11 +408,17 @@ void forward(const FftPlan& p, double* d, const Load& load) {
     }
 }
 
-// The whole inverse, unscaled, n >= 64, its last pass writing through store.
+// The whole inverse, unscaled, n >= 8, its last pass writing through store.
 template <class Store>
 void inverse(const FftPlan& p, double* d, const Store& store) {
     const int lg = p.log2n;
-    if (lg == 6) {
+    if (lg < 6) {
+        const int parts = 1 << (lg - 3);
+        for (int b = 0; b < parts; ++b) put(d, b, lanes_inverse(get(d, b), p.leaf));
+        if (lg == 3) store(0, get(d, 0));
+        if (lg == 4) dit2(d, 1, p.pass[4], store);
+        if (lg == 5) dit4(d, 1, p.pass[5], store);
+    } else if (lg == 6) {
         leaf_inverse(d, p.leaf, store);
     } else if ((lg - 6) % 2 == 1) {
         const long hb = 1L << (lg - 4);
@@ -476,7 +538,7 @@ FFT_INLINE double largest(const V& e) {
     return m;
 }
 
-// ------------------------------------------------- lengths below 64 --
+// ------------------------------------------------- lengths below 8 --
 // Scalar radix-2 transforms on natural-order arrays re[n], im[n].
 
 // Decimation in frequency in place; position p ends with frequency bitreverse(p).
@@ -541,11 +603,11 @@ void small_get(int n, const double* spec, double* re, double* im) {
 
 void forward_words(const FftPlan& p, const double* a, double* spec) {
     const int n = p.n;
-    if (n >= 64) {
+    if (n >= 8) {
         forward(p, spec, WeightedWords{a, p.weights});
         return;
     }
-    double re[64], im[64];
+    double re[8], im[8];
     for (int j = 0; j < n; ++j) {
         re[j] = a[j] * p.weights[j];
         im[j] = a[j] * p.weights[n + j];
@@ -556,11 +618,11 @@ void forward_words(const FftPlan& p, const double* a, double* spec) {
 
 void complex_forward(const FftPlan& p, const double* in, double* spec) {
     const int n = p.n;
-    if (n >= 64) {
+    if (n >= 8) {
         forward(p, spec, Interleaved{in});
         return;
     }
-    double re[64], im[64];
+    double re[8], im[8];
     for (int j = 0; j < n; ++j) {
         re[j] = in[2 * j];
         im[j] = in[2 * j + 1];
@@ -572,11 +634,11 @@ void complex_forward(const FftPlan& p, const double* in, double* spec) {
 void complex_inverse(const FftPlan& p, double* spec, double* out) {
     const int n = p.n;
     const double scale = 1.0 / n;
-    if (n >= 64) {
+    if (n >= 8) {
         inverse(p, spec, ScaledInterleaved{out, splat(scale)});
         return;
     }
-    double re[64], im[64];
+    double re[8], im[8];
     small_get(n, spec, re, im);
     small_inverse(p, re, im);
     for (int j = 0; j < n; ++j) {
@@ -589,12 +651,12 @@ double inverse_words(const FftPlan& p, double* spec, double* z) {
     const int n = p.n;
     const double scale = 1.0 / n;
     z[0] = 0.0;
-    if (n >= 64) {
+    if (n >= 8) {
         V err = splat(0.0);
         inverse(p, spec, RoundedWords{z, p.weights, n, splat(scale), &err});
         return largest(err);
     }
-    double re[64], im[64];
+    double re[8], im[8];
     small_get(n, spec, re, im);
     small_inverse(p, re, im);
     double err = 0.0;

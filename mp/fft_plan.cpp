@@ -75,19 +75,19 @@ void build_tables(FftPlan* p, int n) {
     for (const double*& t : p->pass) t = nullptr;
     p->leaf = nullptr;
     double* w = table(2L * n);
-    if (n < 64) {
+    p->weights = w;
+    if (n < 8) {
         for (int j = 0; j < n; ++j) oct.cis(j, &w[j], &w[n + j]);
         double* t = table(n > 1 ? n : 1);
         for (int j = 0; j < n / 2; ++j) oct.root(j, n, &t[j], &t[n / 2 + j]);
-        p->weights = w;
         p->pass[0] = t;
         return;
     }
     for (long j = 0; j < n; ++j) oct.cis(j, &w[j / 8 * 16 + j % 8], &w[j / 8 * 16 + j % 8 + 8]);
-    p->weights = w;
-    for (int l = p->log2n; l >= 7; l -= 2) {
+    const int leaf = n >= 64 ? 6 : 3;
+    for (int l = p->log2n; l > leaf; l -= 2) {
         const long big = 1L << l;
-        const bool radix2 = (l - 6) % 2 == 1;  // only the top pass of an odd log2 n
+        const bool radix2 = (l - leaf) % 2 == 1;  // only the top pass
         const long count = radix2 ? big / 2 : big / 4;
         const int powers = radix2 ? 1 : 3;
         double* t = table(count * 2 * powers);
@@ -99,11 +99,19 @@ void build_tables(FftPlan* p, int n) {
         p->pass[l] = t;
         if (radix2) l += 1;  // the passes below are radix 4 from l - 1
     }
-    double* leaf = table(7 * 16);
-    for (int k1 = 1; k1 <= 7; ++k1)
-        for (int l = 0; l < 8; ++l) oct.root(static_cast<long>(l) * k1, 64,
-                                             &leaf[(k1 - 1) * 16 + l], &leaf[(k1 - 1) * 16 + 8 + l]);
-    p->leaf = leaf;
+    double* t = table(7 * 16);
+    if (leaf == 6) {
+        for (int k1 = 1; k1 <= 7; ++k1)
+            for (int l = 0; l < 8; ++l)
+                oct.root(static_cast<long>(l) * k1, 64, &t[(k1 - 1) * 16 + l],
+                         &t[(k1 - 1) * 16 + 8 + l]);
+    } else {
+        for (int l = 0; l < 8; ++l) {
+            oct.root(l & 4 ? l % 4 : 0, 8, &t[l], &t[8 + l]);
+            oct.root(l & 2 ? l % 2 : 0, 4, &t[16 + l], &t[24 + l]);
+        }
+    }
+    p->leaf = t;
 }
 
 const FftKernels& kernels_of(FftIsa isa) {
@@ -201,20 +209,21 @@ void fft_complex_inverse(const FftPlan& p, double* spec, double* out) {
 void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re, double* im) {
     const int n = p.n;
     long pos = 0;
-    if (n < 64) {
+    if (n < 8) {
         for (int b = 0; b < p.log2n; ++b) pos |= ((k >> b) & 1L) << (p.log2n - 1 - b);
     } else {
+        const long leaf = n >= 64 ? 64 : 8;
         long size = n;
-        if ((p.log2n - 6) % 2 == 1) {
+        if (ilog2(n / leaf) % 2 == 1) {
             pos += (k & 1) * (size / 2);
             k >>= 1;
             size /= 2;
         }
-        for (; size > 64; size /= 4) {
+        for (; size > leaf; size /= 4) {
             pos += (k & 3) * (size / 4);
             k >>= 2;
         }
-        pos += k;
+        pos += leaf == 64 ? k : (k & 1) * 4 + (k & 2) + (k >> 2);
     }
     const long block = n < 8 ? n : 8;
     const long at = pos / block * 2 * block + pos % block;
