@@ -15,16 +15,18 @@ namespace drmpi {
 namespace {
 
 // cos and sin of multiples of pi/(2n) over the first octant, each straight
-// from the long double functions of its own angle, rounded once to double.
+// from the long double functions of its own angle, rounded once to double (so
+// the tables depend on no processor-specific variant of the double functions).
 // Every other multiple of the angle follows by exact symmetries.
 class Octant {
   public:
-    explicit Octant(int n) : n_(n), c_(n / 2 + 1), s_(n / 2 + 1) {
+    explicit Octant(int n) : n_(n), lg_(ilog2(n)), c_(n / 2 + 1), s_(n / 2 + 1) {
         const long double unit = 3.14159265358979323846264338327950288L / (2.0L * n);
         for (int t = 0; t <= n / 2; ++t) {
-            const long double phi = unit * t;
-            c_[t] = static_cast<double>(std::cos(phi));
-            s_[t] = static_cast<double>(std::sin(phi));
+            long double sl, cl;
+            sincosl(unit * t, &sl, &cl);
+            c_[t] = static_cast<double>(cl);
+            s_[t] = static_cast<double>(sl);
         }
         c_[0] = 1.0;
         s_[0] = 0.0;
@@ -32,9 +34,8 @@ class Octant {
 
     // (cos, sin) of t * pi/(2n), any t >= 0.
     void cis(long t, double* re, double* im) const {
-        t %= 4L * n_;
-        const int quadrant = static_cast<int>(t / n_);
-        const int r = static_cast<int>(t % n_);
+        const int quadrant = static_cast<int>((t >> lg_) & 3);
+        const int r = static_cast<int>(t & (n_ - 1));
         double x = r <= n_ / 2 ? c_[r] : s_[n_ - r];
         double y = r <= n_ / 2 ? s_[r] : c_[n_ - r];
         for (int q = 0; q < quadrant; ++q) {  // times i
@@ -46,14 +47,14 @@ class Octant {
         *im = y;
     }
 
-    // exp(-2 pi i k/m), m a power of two at most 4n.
-    void root(long k, long m, double* re, double* im) const {
-        cis(k * (4L * n_ / m), re, im);
+    // exp(-2 pi i k/2^lgm), 2^lgm at most 4n.
+    void root(long k, int lgm, double* re, double* im) const {
+        cis(k << (lg_ + 2 - lgm), re, im);
         *im = -*im;
     }
 
   private:
-    int n_;
+    int n_, lg_;
     std::vector<double> c_, s_;
 };
 
@@ -79,7 +80,7 @@ void build_tables(FftPlan* p, int n) {
     if (n < 8) {
         for (int j = 0; j < n; ++j) oct.cis(j, &w[j], &w[n + j]);
         double* t = table(n > 1 ? n : 1);
-        for (int j = 0; j < n / 2; ++j) oct.root(j, n, &t[j], &t[n / 2 + j]);
+        for (int j = 0; j < n / 2; ++j) oct.root(j, p->log2n, &t[j], &t[n / 2 + j]);
         p->pass[0] = t;
         return;
     }
@@ -94,7 +95,7 @@ void build_tables(FftPlan* p, int n) {
         for (long j = 0; j < count; ++j)
             for (int r = 1; r <= powers; ++r) {
                 double* e = t + j / 8 * 16 * powers + (r - 1) * 16 + j % 8;
-                oct.root(r * j, big, &e[0], &e[8]);
+                oct.root(r * j, l, &e[0], &e[8]);
             }
         p->pass[l] = t;
         if (radix2) l += 1;  // the passes below are radix 4 from l - 1
@@ -103,12 +104,12 @@ void build_tables(FftPlan* p, int n) {
     if (leaf == 6) {
         for (int k1 = 1; k1 <= 7; ++k1)
             for (int l = 0; l < 8; ++l)
-                oct.root(static_cast<long>(l) * k1, 64, &t[(k1 - 1) * 16 + l],
+                oct.root(static_cast<long>(l) * k1, 6, &t[(k1 - 1) * 16 + l],
                          &t[(k1 - 1) * 16 + 8 + l]);
     } else {
         for (int l = 0; l < 8; ++l) {
-            oct.root(l & 4 ? l % 4 : 0, 8, &t[l], &t[8 + l]);
-            oct.root(l & 2 ? l % 2 : 0, 4, &t[16 + l], &t[24 + l]);
+            oct.root(l & 4 ? l % 4 : 0, 3, &t[l], &t[8 + l]);
+            oct.root(l & 2 ? l % 2 : 0, 2, &t[16 + l], &t[24 + l]);
         }
     }
     p->leaf = t;
