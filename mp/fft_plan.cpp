@@ -123,16 +123,36 @@ const FftKernels& kernels_of(FftIsa isa) {
     }
 }
 
-// One slot per length: the shared tables and the plan of each path.
+// One slot per length: the shared tables and the plan of each path.  Constant
+// initialised, so a lookup needs no guard.
 struct Slot {
     std::mutex lock;
     FftPlan* tables = nullptr;  // guarded by lock
     std::atomic<const FftPlan*> plan[3] = {};
 };
 
-Slot& slot(int log2n) {
-    static Slot slots[FftMaxLog2 + 1];
-    return slots[log2n];
+constinit Slot slots[FftMaxLog2 + 1];
+
+// The plan of fft_plan(n, isa) when it does not exist yet.
+const FftPlan& build_plan(int n, FftIsa isa) {
+    const int lg = n > 0 ? ilog2(n) : 0;
+    if (n < 1 || lg > FftMaxLog2 || n != 1 << lg || !fft_isa_available(isa)) {
+        std::fprintf(stderr, "drmpi: no FFT plan for length %d on path %d\n", n,
+                     static_cast<int>(isa));
+        std::abort();
+    }
+    Slot& s = slots[lg];
+    const int i = static_cast<int>(isa);
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (const FftPlan* p = s.plan[i].load(std::memory_order_relaxed)) return *p;
+    if (!s.tables) {
+        s.tables = new FftPlan;
+        build_tables(s.tables, n);
+    }
+    FftPlan* p = new FftPlan(*s.tables);
+    p->kernels = &kernels_of(isa);
+    s.plan[i].store(p, std::memory_order_release);
+    return *p;
 }
 
 }  // namespace
@@ -162,25 +182,12 @@ FftIsa fft_default_isa() {
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }
 
 const FftPlan& fft_plan(int n, FftIsa isa) {
-    const int lg = ilog2(n);
-    if (n < 1 || lg > FftMaxLog2 || n != 1 << lg || !fft_isa_available(isa)) {
-        std::fprintf(stderr, "drmpi: no FFT plan for length %d on path %d\n", n,
-                     static_cast<int>(isa));
-        std::abort();
+    if (n > 0 && (n & (n - 1)) == 0 && n <= 1 << FftMaxLog2) {
+        const FftPlan* p = slots[__builtin_ctz(static_cast<unsigned>(n))]
+                               .plan[static_cast<int>(isa)].load(std::memory_order_acquire);
+        if (p) return *p;
     }
-    Slot& s = slot(lg);
-    const int i = static_cast<int>(isa);
-    if (const FftPlan* p = s.plan[i].load(std::memory_order_acquire)) return *p;
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (const FftPlan* p = s.plan[i].load(std::memory_order_relaxed)) return *p;
-    if (!s.tables) {
-        s.tables = new FftPlan;
-        build_tables(s.tables, n);
-    }
-    FftPlan* p = new FftPlan(*s.tables);
-    p->kernels = &kernels_of(isa);
-    s.plan[i].store(p, std::memory_order_release);
-    return *p;
+    return build_plan(n, isa);
 }
 
 void fft_forward_words(const FftPlan& p, const double* a, double* spec) {
