@@ -66,12 +66,16 @@ FFT_INLINE V splat(double x) {
         for (int i = 0; i < W; ++i) r.v[k][i] = x;
     return r;
 }
+// One native vector at a time: a copy of the whole struct may go through
+// general registers.
 FFT_INLINE V load(const double* p) {
     V r;
-    std::memcpy(&r, p, sizeof r);
+    for (int k = 0; k < K; ++k) std::memcpy(&r.v[k], p + W * k, sizeof(Nat));
     return r;
 }
-FFT_INLINE void store(double* p, const V& x) { std::memcpy(p, &x, sizeof x); }
+FFT_INLINE void store(double* p, const V& x) {
+    for (int k = 0; k < K; ++k) std::memcpy(p + W * k, &x.v[k], sizeof(Nat));
+}
 
 // Complex numbers, eight lanes each.
 struct C {

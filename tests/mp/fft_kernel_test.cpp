@@ -28,7 +28,8 @@ constexpr double Guard = 0.375;  // never a whole number, so never a product wor
 class Area {
   public:
     explicit Area(long count)
-        : count_(count), mem_(static_cast<double*>(std::aligned_alloc(64, 8 * (count + 16)))) {
+        : count_(count),
+          mem_(static_cast<double*>(std::aligned_alloc(64, (8 * (count + 16) + 63) / 64 * 64))) {
         for (long i = 0; i < count + 16; ++i) mem_.get()[i] = Guard;
     }
     double* data() const { return mem_.get() + 8; }
