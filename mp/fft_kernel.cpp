@@ -196,8 +196,6 @@ FFT_INLINE V lane_signs() {
 
 // ------------------------------------------------------------- butterflies --
 
-constexpr double Half = 0.70710678118654752440;  // sqrt(1/2), rounded
-
 // Four-point transforms in place, natural order in and out: y_k = sum_j x_j s^(jk),
 // s = -i (forward) or +i (inverse), unscaled.
 FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) {
@@ -216,14 +214,13 @@ FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) {
 }
 
 // Eight-point transforms in place across the vectors x[0..7], natural order in
-// and out, with s = exp(-+ i pi/4), unscaled.
-FFT_INLINE void dft8(C* x) {
+// and out, with s = exp(-+ i pi/4), unscaled; h holds cos(pi/4) in every lane.
+FFT_INLINE void dft8(C* x, const V& h) {
     C a[4], b[4];
     for (int k = 0; k < 4; ++k) {
         a[k] = x[k] + x[k + 4];
         b[k] = x[k] - x[k + 4];
     }
-    const V h = splat(Half);
     b[1] = {(b[1].re + b[1].im) * h, (b[1].im - b[1].re) * h};
     b[2] = times_minus_i(b[2]);
     b[3] = {(b[3].im - b[3].re) * h, -((b[3].re + b[3].im) * h)};
@@ -234,13 +231,12 @@ FFT_INLINE void dft8(C* x) {
         x[2 * k + 1] = b[k];
     }
 }
-FFT_INLINE void idft8(C* x) {
+FFT_INLINE void idft8(C* x, const V& h) {
     C a[4], b[4];
     for (int k = 0; k < 4; ++k) {
         a[k] = x[k] + x[k + 4];
         b[k] = x[k] - x[k + 4];
     }
-    const V h = splat(Half);
     b[1] = {(b[1].re - b[1].im) * h, (b[1].re + b[1].im) * h};
     b[2] = times_i(b[2]);
     b[3] = {-((b[3].re + b[3].im) * h), (b[3].re - b[3].im) * h};
@@ -342,24 +338,26 @@ void dit2(double* d, long hb, const double* tw, const Store& store) {
 // down the blocks, the twiddles exp(-2 pi i l k1/64), a transpose, and
 // eight-point transforms again; frequency k1 + 8 k2 ends in lane k1 of block k2.
 template <class Load>
-void leaf_forward(double* d, const double* tw, const Load& load) {
+void leaf_forward(double* d, const double* tw, const Load& in) {
+    const V h = load(tw + 112);
     C x[8];
-    for (int b = 0; b < 8; ++b) x[b] = load(b);
-    dft8(x);
+    for (int b = 0; b < 8; ++b) x[b] = in(b);
+    dft8(x, h);
     for (int k = 1; k < 8; ++k) x[k] = cmul(x[k], tw + 16 * (k - 1));
     transpose(x);
-    dft8(x);
+    dft8(x, h);
     for (int k = 0; k < 8; ++k) put(d, k, x[k]);
 }
 
 template <class Store>
 void leaf_inverse(double* d, const double* tw, const Store& store) {
+    const V h = load(tw + 112);
     C x[8];
     for (int k = 0; k < 8; ++k) x[k] = get(d, k);
-    idft8(x);
+    idft8(x, h);
     transpose(x);
     for (int k = 1; k < 8; ++k) x[k] = cmul_conj(x[k], tw + 16 * (k - 1));
-    idft8(x);
+    idft8(x, h);
     for (int b = 0; b < 8; ++b) store(b, x[b]);
 }
 

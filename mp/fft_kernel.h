@@ -38,7 +38,8 @@ struct FftKernels {
 //                  radix 4: per block of eight j < N/4, the real then imaginary
 //                  parts of w^j, w^2j, w^3j (48 doubles); radix 2: of w^j (16)
 //     leaf         64-point leaves: for k1 = 1..7, the real then imaginary parts
-//                  of exp(-2 pi i l k1/64), l = 0..7 (7 * 16 doubles);
+//                  of exp(-2 pi i l k1/64), l = 0..7, then those of exp(-i pi/4)
+//                  in every lane (8 * 16 doubles);
 //                  8-point leaves: the twiddles of the lane stages S = 4 and 2,
 //                  exp(-2 pi i (l mod S)/(2S)) in the lanes l with l & S set,
 //                  1 in the others (2 * 16 doubles)

@@ -100,12 +100,13 @@ void build_tables(FftPlan* p, int n) {
         p->pass[l] = t;
         if (radix2) l += 1;  // the passes below are radix 4 from l - 1
     }
-    double* t = table(7 * 16);
+    double* t = table(8 * 16);
     if (leaf == 6) {
         for (int k1 = 1; k1 <= 7; ++k1)
             for (int l = 0; l < 8; ++l)
                 oct.root(static_cast<long>(l) * k1, 6, &t[(k1 - 1) * 16 + l],
                          &t[(k1 - 1) * 16 + 8 + l]);
+        for (int l = 0; l < 8; ++l) oct.root(1, 3, &t[112 + l], &t[120 + l]);
     } else {
         for (int l = 0; l < 8; ++l) {
             oct.root(l & 4 ? l % 4 : 0, 3, &t[l], &t[8 + l]);
