@@ -4,8 +4,9 @@
 // fft_avx512) and the compiler flags of the set.  Vectors are GCC vector
 // extensions of the widest native width; every path runs the same IEEE
 // operations on every element in the same order (no FMA contraction, no
-// reassociation), so the results agree bit for bit.  Only moves of data (the
-// transposes) differ between the paths.
+// reassociation), so the results agree bit for bit.  Only moves of data
+// (transposes, lane swaps) and the exact floor of the rounding differ between
+// the paths.
 //
 // Nothing here may have external linkage but the kernel table: an inline
 // function or template instantiated here would be compiled for this set and
@@ -114,7 +115,8 @@ FFT_INLINE void transpose(V* r) {
         a[i] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{0, 8, 2, 10, 4, 12, 6, 14});
         a[i + 1] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{1, 9, 3, 11, 5, 13, 7, 15});
     }
-    for (int i = 0; i < 6; i += i == 1 ? 3 : 1) {  // 0, 1, 4, 5
+    for (int g = 0; g < 4; ++g) {
+        const int i = (g & 1) + 4 * (g >> 1);  // 0, 1, 4, 5
         b[i] = __builtin_shuffle(a[i], a[i + 2], Mask{0, 1, 8, 9, 4, 5, 12, 13});
         b[i + 2] = __builtin_shuffle(a[i], a[i + 2], Mask{2, 3, 10, 11, 6, 7, 14, 15});
     }
@@ -363,8 +365,9 @@ void leaf_inverse(double* d, const double* tw, const Store& store) {
 
 // ------------------------------------------------------ whole transforms --
 
-// Forward transform in place of the 2^lg points at d, lg >= 6 and lg even
-// (radix-4 passes down to the leaves).
+// Forward transform in place of the 2^lg points at d, lg >= 6 and lg - 6 even
+// (radix-4 passes down to the leaves).  Depth first, so that every sub-transform
+// of a cache's size runs within that cache.
 void forward_in_place(const FftPlan& p, double* d, int lg) {
     if (lg == 6) {
         leaf_forward(d, p.leaf, InPlace{d});
@@ -387,7 +390,8 @@ void inverse_in_place(const FftPlan& p, double* d, int lg) {
 
 // The whole forward transform, n >= 8, its first pass reading through load.
 // Below 64 points one pass across the blocks (none for 8) leaves an eight-point
-// transform in each block.
+// transform in each block.  After the first pass the parts are independent
+// contiguous sub-transforms (threads could share them out).
 template <class Load>
 void forward(const FftPlan& p, double* d, const Load& load) {
     const int lg = p.log2n;
