@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "mp/mp.h"
 #include "support/oracle.h"
 
@@ -239,6 +241,25 @@ TEST_F(FftKernel, PathsAgreeBitForBit) {
                 EXPECT_EQ(std::memcmp(&r[i].err, &r[0].err, sizeof(double)), 0) << "n = " << n;
             }
         }
+}
+
+// DRMPI_ISA forces the default path.  The default is fixed once per process, so
+// the test runs its own binary again with the variable set, once per path; that
+// run (DRMPI_ISA_CHECK set) compares the default with the path named.
+TEST_F(FftKernel, DrmpiIsaForcesThePath) {
+    const char* names[] = {"generic", "avx2", "avx512"};
+    if (const char* forced = std::getenv("DRMPI_ISA_CHECK")) {
+        EXPECT_STREQ(names[static_cast<int>(fft_default_isa())], forced);
+        return;
+    }
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    for (FftIsa isa : paths()) {
+        const std::string name = names[static_cast<int>(isa)];
+        const std::string command = "DRMPI_ISA=" + name + " DRMPI_ISA_CHECK=" + name + " '" +
+                                    self + "' --gtest_filter='FftKernel.DrmpiIsa*' >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << name;
+    }
 }
 
 }  // namespace
