@@ -154,6 +154,71 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
 // overlaps neither, nor {work, 6n}.  Returns the rounding error of the product.
 double mp_mul(const double* x, const double* y, double* out, int n, double* work);
 
+// ------------------------------------ FFT kernel (fft_plan.cpp, fft_kernel.cpp) --
+// Plans, forward and inverse transforms and pointwise products for lengths n a
+// power of two, 1 <= n <= 2^27.  Twiddles are w = exp(-2 pi i/n) in the forward
+// direction, and the right-angle weight is theta = exp(+i pi/(2n)).
+//
+// A spectrum of length n is 2n doubles, 64-byte aligned, owned by the caller;
+// the layout and the order of its points are private to the kernel.  The
+// forward transform leaves the points in an order that the pointwise steps and
+// the inverse agree on; fft_spectrum_point finds a frequency in it.
+//
+// Every entry of a plan's tables comes straight from the cos and sin of its own
+// angle (reduced to the first octant by exact symmetries), once per plan.  The
+// transforms allocate nothing.  Each instruction set (FftIsa) runs the same IEEE
+// operations in the same order, so every path gives the same spectra, words
+// and errors bit for bit.
+
+struct FftPlan;  // tables for one length; opaque outside the kernel
+
+// The instruction sets a kernel is compiled for.
+enum class FftIsa { generic, avx2, avx512 };
+
+// Whether this processor runs the kernel compiled for isa.
+bool fft_isa_available(FftIsa isa);
+
+// The path of fft_plan(n): the one named by the environment variable DRMPI_ISA
+// (generic, avx2 or avx512) when this processor runs it, else the widest it runs.
+FftIsa fft_default_isa();
+
+// The plan for length n on the default path, built on first use and kept for
+// the life of the process.  Thread-safe; after creation a lookup takes no lock.
+// Building the plan for n builds nothing for other lengths.
+const FftPlan& fft_plan(int n);
+
+// The plan for length n on the path isa, which must be available.  Plans of one
+// length share their tables whatever the path.
+const FftPlan& fft_plan(int n, FftIsa isa);
+
+// {spec} := F(k) = sum_{j<n} a[j] theta^j w^(jk), k < n, for the n real whole
+// words {a, n}.  a is not in spec.
+void fft_forward_words(const FftPlan& p, const double* a, double* spec);
+
+// Pointwise out := x * y on spectra of plan p; out may coincide with x or y.
+void fft_mul(const FftPlan& p, const double* x, const double* y, double* out);
+
+// Pointwise acc := acc + x * y (the product rounded, then the sum); acc overlaps
+// neither x nor y.
+void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc);
+
+// c_m := theta^(-m) * (inverse transform of spec)[m], m < n, the inverse
+// including the division by n; then the 2n product words before carrying:
+// z[0] := 0, z[m+1] := round(Re c_m) for m < n, z[m+n+1] := round(Im c_m) for
+// m < n-1, round(v) = floor(v + 0.5).  Returns the largest |round(v) - v| over
+// the real and imaginary parts of every c_m (Im c_(n-1) included).  spec is
+// destroyed; z overlaps nothing.  The words can reach n * 2.5e9 in magnitude.
+double fft_inverse_words(const FftPlan& p, double* spec, double* z);
+
+// Unweighted transforms between n natural-order interleaved points (re at [2k],
+// im at [2k+1]) and a spectrum: the forward one with the same w as above, the
+// inverse including 1/n.  The inverse destroys spec; in and out overlap nothing.
+void fft_complex_forward(const FftPlan& p, const double* in, double* spec);
+void fft_complex_inverse(const FftPlan& p, double* spec, double* out);
+
+// The value of frequency k, 0 <= k < n, of a spectrum of plan p.
+void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re, double* im);
+
 // ---------------------------------------------- Newton iterations (newton.cpp) --
 // Scratch holds two temporaries of up to 2n digit words at scratch[0..2n] and
 // scratch[2n+1..4n+1].  Each operation returns the largest rounding error of

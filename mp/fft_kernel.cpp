@@ -1,0 +1,723 @@
+// The FFT kernel: forward and inverse transforms, weighting, rounding and
+// pointwise products.  This file is compiled once per instruction set, with
+// DRMPI_FFT_NS naming the namespace of that copy (fft_generic, fft_avx2,
+// fft_avx512) and the compiler flags of the set.  Vectors are GCC vector
+// extensions of the widest native width; every path runs the same IEEE
+// operations on every element in the same order (no FMA contraction, no
+// reassociation), so the results agree bit for bit.  Only moves of data
+// (transposes, lane swaps) and the exact floor of the rounding differ between
+// the paths.
+//
+// Nothing here may have external linkage but the kernel table: an inline
+// function or template instantiated here would be compiled for this set and
+// could be picked by the linker for callers elsewhere.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "mp/fft_kernel.h"
+
+#ifndef DRMPI_FFT_NS
+#error "DRMPI_FFT_NS names the namespace of this copy of the kernel"
+#endif
+
+namespace drmpi {
+namespace DRMPI_FFT_NS {
+namespace {
+
+#if defined(__AVX512F__)
+constexpr int W = 8;
+#elif defined(__AVX2__)
+constexpr int W = 4;
+#else
+constexpr int W = 2;
+#endif
+constexpr int K = 8 / W;  // native vectors per block of eight lanes
+
+// The small helpers are forced inline: a call would pass the vectors through memory.
+#define FFT_INLINE inline __attribute__((always_inline))
+
+typedef double Nat __attribute__((vector_size(8 * W)));
+typedef long long Mask __attribute__((vector_size(8 * W)));
+
+// Eight lanes of doubles, as K native vectors.
+struct V {
+    Nat v[K];
+};
+
+FFT_INLINE V operator+(V a, const V& b) {
+    for (int k = 0; k < K; ++k) a.v[k] += b.v[k];
+    return a;
+}
+FFT_INLINE V operator-(V a, const V& b) {
+    for (int k = 0; k < K; ++k) a.v[k] -= b.v[k];
+    return a;
+}
+FFT_INLINE V operator*(V a, const V& b) {
+    for (int k = 0; k < K; ++k) a.v[k] *= b.v[k];
+    return a;
+}
+FFT_INLINE V operator-(V a) {  // flips the sign bit: exact
+    for (int k = 0; k < K; ++k) a.v[k] = -a.v[k];
+    return a;
+}
+FFT_INLINE V splat(double x) {
+    V r;
+    for (int k = 0; k < K; ++k)
+        for (int i = 0; i < W; ++i) r.v[k][i] = x;
+    return r;
+}
+// One native vector at a time: a copy of the whole struct may go through
+// general registers.
+FFT_INLINE V load(const double* p) {
+    V r;
+    for (int k = 0; k < K; ++k) std::memcpy(&r.v[k], p + W * k, sizeof(Nat));
+    return r;
+}
+FFT_INLINE void store(double* p, const V& x) {
+    for (int k = 0; k < K; ++k) std::memcpy(p + W * k, &x.v[k], sizeof(Nat));
+}
+
+// Complex numbers, eight lanes each.
+struct C {
+    V re, im;
+};
+
+FFT_INLINE C operator+(const C& a, const C& b) { return {a.re + b.re, a.im + b.im}; }
+FFT_INLINE C operator-(const C& a, const C& b) { return {a.re - b.re, a.im - b.im}; }
+FFT_INLINE C times_minus_i(const C& a) { return {a.im, -a.re}; }
+FFT_INLINE C times_i(const C& a) { return {-a.im, a.re}; }
+
+// a * w and a * conj(w), w the block of eight factors at t (real parts, then
+// imaginary parts).
+FFT_INLINE C cmul(const C& a, const double* t) {
+    const V wr = load(t), wi = load(t + 8);
+    return {a.re * wr - a.im * wi, a.re * wi + a.im * wr};
+}
+FFT_INLINE C cmul_conj(const C& a, const double* t) {
+    const V wr = load(t), wi = load(t + 8);
+    return {a.re * wr + a.im * wi, a.im * wr - a.re * wi};
+}
+
+FFT_INLINE C get(const double* d, long b) { return {load(d + 16 * b), load(d + 16 * b + 8)}; }
+FFT_INLINE void put(double* d, long b, const C& x) {
+    store(d + 16 * b, x.re);
+    store(d + 16 * b + 8, x.im);
+}
+
+// ------------------------------------------------------------ transposes --
+// The 8 x 8 matrix of rows r[0..7] is replaced by its transpose.
+
+#if defined(__AVX512F__)
+FFT_INLINE void transpose(V* r) {
+    Nat a[8], b[8];
+    for (int i = 0; i < 8; i += 2) {
+        a[i] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{0, 8, 2, 10, 4, 12, 6, 14});
+        a[i + 1] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{1, 9, 3, 11, 5, 13, 7, 15});
+    }
+    for (int g = 0; g < 4; ++g) {
+        const int i = (g & 1) + 4 * (g >> 1);  // 0, 1, 4, 5
+        b[i] = __builtin_shuffle(a[i], a[i + 2], Mask{0, 1, 8, 9, 4, 5, 12, 13});
+        b[i + 2] = __builtin_shuffle(a[i], a[i + 2], Mask{2, 3, 10, 11, 6, 7, 14, 15});
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i].v[0] = __builtin_shuffle(b[i], b[i + 4], Mask{0, 1, 2, 3, 8, 9, 10, 11});
+        r[i + 4].v[0] = __builtin_shuffle(b[i], b[i + 4], Mask{4, 5, 6, 7, 12, 13, 14, 15});
+    }
+}
+#elif defined(__AVX2__)
+// Four 4 x 4 tiles; tile (R, C) is rows 4R..4R+3 of native vector C.
+FFT_INLINE void transpose(V* r) {
+    Nat out[8][2];
+    for (int tr = 0; tr < 2; ++tr)
+        for (int tc = 0; tc < 2; ++tc) {
+            const Nat* x[4] = {&r[4 * tr].v[tc], &r[4 * tr + 1].v[tc], &r[4 * tr + 2].v[tc],
+                               &r[4 * tr + 3].v[tc]};
+            const Nat a0 = __builtin_shuffle(*x[0], *x[1], Mask{0, 4, 2, 6});
+            const Nat a1 = __builtin_shuffle(*x[0], *x[1], Mask{1, 5, 3, 7});
+            const Nat a2 = __builtin_shuffle(*x[2], *x[3], Mask{0, 4, 2, 6});
+            const Nat a3 = __builtin_shuffle(*x[2], *x[3], Mask{1, 5, 3, 7});
+            out[4 * tc][tr] = __builtin_shuffle(a0, a2, Mask{0, 1, 4, 5});
+            out[4 * tc + 1][tr] = __builtin_shuffle(a1, a3, Mask{0, 1, 4, 5});
+            out[4 * tc + 2][tr] = __builtin_shuffle(a0, a2, Mask{2, 3, 6, 7});
+            out[4 * tc + 3][tr] = __builtin_shuffle(a1, a3, Mask{2, 3, 6, 7});
+        }
+    for (int i = 0; i < 8; ++i) {
+        r[i].v[0] = out[i][0];
+        r[i].v[1] = out[i][1];
+    }
+}
+#else
+// Sixteen 2 x 2 tiles; tile (R, C) is rows 2R, 2R+1 of native vector C.
+FFT_INLINE void transpose(V* r) {
+    Nat out[8][4];
+    for (int tr = 0; tr < 4; ++tr)
+        for (int tc = 0; tc < 4; ++tc) {
+            const Nat a = r[2 * tr].v[tc], b = r[2 * tr + 1].v[tc];
+            out[2 * tc][tr] = __builtin_shuffle(a, b, Mask{0, 2});
+            out[2 * tc + 1][tr] = __builtin_shuffle(a, b, Mask{1, 3});
+        }
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k) r[i].v[k] = out[i][k];
+}
+#endif
+
+FFT_INLINE void transpose(C* x) {
+    V re[8], im[8];
+    for (int i = 0; i < 8; ++i) {
+        re[i] = x[i].re;
+        im[i] = x[i].im;
+    }
+    transpose(re);
+    transpose(im);
+    for (int i = 0; i < 8; ++i) x[i] = {re[i], im[i]};
+}
+
+// Lane l and lane l ^ S exchanged, S = 1, 2 or 4.
+template <int S>
+FFT_INLINE V swap_lanes(const V& x) {
+    V r;
+    if constexpr (S >= W) {
+        for (int k = 0; k < K; ++k) r.v[k] = x.v[k ^ (S / W)];
+    } else {
+        Mask m;
+        for (int i = 0; i < W; ++i) m[i] = i ^ S;
+        for (int k = 0; k < K; ++k) r.v[k] = __builtin_shuffle(x.v[k], m);
+    }
+    return r;
+}
+
+// +1 in the lanes l with l & S clear, -1 in the others.
+template <int S>
+FFT_INLINE V lane_signs() {
+    V r;
+    for (int k = 0; k < K; ++k)
+        for (int i = 0; i < W; ++i) r.v[k][i] = ((W * k + i) & S) ? -1.0 : 1.0;
+    return r;
+}
+
+// ------------------------------------------------------------- butterflies --
+
+// Four-point transforms in place, natural order in and out: y_k = sum_j x_j s^(jk),
+// s = -i (forward) or +i (inverse), unscaled.
+FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) {
+    const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3, t3 = times_minus_i(x1 - x3);
+    x0 = t0 + t2;
+    x1 = t1 + t3;
+    x2 = t0 - t2;
+    x3 = t1 - t3;
+}
+FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) {
+    const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3, t3 = times_i(x1 - x3);
+    x0 = t0 + t2;
+    x1 = t1 + t3;
+    x2 = t0 - t2;
+    x3 = t1 - t3;
+}
+
+// Eight-point transforms in place across the vectors x[0..7], natural order in
+// and out, with s = exp(-+ i pi/4), unscaled; h holds cos(pi/4) in every lane.
+FFT_INLINE void dft8(C* x, const V& h) {
+    C a[4], b[4];
+    for (int k = 0; k < 4; ++k) {
+        a[k] = x[k] + x[k + 4];
+        b[k] = x[k] - x[k + 4];
+    }
+    b[1] = {(b[1].re + b[1].im) * h, (b[1].im - b[1].re) * h};
+    b[2] = times_minus_i(b[2]);
+    b[3] = {(b[3].im - b[3].re) * h, -((b[3].re + b[3].im) * h)};
+    dft4(a[0], a[1], a[2], a[3]);
+    dft4(b[0], b[1], b[2], b[3]);
+    for (int k = 0; k < 4; ++k) {
+        x[2 * k] = a[k];
+        x[2 * k + 1] = b[k];
+    }
+}
+FFT_INLINE void idft8(C* x, const V& h) {
+    C a[4], b[4];
+    for (int k = 0; k < 4; ++k) {
+        a[k] = x[k] + x[k + 4];
+        b[k] = x[k] - x[k + 4];
+    }
+    b[1] = {(b[1].re - b[1].im) * h, (b[1].re + b[1].im) * h};
+    b[2] = times_i(b[2]);
+    b[3] = {-((b[3].re + b[3].im) * h), (b[3].re - b[3].im) * h};
+    idft4(a[0], a[1], a[2], a[3]);
+    idft4(b[0], b[1], b[2], b[3]);
+    for (int k = 0; k < 4; ++k) {
+        x[2 * k] = a[k];
+        x[2 * k + 1] = b[k];
+    }
+}
+
+// Eight-point transforms within the lanes of one block, by radix-2 stages on
+// the lane pairs (l, l + S): decimation in frequency with S = 4, 2, 1, and its
+// unscaled inverse, decimation in time, with S = 1, 2, 4.  The upper lane of a
+// pair takes the difference (times the twiddle in the table t, exp(-2 pi i
+// (l mod S)/(2S)); a multiplication by one is exact), the lower lane the sum.
+// Frequency k ends in lane bitreverse(k) of three bits.
+template <int S>
+FFT_INLINE C lane_dif(const C& x, const double* t) {
+    const V sign = lane_signs<S>();
+    const C y = {x.re * sign + swap_lanes<S>(x.re), x.im * sign + swap_lanes<S>(x.im)};
+    return t ? cmul(y, t) : y;
+}
+template <int S>
+FFT_INLINE C lane_dit(const C& x, const double* t) {
+    const V sign = lane_signs<S>();
+    const C b = t ? cmul_conj(x, t) : x;
+    return {b.re * sign + swap_lanes<S>(b.re), b.im * sign + swap_lanes<S>(b.im)};
+}
+FFT_INLINE C lanes_forward(const C& x, const double* t) {
+    return lane_dif<1>(lane_dif<2>(lane_dif<4>(x, t), t + 16), nullptr);
+}
+FFT_INLINE C lanes_inverse(const C& x, const double* t) {
+    return lane_dit<4>(lane_dit<2>(lane_dit<1>(x, nullptr), t + 16), t);
+}
+
+// --------------------------------------------------------------- passes --
+// A pass works on the blocks of one sub-transform at d.  Load(b) gives block b
+// of its input (from d itself, or from the caller's words with the weights
+// applied); Store(b, x) takes block b of its output.
+
+struct InPlace {
+    double* d;
+    C operator()(long b) const { return get(d, b); }
+    void operator()(long b, const C& x) const { put(d, b, x); }
+};
+
+// Radix-4 decimation in frequency over 32 * qb points: quarter r receives the
+// points whose frequency is r mod 4, times w^(rj).
+template <class Load>
+void dif4(double* d, long qb, const double* tw, const Load& load) {
+    for (long j = 0; j < qb; ++j) {
+        const C a0 = load(j), a1 = load(j + qb), a2 = load(j + 2 * qb), a3 = load(j + 3 * qb);
+        const C t0 = a0 + a2, t1 = a0 - a2, t2 = a1 + a3, t3 = times_minus_i(a1 - a3);
+        const double* w = tw + 48 * j;
+        put(d, j, t0 + t2);
+        put(d, j + qb, cmul(t1 + t3, w));
+        put(d, j + 2 * qb, cmul(t0 - t2, w + 16));
+        put(d, j + 3 * qb, cmul(t1 - t3, w + 32));
+    }
+}
+
+// Its inverse, unscaled: radix-4 decimation in time.
+template <class Store>
+void dit4(double* d, long qb, const double* tw, const Store& store) {
+    for (long j = 0; j < qb; ++j) {
+        const double* w = tw + 48 * j;
+        const C b0 = get(d, j), b1 = cmul_conj(get(d, j + qb), w);
+        const C b2 = cmul_conj(get(d, j + 2 * qb), w + 16);
+        const C b3 = cmul_conj(get(d, j + 3 * qb), w + 32);
+        const C t0 = b0 + b2, t1 = b0 - b2, t2 = b1 + b3, t3 = times_i(b1 - b3);
+        store(j, t0 + t2);
+        store(j + qb, t1 + t3);
+        store(j + 2 * qb, t0 - t2);
+        store(j + 3 * qb, t1 - t3);
+    }
+}
+
+// Radix-2 over 16 * hb points: half r receives the frequencies r mod 2.
+template <class Load>
+void dif2(double* d, long hb, const double* tw, const Load& load) {
+    for (long j = 0; j < hb; ++j) {
+        const C a0 = load(j), a1 = load(j + hb);
+        put(d, j, a0 + a1);
+        put(d, j + hb, cmul(a0 - a1, tw + 16 * j));
+    }
+}
+
+template <class Store>
+void dit2(double* d, long hb, const double* tw, const Store& store) {
+    for (long j = 0; j < hb; ++j) {
+        const C b0 = get(d, j), b1 = cmul_conj(get(d, j + hb), tw + 16 * j);
+        store(j, b0 + b1);
+        store(j + hb, b0 - b1);
+    }
+}
+
+// The 64-point leaf: point 8b + l is lane l of block b.  Eight-point transforms
+// down the blocks, the twiddles exp(-2 pi i l k1/64), a transpose, and
+// eight-point transforms again; frequency k1 + 8 k2 ends in lane k1 of block k2.
+template <class Load>
+void leaf_forward(double* d, const double* tw, const Load& in) {
+    const V h = load(tw + 112);
+    C x[8];
+    for (int b = 0; b < 8; ++b) x[b] = in(b);
+    dft8(x, h);
+    for (int k = 1; k < 8; ++k) x[k] = cmul(x[k], tw + 16 * (k - 1));
+    transpose(x);
+    dft8(x, h);
+    for (int k = 0; k < 8; ++k) put(d, k, x[k]);
+}
+
+template <class Store>
+void leaf_inverse(double* d, const double* tw, const Store& store) {
+    const V h = load(tw + 112);
+    C x[8];
+    for (int k = 0; k < 8; ++k) x[k] = get(d, k);
+    idft8(x, h);
+    transpose(x);
+    for (int k = 1; k < 8; ++k) x[k] = cmul_conj(x[k], tw + 16 * (k - 1));
+    idft8(x, h);
+    for (int b = 0; b < 8; ++b) store(b, x[b]);
+}
+
+// ------------------------------------------------------ whole transforms --
+
+// Forward transform in place of the 2^lg points at d, lg >= 6 and lg - 6 even
+// (radix-4 passes down to the leaves).  Depth first, so that every sub-transform
+// of a cache's size runs within that cache.
+void forward_in_place(const FftPlan& p, double* d, int lg) {
+    if (lg == 6) {
+        leaf_forward(d, p.leaf, InPlace{d});
+        return;
+    }
+    const long qb = 1L << (lg - 5);
+    dif4(d, qb, p.pass[lg], InPlace{d});
+    for (int q = 0; q < 4; ++q) forward_in_place(p, d + 16 * q * qb, lg - 2);
+}
+
+void inverse_in_place(const FftPlan& p, double* d, int lg) {
+    if (lg == 6) {
+        leaf_inverse(d, p.leaf, InPlace{d});
+        return;
+    }
+    const long qb = 1L << (lg - 5);
+    for (int q = 0; q < 4; ++q) inverse_in_place(p, d + 16 * q * qb, lg - 2);
+    dit4(d, qb, p.pass[lg], InPlace{d});
+}
+
+// The whole forward transform, n >= 8, its first pass reading through load.
+// Below 64 points one pass across the blocks (none for 8) leaves an eight-point
+// transform in each block.  After the first pass the parts are independent
+// contiguous sub-transforms (threads could share them out).
+template <class Load>
+void forward(const FftPlan& p, double* d, const Load& load) {
+    const int lg = p.log2n;
+    if (lg < 6) {
+        const int parts = 1 << (lg - 3);
+        if (lg == 3) put(d, 0, load(0));
+        if (lg == 4) dif2(d, 1, p.pass[4], load);
+        if (lg == 5) dif4(d, 1, p.pass[5], load);
+        for (int b = 0; b < parts; ++b) put(d, b, lanes_forward(get(d, b), p.leaf));
+    } else if (lg == 6) {
+        leaf_forward(d, p.leaf, load);
+    } else if ((lg - 6) % 2 == 1) {
+        const long hb = 1L << (lg - 4);
+        dif2(d, hb, p.pass[lg], load);
+        for (int h = 0; h < 2; ++h) forward_in_place(p, d + 16 * h * hb, lg - 1);
+    } else {
+        const long qb = 1L << (lg - 5);
+        dif4(d, qb, p.pass[lg], load);
+        for (int q = 0; q < 4; ++q) forward_in_place(p, d + 16 * q * qb, lg - 2);
+    }
+}
+
+// The whole inverse, unscaled, n >= 8, its last pass writing through store.
+template <class Store>
+void inverse(const FftPlan& p, double* d, const Store& store) {
+    const int lg = p.log2n;
+    if (lg < 6) {
+        const int parts = 1 << (lg - 3);
+        for (int b = 0; b < parts; ++b) put(d, b, lanes_inverse(get(d, b), p.leaf));
+        if (lg == 3) store(0, get(d, 0));
+        if (lg == 4) dit2(d, 1, p.pass[4], store);
+        if (lg == 5) dit4(d, 1, p.pass[5], store);
+    } else if (lg == 6) {
+        leaf_inverse(d, p.leaf, store);
+    } else if ((lg - 6) % 2 == 1) {
+        const long hb = 1L << (lg - 4);
+        for (int h = 0; h < 2; ++h) inverse_in_place(p, d + 16 * h * hb, lg - 1);
+        dit2(d, hb, p.pass[lg], store);
+    } else {
+        const long qb = 1L << (lg - 5);
+        for (int q = 0; q < 4; ++q) inverse_in_place(p, d + 16 * q * qb, lg - 2);
+        dit4(d, qb, p.pass[lg], store);
+    }
+}
+
+// ------------------------------------------------- loads and stores --
+
+// Block b of the words, times theta^j.
+struct WeightedWords {
+    const double* a;
+    const double* w;
+    C operator()(long b) const {
+        const V x = load(a + 8 * b);
+        return {x * load(w + 16 * b), x * load(w + 16 * b + 8)};
+    }
+};
+
+// Block b of n natural-order interleaved points.
+struct Interleaved {
+    const double* in;
+    C operator()(long b) const {
+        double re[8], im[8];
+        for (int i = 0; i < 8; ++i) {
+            re[i] = in[16 * b + 2 * i];
+            im[i] = in[16 * b + 2 * i + 1];
+        }
+        return {load(re), load(im)};
+    }
+};
+
+struct ScaledInterleaved {
+    double* out;
+    V scale;
+    void operator()(long b, const C& x) const {
+        double re[8], im[8];
+        store(re, x.re * scale);
+        store(im, x.im * scale);
+        for (int i = 0; i < 8; ++i) {
+            out[16 * b + 2 * i] = re[i];
+            out[16 * b + 2 * i + 1] = im[i];
+        }
+    }
+};
+
+constexpr double Big = 4503599627370496.0;  // 2^52: from here on every double is whole
+
+// floor(x + 0.5) in each lane.  floor is exact, so the instruction of AVX and the
+// steps of SSE2 (t rounded to the nearest whole number by adding and removing
+// 2^52, exact below 2^52, less one where that went up) agree bit for bit.
+FFT_INLINE Nat round_half_up(Nat x) {
+    const Nat t = x + 0.5;
+#if defined(__AVX512F__)
+    return _mm512_mask_roundscale_pd(t, 0xff, t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+#elif defined(__AVX2__)
+    return _mm256_floor_pd(t);
+#endif
+    const Nat big = t < 0 ? -Big : Big;  // sign of t, magnitude 2^52
+    Nat r = (t + big) - big;
+    r = r > t ? r - 1.0 : r;
+    const Nat mag = t < 0 ? -t : t;
+    return mag >= Big ? t : r;
+}
+
+FFT_INLINE double round_half_up(double x) {
+    const double t = x + 0.5;
+    const double big = t < 0 ? -Big : Big;
+    double r = (t + big) - big;
+    r = r > t ? r - 1.0 : r;
+    const double mag = t < 0 ? -t : t;
+    return mag >= Big ? t : r;
+}
+
+// Block b of c_m = theta^(-m) * x / n, m = 8b + lane: rounded into the words z,
+// its largest distance from them into err.
+struct RoundedWords {
+    double* z;
+    const double* w;
+    long n;
+    V scale;
+    V* err;
+    void operator()(long b, const C& x) const {
+        const C c = cmul_conj({x.re * scale, x.im * scale}, w + 16 * b);
+        double re[8], im[8];
+        for (int k = 0; k < K; ++k) {
+            const Nat rr = round_half_up(c.re.v[k]), ri = round_half_up(c.im.v[k]);
+            Nat dr = rr - c.re.v[k], di = ri - c.im.v[k];
+            dr = dr < 0 ? -dr : dr;
+            di = di < 0 ? -di : di;
+            Nat e = err->v[k];
+            e = e < dr ? dr : e;
+            e = e < di ? di : e;
+            err->v[k] = e;
+            std::memcpy(re + W * k, &rr, sizeof rr);
+            std::memcpy(im + W * k, &ri, sizeof ri);
+        }
+        std::memcpy(z + 8 * b + 1, re, sizeof re);
+        // Im c_(n-1) has no word: the last block leaves it out.
+        if (8 * b + 8 < n)
+            std::memcpy(z + n + 8 * b + 1, im, sizeof im);
+        else
+            std::memcpy(z + n + 8 * b + 1, im, 7 * sizeof(double));
+    }
+};
+
+FFT_INLINE double largest(const V& e) {
+    double r[8];
+    store(r, e);
+    double m = r[0];
+    for (int i = 1; i < 8; ++i) m = m < r[i] ? r[i] : m;
+    return m;
+}
+
+// ------------------------------------------------- lengths below 8 --
+// Scalar radix-2 transforms on natural-order arrays re[n], im[n].
+
+// Decimation in frequency in place; position p ends with frequency bitreverse(p).
+void small_forward(const FftPlan& p, double* re, double* im) {
+    const int n = p.n;
+    const double* wr = p.pass[0];
+    const double* wi = wr + n / 2;
+    for (int len = n; len >= 2; len /= 2) {
+        const int h = len / 2, stride = n / len;
+        for (int g = 0; g < n; g += len)
+            for (int j = 0; j < h; ++j) {
+                const double ar = re[g + j], ai = im[g + j];
+                const double br = re[g + j + h], bi = im[g + j + h];
+                const double dr = ar - br, di = ai - bi;
+                const double cr = wr[j * stride], ci = wi[j * stride];
+                re[g + j] = ar + br;
+                im[g + j] = ai + bi;
+                re[g + j + h] = dr * cr - di * ci;
+                im[g + j + h] = dr * ci + di * cr;
+            }
+    }
+}
+
+// Its inverse, unscaled: decimation in time.
+void small_inverse(const FftPlan& p, double* re, double* im) {
+    const int n = p.n;
+    const double* wr = p.pass[0];
+    const double* wi = wr + n / 2;
+    for (int len = 2; len <= n; len *= 2) {
+        const int h = len / 2, stride = n / len;
+        for (int g = 0; g < n; g += len)
+            for (int j = 0; j < h; ++j) {
+                const double cr = wr[j * stride], ci = wi[j * stride];
+                const double xr = re[g + j + h], xi = im[g + j + h];
+                const double br = xr * cr + xi * ci, bi = xi * cr - xr * ci;
+                const double ar = re[g + j], ai = im[g + j];
+                re[g + j] = ar + br;
+                im[g + j] = ai + bi;
+                re[g + j + h] = ar - br;
+                im[g + j + h] = ai - bi;
+            }
+    }
+}
+
+// Between natural arrays and the spectrum layout of a length below 64.
+void small_put(int n, const double* re, const double* im, double* spec) {
+    const int block = n < 8 ? n : 8;
+    for (int q = 0; q < n; ++q) {
+        spec[q / block * 2 * block + q % block] = re[q];
+        spec[q / block * 2 * block + q % block + block] = im[q];
+    }
+}
+void small_get(int n, const double* spec, double* re, double* im) {
+    const int block = n < 8 ? n : 8;
+    for (int q = 0; q < n; ++q) {
+        re[q] = spec[q / block * 2 * block + q % block];
+        im[q] = spec[q / block * 2 * block + q % block + block];
+    }
+}
+
+// ------------------------------------------------------- entry points --
+
+void forward_words(const FftPlan& p, const double* a, double* spec) {
+    const int n = p.n;
+    if (n >= 8) {
+        forward(p, spec, WeightedWords{a, p.weights});
+        return;
+    }
+    double re[8], im[8];
+    for (int j = 0; j < n; ++j) {
+        re[j] = a[j] * p.weights[j];
+        im[j] = a[j] * p.weights[n + j];
+    }
+    small_forward(p, re, im);
+    small_put(n, re, im, spec);
+}
+
+void complex_forward(const FftPlan& p, const double* in, double* spec) {
+    const int n = p.n;
+    if (n >= 8) {
+        forward(p, spec, Interleaved{in});
+        return;
+    }
+    double re[8], im[8];
+    for (int j = 0; j < n; ++j) {
+        re[j] = in[2 * j];
+        im[j] = in[2 * j + 1];
+    }
+    small_forward(p, re, im);
+    small_put(n, re, im, spec);
+}
+
+void complex_inverse(const FftPlan& p, double* spec, double* out) {
+    const int n = p.n;
+    const double scale = 1.0 / n;
+    if (n >= 8) {
+        inverse(p, spec, ScaledInterleaved{out, splat(scale)});
+        return;
+    }
+    double re[8], im[8];
+    small_get(n, spec, re, im);
+    small_inverse(p, re, im);
+    for (int j = 0; j < n; ++j) {
+        out[2 * j] = re[j] * scale;
+        out[2 * j + 1] = im[j] * scale;
+    }
+}
+
+double inverse_words(const FftPlan& p, double* spec, double* z) {
+    const int n = p.n;
+    const double scale = 1.0 / n;
+    z[0] = 0.0;
+    if (n >= 8) {
+        V err = splat(0.0);
+        inverse(p, spec, RoundedWords{z, p.weights, n, splat(scale), &err});
+        return largest(err);
+    }
+    double re[8], im[8];
+    small_get(n, spec, re, im);
+    small_inverse(p, re, im);
+    double err = 0.0;
+    for (int m = 0; m < n; ++m) {
+        const double xr = re[m] * scale, xi = im[m] * scale;
+        const double wr = p.weights[m], wi = p.weights[n + m];
+        const double cr = xr * wr + xi * wi, ci = xi * wr - xr * wi;
+        const double rr = round_half_up(cr), ri = round_half_up(ci);
+        double dr = rr - cr, di = ri - ci;
+        dr = dr < 0 ? -dr : dr;
+        di = di < 0 ? -di : di;
+        err = err < dr ? dr : err;
+        err = err < di ? di : err;
+        z[m + 1] = rr;
+        if (m < n - 1) z[m + n + 1] = ri;
+    }
+    return err;
+}
+
+void mul(const FftPlan& p, const double* x, const double* y, double* out) {
+    const int n = p.n;
+    if (n >= 8) {
+        for (long b = 0; b < n / 8; ++b) {
+            const C u = get(x, b), v = get(y, b);
+            put(out, b, {u.re * v.re - u.im * v.im, u.re * v.im + u.im * v.re});
+        }
+        return;
+    }
+    for (int q = 0; q < n; ++q) {
+        const double ur = x[q], ui = x[q + n], vr = y[q], vi = y[q + n];
+        out[q] = ur * vr - ui * vi;
+        out[q + n] = ur * vi + ui * vr;
+    }
+}
+
+void mul_add(const FftPlan& p, const double* x, const double* y, double* acc) {
+    const int n = p.n;
+    if (n >= 8) {
+        for (long b = 0; b < n / 8; ++b) {
+            const C u = get(x, b), v = get(y, b), s = get(acc, b);
+            put(acc, b, {s.re + (u.re * v.re - u.im * v.im), s.im + (u.re * v.im + u.im * v.re)});
+        }
+        return;
+    }
+    for (int q = 0; q < n; ++q) {
+        const double ur = x[q], ui = x[q + n], vr = y[q], vi = y[q + n];
+        acc[q] = acc[q] + (ur * vr - ui * vi);
+        acc[q + n] = acc[q + n] + (ur * vi + ui * vr);
+    }
+}
+
+}  // namespace
+
+extern const FftKernels kernels = {forward_words, complex_forward, complex_inverse,
+                                   inverse_words, mul,           mul_add};
+
+}  // namespace DRMPI_FFT_NS
+}  // namespace drmpi

@@ -1,0 +1,243 @@
+// FFT plans: the tables of one length, built once on first use and kept for
+// the life of the process, and the choice of the instruction set that runs
+// the transforms.
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "mp/fft_kernel.h"
+
+namespace drmpi {
+namespace {
+
+// cos and sin of multiples of pi/(2n) over the first octant, each straight
+// from the long double functions of its own angle, rounded once to double (so
+// the tables depend on no processor-specific variant of the double functions).
+// Every other multiple of the angle follows by exact symmetries.
+class Octant {
+  public:
+    explicit Octant(int n) : n_(n), lg_(ilog2(n)), c_(n / 2 + 1), s_(n / 2 + 1) {
+        const long double unit = 3.14159265358979323846264338327950288L / (2.0L * n);
+        for (int t = 0; t <= n / 2; ++t) {
+            long double sl, cl;
+            sincosl(unit * t, &sl, &cl);
+            c_[t] = static_cast<double>(cl);
+            s_[t] = static_cast<double>(sl);
+        }
+        c_[0] = 1.0;
+        s_[0] = 0.0;
+    }
+
+    // (cos, sin) of t * pi/(2n), any t >= 0.
+    void cis(long t, double* re, double* im) const {
+        const int quadrant = static_cast<int>((t >> lg_) & 3);
+        const int r = static_cast<int>(t & (n_ - 1));
+        double x = r <= n_ / 2 ? c_[r] : s_[n_ - r];
+        double y = r <= n_ / 2 ? s_[r] : c_[n_ - r];
+        for (int q = 0; q < quadrant; ++q) {  // times i
+            const double u = x;
+            x = -y;
+            y = u;
+        }
+        *re = x;
+        *im = y;
+    }
+
+    // exp(-2 pi i k/2^lgm), 2^lgm at most 4n.
+    void root(long k, int lgm, double* re, double* im) const {
+        cis(k << (lg_ + 2 - lgm), re, im);
+        *im = -*im;
+    }
+
+  private:
+    int n_, lg_;
+    std::vector<double> c_, s_;
+};
+
+double* table(long count) {
+    const size_t bytes = (static_cast<size_t>(count) * sizeof(double) + 63) / 64 * 64;
+    void* p = std::aligned_alloc(64, bytes);
+    if (!p) {
+        std::fprintf(stderr, "drmpi: no memory for FFT tables (%zu bytes)\n", bytes);
+        std::abort();
+    }
+    return static_cast<double*>(p);
+}
+
+// Fills the tables of a plan of length n (see fft_kernel.h).
+void build_tables(FftPlan* p, int n) {
+    const Octant oct(n);
+    p->n = n;
+    p->log2n = ilog2(n);
+    for (const double*& t : p->pass) t = nullptr;
+    p->leaf = nullptr;
+    double* w = table(2L * n);
+    p->weights = w;
+    if (n < 8) {
+        for (int j = 0; j < n; ++j) oct.cis(j, &w[j], &w[n + j]);
+        double* t = table(n > 1 ? n : 1);
+        for (int j = 0; j < n / 2; ++j) oct.root(j, p->log2n, &t[j], &t[n / 2 + j]);
+        p->pass[0] = t;
+        return;
+    }
+    for (long j = 0; j < n; ++j) oct.cis(j, &w[j / 8 * 16 + j % 8], &w[j / 8 * 16 + j % 8 + 8]);
+    const int leaf = n >= 64 ? 6 : 3;
+    for (int l = p->log2n; l > leaf; l -= 2) {
+        const long big = 1L << l;
+        const bool radix2 = (l - leaf) % 2 == 1;  // only the top pass
+        const long count = radix2 ? big / 2 : big / 4;
+        const int powers = radix2 ? 1 : 3;
+        double* t = table(count * 2 * powers);
+        for (long j = 0; j < count; ++j)
+            for (int r = 1; r <= powers; ++r) {
+                double* e = t + j / 8 * 16 * powers + (r - 1) * 16 + j % 8;
+                oct.root(r * j, l, &e[0], &e[8]);
+            }
+        p->pass[l] = t;
+        if (radix2) l += 1;  // the passes below are radix 4 from l - 1
+    }
+    double* t = table(8 * 16);
+    if (leaf == 6) {
+        for (int k1 = 1; k1 <= 7; ++k1)
+            for (int l = 0; l < 8; ++l)
+                oct.root(static_cast<long>(l) * k1, 6, &t[(k1 - 1) * 16 + l],
+                         &t[(k1 - 1) * 16 + 8 + l]);
+        for (int l = 0; l < 8; ++l) oct.root(1, 3, &t[112 + l], &t[120 + l]);
+    } else {
+        for (int l = 0; l < 8; ++l) {
+            oct.root(l & 4 ? l % 4 : 0, 3, &t[l], &t[8 + l]);
+            oct.root(l & 2 ? l % 2 : 0, 2, &t[16 + l], &t[24 + l]);
+        }
+    }
+    p->leaf = t;
+}
+
+const FftKernels& kernels_of(FftIsa isa) {
+    switch (isa) {
+        case FftIsa::avx512: return fft_avx512::kernels;
+        case FftIsa::avx2: return fft_avx2::kernels;
+        default: return fft_generic::kernels;
+    }
+}
+
+// One slot per length: the shared tables and the plan of each path.  Constant
+// initialised, so a lookup needs no guard.
+struct Slot {
+    std::mutex lock;
+    FftPlan* tables = nullptr;  // guarded by lock
+    std::atomic<const FftPlan*> plan[3] = {};
+};
+
+constinit Slot slots[FftMaxLog2 + 1];
+
+// The plan of fft_plan(n, isa) when it does not exist yet.
+const FftPlan& build_plan(int n, FftIsa isa) {
+    const int lg = n > 0 ? ilog2(n) : 0;
+    if (n < 1 || lg > FftMaxLog2 || n != 1 << lg || !fft_isa_available(isa)) {
+        std::fprintf(stderr, "drmpi: no FFT plan for length %d on path %d\n", n,
+                     static_cast<int>(isa));
+        std::abort();
+    }
+    Slot& s = slots[lg];
+    const int i = static_cast<int>(isa);
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (const FftPlan* p = s.plan[i].load(std::memory_order_relaxed)) return *p;
+    if (!s.tables) {
+        s.tables = new FftPlan;
+        build_tables(s.tables, n);
+    }
+    FftPlan* p = new FftPlan(*s.tables);
+    p->kernels = &kernels_of(isa);
+    s.plan[i].store(p, std::memory_order_release);
+    return *p;
+}
+
+}  // namespace
+
+bool fft_isa_available(FftIsa isa) {
+    __builtin_cpu_init();
+    switch (isa) {
+        case FftIsa::avx512: return __builtin_cpu_supports("avx512f");
+        case FftIsa::avx2: return __builtin_cpu_supports("avx2");
+        default: return true;
+    }
+}
+
+FftIsa fft_default_isa() {
+    static const FftIsa isa = [] {
+        const char* name = std::getenv("DRMPI_ISA");
+        const struct { const char* name; FftIsa isa; } named[] = {
+            {"generic", FftIsa::generic}, {"avx2", FftIsa::avx2}, {"avx512", FftIsa::avx512}};
+        for (const auto& e : named)
+            if (name && std::strcmp(name, e.name) == 0 && fft_isa_available(e.isa)) return e.isa;
+        if (fft_isa_available(FftIsa::avx512)) return FftIsa::avx512;
+        return fft_isa_available(FftIsa::avx2) ? FftIsa::avx2 : FftIsa::generic;
+    }();
+    return isa;
+}
+
+const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }
+
+const FftPlan& fft_plan(int n, FftIsa isa) {
+    if (n > 0 && (n & (n - 1)) == 0 && n <= 1 << FftMaxLog2) {
+        const FftPlan* p = slots[__builtin_ctz(static_cast<unsigned>(n))]
+                               .plan[static_cast<int>(isa)].load(std::memory_order_acquire);
+        if (p) return *p;
+    }
+    return build_plan(n, isa);
+}
+
+void fft_forward_words(const FftPlan& p, const double* a, double* spec) {
+    p.kernels->forward_words(p, a, spec);
+}
+
+void fft_mul(const FftPlan& p, const double* x, const double* y, double* out) {
+    p.kernels->mul(p, x, y, out);
+}
+
+void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc) {
+    p.kernels->mul_add(p, x, y, acc);
+}
+
+double fft_inverse_words(const FftPlan& p, double* spec, double* z) {
+    return p.kernels->inverse_words(p, spec, z);
+}
+
+void fft_complex_forward(const FftPlan& p, const double* in, double* spec) {
+    p.kernels->complex_forward(p, in, spec);
+}
+
+void fft_complex_inverse(const FftPlan& p, double* spec, double* out) {
+    p.kernels->complex_inverse(p, spec, out);
+}
+
+void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re, double* im) {
+    const int n = p.n;
+    long pos = 0;
+    if (n < 8) {
+        for (int b = 0; b < p.log2n; ++b) pos |= ((k >> b) & 1L) << (p.log2n - 1 - b);
+    } else {
+        const long leaf = n >= 64 ? 64 : 8;
+        long size = n;
+        if (ilog2(n / leaf) % 2 == 1) {
+            pos += (k & 1) * (size / 2);
+            k >>= 1;
+            size /= 2;
+        }
+        for (; size > leaf; size /= 4) {
+            pos += (k & 3) * (size / 4);
+            k >>= 2;
+        }
+        pos += leaf == 64 ? k : (k & 1) * 4 + (k & 2) + (k >> 2);
+    }
+    const long block = n < 8 ? n : 8;
+    const long at = pos / block * 2 * block + pos % block;
+    *re = spec[at];
+    *im = spec[at + block];
+}
+
+}  // namespace drmpi

@@ -1,0 +1,266 @@
+// The FFT kernel: transforms against their defining sums in long double, round
+// trips, products against GMP at every length, the pointwise steps, plans
+// under threads, and every instruction-set path against the others bit for bit.
+// Every spectrum and output lies between guard words.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "mp/mp.h"
+#include "support/oracle.h"
+
+namespace drmpi_test {
+namespace {
+using namespace drmpi;
+using Words = std::vector<double>;
+using FftKernel = Balanced;
+constexpr double Guard = 0.375;  // never a whole number, so never a product word
+
+// count doubles, 64-byte aligned, between eight guard words on each side.
+class Area {
+  public:
+    explicit Area(long count)
+        : count_(count),
+          mem_(static_cast<double*>(std::aligned_alloc(64, (8 * (count + 16) + 63) / 64 * 64))) {
+        for (long i = 0; i < count + 16; ++i) mem_.get()[i] = Guard;
+    }
+    double* data() const { return mem_.get() + 8; }
+    bool intact() const {
+        for (int i = 0; i < 8; ++i)
+            if (mem_.get()[i] != Guard || data()[count_ + i] != Guard) return false;
+        return true;
+    }
+
+  private:
+    struct Free {
+        void operator()(double* p) const { std::free(p); }
+    };
+    long count_;
+    std::unique_ptr<double, Free> mem_;
+};
+
+std::vector<FftIsa> paths() {
+    std::vector<FftIsa> r;
+    for (FftIsa isa : {FftIsa::generic, FftIsa::avx2, FftIsa::avx512})
+        if (fft_isa_available(isa)) r.push_back(isa);
+    return r;
+}
+
+// Operands: 0 random balanced words, 1 the extreme mix of random_words, 2 every
+// word +50000 (the largest outputs).
+Words operand(int n, int kind) {
+    Words v(n, 5e4);
+    if (kind < 2) random_words(v.data(), n, kind == 1);
+    return v;
+}
+
+struct Product {
+    Words z;
+    double err;
+};
+
+// {a, n} * {b, n} by the kernel on plan p, before carrying, with the spectra
+// of a and b left in *sa and *sb when given.
+Product multiply(const FftPlan& p, const Words& a, const Words& b, Words* sa = nullptr,
+                 Words* sb = nullptr) {
+    const int n = static_cast<int>(a.size());
+    Area x(2 * n), y(2 * n), z(2 * n);
+    fft_forward_words(p, a.data(), x.data());
+    fft_forward_words(p, b.data(), y.data());
+    if (sa) sa->assign(x.data(), x.data() + 2 * n);
+    if (sb) sb->assign(y.data(), y.data() + 2 * n);
+    fft_mul(p, x.data(), y.data(), x.data());
+    const double err = fft_inverse_words(p, x.data(), z.data());
+    EXPECT_TRUE(x.intact()) << "spectrum guard, n = " << n;
+    EXPECT_TRUE(y.intact()) << "spectrum guard, n = " << n;
+    EXPECT_TRUE(z.intact()) << "output guard, n = " << n;
+    return {Words(z.data(), z.data() + 2 * n), err};
+}
+
+// The carried words of a product against GMP.
+void expect_exact(Words z, const Words& a, const Words& b, const std::string& what) {
+    const int n = static_cast<int>(a.size());
+    mp_normalize(z.data(), 2 * n);
+    EXPECT_EQ(vec_value(z.data(), 2 * n), vec_value(a.data(), n) * vec_value(b.data(), n)) << what;
+}
+
+// The defining sums, in long double: the weighted forward transform of real
+// words (exponent of theta 1) and the unweighted one of complex points (0).
+std::complex<long double> defining_sum(const Words& in, bool complex, int k) {
+    const int n = static_cast<int>(complex ? in.size() / 2 : in.size());
+    const long double pi = std::acos(-1.0L);
+    std::complex<long double> sum = 0.0L;
+    for (long j = 0; j < n; ++j) {
+        const std::complex<long double> x(complex ? in[2 * j] : in[j], complex ? in[2 * j + 1] : 0);
+        const long e = complex ? -4 * (j * k % n) : j - 4 * (j * k % n);  // units of pi/(2n)
+        sum += x * std::polar(1.0L, pi * e / (2.0L * n));
+    }
+    return sum;
+}
+
+// Every frequency up to 64 points; beyond, where the order of the points goes
+// through the radix-2 and radix-4 passes, 40 frequencies drawn at random.
+TEST_F(FftKernel, TransformsMatchTheirDefiningSums) {
+    for (int n = 1; n <= 1 << 12; n *= 2)
+        for (bool complex : {false, true}) {
+            const FftPlan& p = fft_plan(n);
+            Words in(complex ? 2 * n : n);
+            random_words(in.data(), static_cast<int>(in.size()));
+            Area spec(2 * n);
+            if (complex)
+                fft_complex_forward(p, in.data(), spec.data());
+            else
+                fft_forward_words(p, in.data(), spec.data());
+            EXPECT_TRUE(spec.intact()) << "n = " << n;
+            for (int i = 0; i < (n <= 64 ? n : 40); ++i) {
+                const int k = n <= 64 ? i : static_cast<int>(uniform(0, n - 1));
+                double re, im;
+                fft_spectrum_point(p, spec.data(), k, &re, &im);
+                const auto want = defining_sum(in, complex, k);
+                EXPECT_LT(std::abs(want - std::complex<long double>(re, im)), 1e-9L * n)
+                    << "n = " << n << ", frequency " << k << (complex ? ", complex" : ", words");
+            }
+        }
+}
+
+TEST_F(FftKernel, ComplexRoundTripAtEveryLength) {
+    for (int n = 1; n <= 1 << 20; n *= 2) {
+        const FftPlan& p = fft_plan(n);
+        Words in(2 * n);
+        random_words(in.data(), 2 * n);
+        Area spec(2 * n), out(2 * n);
+        fft_complex_forward(p, in.data(), spec.data());
+        fft_complex_inverse(p, spec.data(), out.data());
+        double worst = 0.0;
+        for (int i = 0; i < 2 * n; ++i) worst = std::fmax(worst, std::fabs(out.data()[i] - in[i]));
+        EXPECT_LT(worst, 1e-9) << "n = " << n;
+        EXPECT_TRUE(spec.intact()) << "n = " << n;
+        EXPECT_TRUE(out.intact()) << "n = " << n;
+    }
+}
+
+// Every length to 2^18 with each kind of operand, and random ones at 2^19, 2^20.
+// The errors of the large lengths are printed.
+TEST_F(FftKernel, ProductsMatchGmp) {
+    for (int n = 1; n <= 1 << 20; n *= 2)
+        for (int kind = 0; kind < (n <= 1 << 18 ? 3 : 1); ++kind) {
+            const Words a = operand(n, kind), b = operand(n, kind);
+            const Product r = multiply(fft_plan(n), a, b);
+            const std::string what = "n = " + std::to_string(n) + ", kind " + std::to_string(kind);
+            EXPECT_LT(r.err, kind == 0 && n <= 1 << 18 ? 0.01 : 0.5) << what;
+            EXPECT_EQ(r.z[0], 0.0) << what;
+            expect_exact(r.z, a, b, what);
+            if (n >= 1 << 16) std::printf("error at 2^%d, kind %d: %.6g\n", ilog2(n), kind, r.err);
+        }
+}
+
+// acc := A1 B1 + A2 B2 gives the sum of the two products; a square of one
+// spectrum passed twice equals that of two copies, bit for bit, also when the
+// product overwrites the second.
+TEST_F(FftKernel, MulAddAndSquares) {
+    for (int n : {1, 4, 8, 32, 64, 128, 1 << 12, 1 << 15}) {
+        const FftPlan& p = fft_plan(n);
+        Words w[4];
+        for (Words& v : w) v = operand(n, 1);
+        std::vector<Area> s;
+        Area acc(2 * n), z(2 * n), sq(2 * n), sq2(2 * n);
+        for (const Words& v : w) {
+            s.emplace_back(2 * n);
+            fft_forward_words(p, v.data(), s.back().data());
+        }
+        fft_mul(p, s[0].data(), s[1].data(), acc.data());
+        fft_mul_add(p, s[2].data(), s[3].data(), acc.data());
+        fft_inverse_words(p, acc.data(), z.data());
+        const Words sum(z.data(), z.data() + 2 * n);
+        Words want = multiply(p, w[0], w[1]).z;
+        vec_add(want.data(), multiply(p, w[2], w[3]).z.data(), want.data(), 2 * n, 1);
+        Words got = sum;
+        mp_normalize(got.data(), 2 * n);
+        EXPECT_EQ(vec_value(got.data(), 2 * n), vec_value(want.data(), 2 * n)) << "n = " << n;
+
+        Area copy(2 * n);
+        std::memcpy(copy.data(), s[0].data(), 16L * n);
+        fft_mul(p, s[0].data(), s[0].data(), sq.data());
+        fft_mul(p, s[0].data(), copy.data(), sq2.data());
+        EXPECT_EQ(std::memcmp(sq.data(), sq2.data(), 16L * n), 0) << "n = " << n;
+        fft_mul(p, s[0].data(), copy.data(), copy.data());  // out = y
+        EXPECT_EQ(std::memcmp(sq.data(), copy.data(), 16L * n), 0) << "n = " << n;
+        for (const Area* a : {&s[0], &s[3], &acc, &z, &sq, &sq2, &copy})
+            EXPECT_TRUE(a->intact()) << "n = " << n;
+    }
+}
+
+// The words and the error of a product do not depend on which other lengths
+// were planned before, nor on the thread.  Two threads look up and build the
+// plans of every length at once, in opposite orders, and get the same plans.
+TEST_F(FftKernel, PlansUnderThreadsAndOtherLengths) {
+    const int n = 1 << 13;
+    const Words a = operand(n, 1), b = operand(n, 1);
+    const Product before = multiply(fft_plan(n), a, b);
+    const FftPlan* seen[2][19];
+    auto look = [&seen](int t) {
+        for (int i = 0; i <= 18; ++i) {
+            const int lg = t ? 18 - i : i;
+            seen[t][lg] = &fft_plan(1 << lg);
+        }
+    };
+    std::thread other(look, 1);
+    look(0);
+    other.join();
+    for (int lg = 0; lg <= 18; ++lg) EXPECT_EQ(seen[0][lg], seen[1][lg]) << "2^" << lg;
+    const Product after = multiply(fft_plan(n), a, b);
+    EXPECT_EQ(before.z, after.z);
+    EXPECT_EQ(before.err, after.err);
+}
+
+// Every path this processor runs gives the same spectra, words and errors.
+TEST_F(FftKernel, PathsAgreeBitForBit) {
+    const std::vector<FftIsa> isas = paths();
+    std::printf("paths run here: %zu\n", isas.size());
+    for (int n = 1; n <= 1 << 17; n *= 2)
+        for (int kind = 0; kind < 3; ++kind) {
+            const Words a = operand(n, kind), b = operand(n, kind);
+            Words sa[3], sb[3];
+            Product r[3];
+            for (size_t i = 0; i < isas.size(); ++i)
+                r[i] = multiply(fft_plan(n, isas[i]), a, b, &sa[i], &sb[i]);
+            for (size_t i = 1; i < isas.size(); ++i) {
+                EXPECT_EQ(std::memcmp(sa[i].data(), sa[0].data(), 16L * n), 0) << "n = " << n;
+                EXPECT_EQ(std::memcmp(sb[i].data(), sb[0].data(), 16L * n), 0) << "n = " << n;
+                EXPECT_EQ(r[i].z, r[0].z) << "n = " << n << ", path " << i;
+                EXPECT_EQ(std::memcmp(&r[i].err, &r[0].err, sizeof(double)), 0) << "n = " << n;
+            }
+        }
+}
+
+// DRMPI_ISA forces the default path.  The default is fixed once per process, so
+// the test runs its own binary again with the variable set, once per path; that
+// run (DRMPI_ISA_CHECK set) compares the default with the path named.
+TEST_F(FftKernel, DrmpiIsaForcesThePath) {
+    const char* names[] = {"generic", "avx2", "avx512"};
+    if (const char* forced = std::getenv("DRMPI_ISA_CHECK")) {
+        EXPECT_STREQ(names[static_cast<int>(fft_default_isa())], forced);
+        return;
+    }
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    for (FftIsa isa : paths()) {
+        const std::string name = names[static_cast<int>(isa)];
+        const std::string command = "DRMPI_ISA=" + name + " DRMPI_ISA_CHECK=" + name + " '" +
+                                    self + "' --gtest_filter='FftKernel.DrmpiIsa*' >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << name;
+    }
+}
+
+}  // namespace
+}  // namespace drmpi_test
