@@ -4,6 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+
+#include "mp/mp.h"
+#include "series/series.h"
 
 namespace drmpi {
 
@@ -39,6 +43,10 @@ inline constexpr int PiFactorTable[3][6] = {
     {1, 9801, 2, 4, 1103, 3},
     {1, 3528, 1, 1, 1123, 3},
 };
+
+// Capacity of the dialogue in words: the largest FMT size that fits is 2^18,
+// so the largest N is 1,310,700.
+inline constexpr int ND = 270001;
 
 // Largest rounding error that a run may report and still be written: every
 // product output is then far inside the 0.5 within which rounding is right.
@@ -110,8 +118,29 @@ RunSetup setup_run(int family, int capacity);
 
 // ------------------------------------------------------ DRM driver (drm.cpp) --
 
-// Running maximum of every rounding error of the run.
-extern double MaxError;
+// The storage of a run of FMT size n, allocated once and zeroed: the numbers
+// P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
+// area that the merges, the product P S and the Newton operations use in
+// turn.  Throws std::bad_alloc when the memory is not there.
+class Workspace {
+  public:
+    explicit Workspace(int n);
+    // Doubles that a Workspace of FMT size n allocates.
+    static int64_t doubles(int n);
+
+    int n;
+    double* p;
+    double* q;
+    double* t;
+    double* a;
+    double* sum;
+    double* b;
+    double* area;
+    StepArrays step() const { return {p, q, t, area}; }
+
+  private:
+    Doubles storage_;
+};
 
 // Milliseconds of elapsed real time since the program started.
 int clock_ms();
@@ -119,13 +148,17 @@ int clock_ms();
 // Number of DRM steps that cover the terms needed for word_count words.
 int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word);
 
-// Evaluates the series in the given number of DRM steps, from the last chunk
-// of n/8 terms to the first, folding each into ArraySum: S := (T + P S)/Q.
-// Prints one console line per step and raises MaxError.
-void drm_sum(int series, int n, int steps);
+// Called after each DRM step with its number, from 1, and its time in seconds.
+using StepReport = std::function<void(int step, double seconds)>;
 
-// Replaces the folded sum S in ArraySum by pi, at n words; raises MaxError.
-void compute_pi(int series, int n);
+// Evaluates the series in the given number of DRM steps, from the last chunk
+// of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
+// Returns the largest rounding error of all products.
+double drm_sum(int series, int steps, const Workspace& w, const StepReport& report);
+
+// Replaces the folded sum S in w.sum by pi, at n words.  Returns the largest
+// rounding error of its products.
+double compute_pi(int series, const Workspace& w);
 
 // ---------------------------------------------------------- report (report.cpp) --
 

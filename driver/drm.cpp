@@ -1,5 +1,5 @@
-// The DRM driver: step count, the fold of every chunk into the running sum,
-// and the final assembly of pi.
+// The DRM driver: the storage of a run, the step count, the fold of every
+// chunk into the running sum, and the final assembly of pi.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -10,13 +10,32 @@
 
 namespace drmpi {
 
-double MaxError = 0.0;
-
 namespace {
 
 const auto ProgramStart = std::chrono::steady_clock::now();
 
+// n + 1 words and more, to a multiple of eight doubles (64 bytes).
+int64_t rounded(int64_t words) { return (words + 8) / 8 * 8; }
+
+int64_t area_size(int n) {
+    int64_t size = drm_step_area(n);
+    size = size > fft_multiply_work(n) ? size : fft_multiply_work(n);
+    return size > newton_temp_size(n) ? size : newton_temp_size(n);
+}
+
 }  // namespace
+
+int64_t Workspace::doubles(int n) { return 5 * rounded(n) + rounded(2 * n) + area_size(n); }
+
+Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
+    double* next = storage_.get();
+    for (double** x : {&p, &q, &t, &a, &sum}) {
+        *x = next;
+        next += rounded(n);
+    }
+    b = next;
+    area = b + rounded(2 * n);
+}
 
 int clock_ms() {
     const auto elapsed = std::chrono::steady_clock::now() - ProgramStart;
@@ -32,45 +51,46 @@ int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word
     return static_cast<int32_t>(terms / fmt_size + 1.0);
 }
 
-void drm_sum(int series, int n, int steps) {
+double drm_sum(int series, int steps, const Workspace& w, const StepReport& report) {
+    const int n = w.n;
     const int per_step = n / TermWords;
-    double product_error = 0.0;
+    double err = 0.0;
     for (int i = 1; i <= steps; ++i) {
-        TermIndex = static_cast<double>(steps - i) * per_step + 1.0;
         const int step_time = clock_ms();
-        MaxError = dmax(MaxError, drm_step(series, n));
+        err = dmax(err, drm_step(series, n, static_cast<double>(steps - i) * per_step + 1.0,
+                                 w.step()));
         if (i == 1) {
             // A zero n words below every T: the first fold yields T itself.
-            mp_set_small(0, ArrayB, n);
-            ArrayB[0] = -n;
+            mp_set_small(0, w.b, n);
+            w.b[0] = -n;
         } else {
-            product_error = mp_mul(ArrayP, ArraySum, ArrayB, n, FftWork);
+            err = dmax(err, mp_mul(w.p, w.sum, w.b, n, w.area));
         }
-        mp_add(ArrayT, ArrayB, ArrayA, n, +1);
-        const double quotient_error = mp_divide(ArrayA, ArrayQ, ArraySum, n, ArrayB, FftWork);
-        MaxError = dmax3(MaxError, quotient_error, product_error);
-        console("  DRM Step=%3d,  Time=%8.2f (s)\n", i, (clock_ms() - step_time) / 1000.0);
+        mp_add(w.t, w.b, w.a, n, +1);
+        err = dmax(err, mp_divide(w.a, w.q, w.sum, n, w.area));
+        report(i, (clock_ms() - step_time) / 1000.0);
     }
+    return err;
 }
 
-void compute_pi(int series, int n) {
+double compute_pi(int series, const Workspace& w) {
+    const int n = w.n;
     const int* f = PiFactorTable[series];
-    double root_error = 0.0;
+    double err = 0.0;
     if (f[2] == 1) {
-        mp_set_small(1, ArrayA, n);
+        mp_set_small(1, w.a, n);
     } else {
-        root_error = mp_sqrt_int(f[2], ArrayA, n, +1, ArrayB, FftWork);
+        err = mp_sqrt_int(f[2], w.a, n, +1, w.area);
     }
-    mp_mul_int(ArrayA, f[0], ArrayP, n);
-    mp_mul_int(ArrayP, f[1], ArrayQ, n);  // numerator f0 f1 sqrt(f2)
+    mp_mul_int(w.a, f[0], w.p, n);
+    mp_mul_int(w.p, f[1], w.q, n);  // numerator f0 f1 sqrt(f2)
     // f4 may exceed Radix (13591409); it stands whole in d1, which mp_add
     // keeps, and the product by f3 brings it back into range.
-    mp_set_small(f[4], ArrayP, n);
-    mp_mul_int(ArraySum, f[5], ArrayT, n);
-    mp_add(ArrayP, ArrayT, ArrayA, n, +1);
-    mp_mul_int(ArrayA, f[3], ArrayT, n);  // denominator f3 (f4 + f5 S)
-    const double quotient_error = mp_divide(ArrayQ, ArrayT, ArraySum, n, ArrayB, FftWork);
-    MaxError = dmax3(MaxError, root_error, quotient_error);
+    mp_set_small(f[4], w.p, n);
+    mp_mul_int(w.sum, f[5], w.t, n);
+    mp_add(w.p, w.t, w.a, n, +1);
+    mp_mul_int(w.a, f[3], w.t, n);  // denominator f3 (f4 + f5 S)
+    return dmax(err, mp_divide(w.q, w.t, w.sum, n, w.area));
 }
 
 }  // namespace drmpi

@@ -12,12 +12,14 @@ int main() {
                                      run.digits_per_word);
     print_both("  DRM Steps= %d,  FMT Size= %d \n", steps, run.fmt_size);
 
+    const Workspace w(run.fmt_size);
     const int start_time = clock_ms();
-    MaxError = 0.0;
-    drm_sum(run.series, run.fmt_size, steps);
-    compute_pi(run.series, run.fmt_size);
-    report_result(ArraySum, run.word_count, run.digits_per_word, start_time, MaxError);
-    if (!result_sound(ArraySum, MaxError)) {
+    double err = drm_sum(run.series, steps, w, [](int step, double seconds) {
+        console("  DRM Step=%3d,  Time=%8.2f (s)\n", step, seconds);
+    });
+    err = dmax(err, compute_pi(run.series, w));
+    report_result(w.sum, run.word_count, run.digits_per_word, start_time, err);
+    if (!result_sound(w.sum, err)) {
         // A product may have been rounded to the wrong whole number: the
         // earlier result file stays.
         console(" ** Error Stop ** Rounding Error too large \n");

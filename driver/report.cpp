@@ -9,8 +9,7 @@ namespace drmpi {
 
 void report_result(double* pi, int word_count, int digits_per_word, int start_time,
                    double max_error) {
-    CarryMode = +1;
-    mp_normalize(pi + 1, word_count + 3);
+    mp_normalize(pi + 1, word_count + 3, Carry::NonNegative);
     const double total = (clock_ms() - start_time) / 1000.0;
     print_both("  Total Time= %f (s)  Rounding Error= %e \n", total, max_error);
 

@@ -1,163 +1,151 @@
-// Exact products by a complex floating-point FFT with right-angle weighting.
+// Exact products from spectra, on top of the transform kernel.
 //
-// A product of two n-word operands needs only an n-point transform: word j
-// is weighted by theta^(n-1-j), theta = exp(i pi/(2n)), and as theta^n = i the
-// terms of the cyclic convolution that wrap around arrive with factor 1 and
-// the others with factor i.  After the inverse transform the imaginary part of
-// point k holds product word k (upper half) and the real part product word
-// k + n (lower half).  Complex vectors are interleaved: point k at [2k] (real) and
-// [2k + 1] (imaginary).
+// A product of two n-word operands needs only an n-point transform: word j is
+// weighted by theta^j, theta = exp(i pi/(2n)), and as theta^n = i the terms of
+// the cyclic convolution that wrap around arrive with factor i and the others
+// with factor 1.  After the inverse transform the real part of point m holds
+// product word m + 1 and its imaginary part word m + n + 1 (the kernel places
+// them).  Rounding them and carrying gives the exact product while every
+// output lies within 0.5 of its whole value.
 //
-// The twiddle table and the weights are computed afresh by every transform,
-// each entry directly from the library cos and sin, so that a product's words
-// and its measured error depend on nothing but its operands.
+// Short products are made by schoolbook multiplication instead: their
+// "spectrum" is the operand's words, and every convolution sum is formed
+// exactly in doubles, so their rounding error is 0.
 #include <cmath>
 
 #include "mp/mp.h"
 
 namespace drmpi {
 
-void fft_twiddles(int half, int direction, double* table) {
-    double sigma = std::atan(1.0) * 4.0 / half;
-    if (direction == 1) sigma = -sigma;
-    for (int j = 0; j < half; ++j) {
-        const double phi = static_cast<double>(half - 1 - j) * sigma;
-        table[2 * j] = std::cos(phi);
-        table[2 * j + 1] = std::sin(phi);
+double (*ProductErrorHook)(double error) = nullptr;
+
+namespace {
+
+// {out, 2n} += the convolution of {a, n} and {b, n}, placed as product words:
+// out[p] gets sum_{j + l = p - 1} a[j] b[l].  Every term and sum is a whole
+// number below 2^53 (16 * 2.5e9 per sum, twice that for a sum of products),
+// so exact.
+void schoolbook_add(const double* a, const double* b, int n, double* out) {
+    for (int j = 0; j < n; ++j) {
+        const double aj = a[j];
+        for (int l = 0; l < n; ++l) out[j + l + 1] += aj * b[l];
     }
+}
+
+double report(double err) { return ProductErrorHook != nullptr ? ProductErrorHook(err) : err; }
+
+// Carries the words of a product and reports its error.
+double carry(double* out, int n, double err) {
+    mp_normalize(out, 2 * n);
+    return report(err);
+}
+
+}  // namespace
+
+int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
+
+int64_t fft_product_work(int n) { return 2 * static_cast<int64_t>(n); }
+
+void fft_spectrum(const double* a, int n, double* spec) {
+    if (n <= SchoolbookMax) {
+        mp_copy(a, spec, n);
+    } else {
+        fft_forward_words(fft_plan(n), a, spec);
+    }
+}
+
+double fft_product(const double* x, const double* y, int n, double* out, double* work) {
+    if (n <= SchoolbookMax) {
+        mp_fill(0, out, 2 * n);
+        schoolbook_add(x, y, n, out);
+        return carry(out, n, 0.0);
+    }
+    const FftPlan& p = fft_plan(n);
+    fft_mul(p, x, y, work);
+    return carry(out, n, fft_inverse_words(p, work, out));
+}
+
+double fft_product_sum(const double* x1, const double* y1, const double* x2, const double* y2,
+                       int n, double* out, double* work) {
+    if (n <= SchoolbookMax) {
+        mp_fill(0, out, 2 * n);
+        schoolbook_add(x1, y1, n, out);
+        schoolbook_add(x2, y2, n, out);
+        return carry(out, n, 0.0);
+    }
+    const FftPlan& p = fft_plan(n);
+    fft_mul(p, x1, y1, work);
+    fft_mul_add(p, x2, y2, work);
+    return carry(out, n, fft_inverse_words(p, work, out));
+}
+
+int64_t fft_multiply_work(int n) { return 2 * fft_spectrum_size(n) + fft_product_work(n); }
+
+double fft_multiply(const double* a, const double* b, double* out, int n, double* work) {
+    double* sa = work;
+    double* sb = a == b ? sa : work + fft_spectrum_size(n);
+    fft_spectrum(a, n, sa);
+    if (sb != sa) fft_spectrum(b, n, sb);
+    return fft_product(sa, sb, n, out, work + 2 * fft_spectrum_size(n));
+}
+
+double mp_mul(const double* x, const double* y, double* out, int n, double* work) {
+    const double e = x[0] + y[0];  // before out, which may overlap x or y, is written
+    const double err = fft_multiply(x + 1, y + 1, out + 1, n, work);
+    out[0] = e;
+    mp_strip(out, 2 * n);
+    return err;
 }
 
 namespace {
 
-// One radix-2 Stockham pass from {src, n} into {dst, n} complex points,
-// n = 2 * span * groups.  The first point of each pair is the one multiplied
-// by the group's factor; the difference goes to the lower half of dst and the
-// sum to the upper half.
-void butterflies(const double* src, double* dst, int span, int groups, const double* table) {
-    const int m = span;
-    const int halfn = span * groups;
-    for (int k = 0; k < groups; ++k) {
-        // Through the reversed table the factor of group k is
-        // exp(+-i pi (groups - 1 - k)/groups).
-        const double wr = table[2 * (m * (k + 1) - 1)];
-        const double wi = table[2 * (m * (k + 1) - 1) + 1];
-        const double* a = src + 4 * m * k;  // points p = 2mk + j
-        const double* b = a + 2 * m;        // points p + m
-        double* lo = dst + 2 * m * k;       // points mk + j
-        double* hi = lo + 2 * halfn;        // points mk + j + n/2
-        for (int j = 0; j < m; ++j) {
-            const double pr = a[2 * j];
-            const double pi = a[2 * j + 1];
-            const double tr = pr * wr - pi * wi;
-            const double ti = pr * wi + pi * wr;
-            const double qr = b[2 * j];
-            const double qi = b[2 * j + 1];
-            lo[2 * j] = qr - tr;
-            lo[2 * j + 1] = qi - ti;
-            hi[2 * j] = qr + tr;
-            hi[2 * j + 1] = qi + ti;
-        }
-    }
-}
-
-// Multiplies point j of {data, n} by exp(i (n - 1 - j) s).
-void apply_weights(double* data, int n, double s) {
+// fft_core, weighted when `weight` is 1: theta^e omega^l = exp(i pi (weight e +
+// 4 l)/(2n)).  Forward: y_j = x_j theta^(n-1-j) omega^j, and F[k] = omega^(k+1)
+// S[-k], S the kernel's transform (w = 1/omega).  Inverse: G_k = F[k]
+// omega^-(k+1), and x[j] = theta^-(n-1-j) omega^-j S'[j] / n, S' the kernel's
+// transform of G.
+void natural_transform(double* data, int n, int direction, double* area, int weight) {
+    // exp(i pi e/(2n)) for a whole e, reduced modulo 4n so that the angle
+    // stays below 2 pi and keeps its accuracy.
+    const auto times_phase = [n](double* z, int64_t e) {
+        const int64_t m = ((e % (4 * n)) + 4 * n) % (4 * n);
+        const double a = std::acos(-1.0) * static_cast<double>(m) / (2.0 * n);
+        const double c = std::cos(a);
+        const double s = std::sin(a);
+        const double re = z[0] * c - z[1] * s;
+        z[1] = z[0] * s + z[1] * c;
+        z[0] = re;
+    };
+    const FftPlan& p = fft_plan(n);
+    double* spec = area;
+    double* y = area + 2 * n;
+    const bool inverse = direction == 1;
     for (int j = 0; j < n; ++j) {
-        const double phi = static_cast<double>(n - 1 - j) * s;
-        const double co = std::cos(phi);
-        const double si = std::sin(phi);
-        const double re = data[2 * j];
-        const double im = data[2 * j + 1];
-        data[2 * j] = co * re - si * im;
-        data[2 * j + 1] = co * im + si * re;
+        y[2 * j] = data[2 * j];
+        y[2 * j + 1] = data[2 * j + 1];
+        times_phase(y + 2 * j, inverse ? -4 * static_cast<int64_t>(j + 1)
+                                       : weight * (n - 1 - j) + 4 * static_cast<int64_t>(j));
+    }
+    fft_complex_forward(p, y, spec);
+    for (int k = 0; k < n; ++k) {
+        fft_spectrum_point(p, spec, inverse ? k : (n - k) % n, &data[2 * k], &data[2 * k + 1]);
+        if (inverse) {
+            data[2 * k] /= n;
+            data[2 * k + 1] /= n;
+        }
+        times_phase(data + 2 * k, inverse ? -weight * (n - 1 - k) - 4 * static_cast<int64_t>(k)
+                                          : 4 * static_cast<int64_t>(k + 1));
     }
 }
 
 }  // namespace
 
-void fft_stage(double* data, int span, int groups, const double* table, double* scratch) {
-    butterflies(data, scratch, span, groups, table);
-    mp_copy(scratch, data, 4 * span * groups);
-}
-
 void fft_core(double* data, int n, int direction, double* area) {
-    const int levels = ilog2(n);
-    const int half = n / 2;
-    fft_twiddles(half, direction, area);
-    // The passes alternate between data and the scratch instead of copying
-    // every pass back (fft_stage); only an odd number of passes ends with a
-    // copy.  The arithmetic is that of fft_stage, pass for pass.
-    double* src = data;
-    double* dst = area + 2 * n;
-    int groups = 1;
-    int span = half;
-    for (int l = 0; l < levels; ++l) {
-        butterflies(src, dst, span, groups, area);
-        double* t = src;
-        src = dst;
-        dst = t;
-        groups *= 2;
-        span /= 2;
-    }
-    if (src != data) mp_copy(src, data, 2 * n);
-    if (direction == 1) {
-        const double dn = n;
-        for (int k = 0; k < 2 * n; ++k) data[k] /= dn;
-    }
+    natural_transform(data, n, direction, area, 0);
 }
 
 void fft_weighted(double* data, int n, int direction, double* area) {
-    const double s = std::atan(1.0) * 2.0 / n;
-    if (direction != 1) {
-        apply_weights(data, n, s);
-        fft_core(data, n, direction, area);
-    } else {
-        fft_core(data, n, 1, area);
-        apply_weights(data, n, -s);
-    }
-}
-
-double (*ProductErrorHook)(double error) = nullptr;
-
-double fft_multiply(const double* a, const double* b, double* out, int n, double* work) {
-    for (int k = 0; k < n; ++k) {
-        work[2 * k] = a[k];
-        work[2 * k + 1] = 0.0;
-        out[2 * k] = b[k];
-        out[2 * k + 1] = 0.0;
-    }
-    double* area = work + 2 * n;
-    fft_weighted(work, n, 0, area);
-    fft_weighted(out, n, 0, area);
-    for (int k = 0; k < n; ++k) {
-        const double ar = work[2 * k];
-        const double ai = work[2 * k + 1];
-        const double br = out[2 * k];
-        const double bi = out[2 * k + 1];
-        work[2 * k] = br * ar - bi * ai;
-        work[2 * k + 1] = br * ai + bi * ar;
-    }
-    fft_weighted(work, n, 1, area);
-    // Halves round upward: floor(v + 0.5).
-    double err = 0.0;
-    for (int k = 0; k < n; ++k) {
-        const double re = work[2 * k];
-        const double im = work[2 * k + 1];
-        const double rr = std::floor(re + 0.5);
-        const double ri = std::floor(im + 0.5);
-        err = dmax3(err, std::fabs(rr - re), std::fabs(ri - im));
-        out[k] = ri;
-        out[k + n] = rr;
-    }
-    mp_normalize(out, 2 * n);
-    return ProductErrorHook != nullptr ? ProductErrorHook(err) : err;
-}
-
-double mp_mul(const double* x, const double* y, double* out, int n, double* work) {
-    out[0] = x[0] + y[0];
-    const double err = fft_multiply(x + 1, y + 1, out + 1, n, work);
-    mp_strip(out, 2 * n);
-    return err;
+    natural_transform(data, n, direction, area, 1);
 }
 
 }  // namespace drmpi

@@ -12,8 +12,8 @@ namespace {
 
 // Carry normalisation over the digit words, then removal of leading zero
 // words.  The carry-out stays in d1; the exponent is never raised here.
-void finish(double* out, int n) {
-    mp_normalize(out + 1, n);
+void finish(double* out, int n, Carry mode) {
+    mp_normalize(out + 1, n, mode);
     mp_strip(out, n);
 }
 
@@ -24,16 +24,16 @@ int word_gap(double d, int n) { return d < n ? static_cast<int32_t>(d) : n; }
 
 }  // namespace
 
-void vec_add(const double* a, const double* b, double* out, int count, int sign) {
+void vec_add(const double* a, const double* b, double* out, int count, int sign, Carry mode) {
     if (sign < 0) {
         for (int i = 0; i < count; ++i) out[i] = a[i] - b[i];
     } else {
         for (int i = 0; i < count; ++i) out[i] = a[i] + b[i];
     }
-    mp_normalize(out, count);
+    mp_normalize(out, count, mode);
 }
 
-void mp_add(const double* x, const double* y, double* out, int n, int sign) {
+void mp_add(const double* x, const double* y, double* out, int n, int sign, Carry mode) {
     const double ex = x[0];
     const double ey = y[0];
     if (ey <= ex) {
@@ -42,7 +42,7 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign) {
         const int d = word_gap(ex - ey, n);
         out[0] = ex;
         if (out != x) mp_copy(x + 1, out + 1, d);
-        if (d < n) vec_add(x + d + 1, y + 1, out + d + 1, n - d, sign);
+        if (d < n) vec_add(x + d + 1, y + 1, out + d + 1, n - d, sign, mode);
     } else {
         // y leads: its first d words enter with the sign; x's last d words
         // are dropped.
@@ -53,12 +53,12 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign) {
         } else {
             mp_copy(y + 1, out + 1, d);
         }
-        if (d < n) vec_add(x + 1, y + d + 1, out + d + 1, n - d, sign);
+        if (d < n) vec_add(x + 1, y + d + 1, out + d + 1, n - d, sign, mode);
     }
-    finish(out, n);
+    finish(out, n, mode);
 }
 
-void mp_int_add(int k, const double* x, double* out, int n, int sign) {
+void mp_int_add(int k, const double* x, double* out, int n, int sign, Carry mode) {
     const double s = sign < 0 ? -1.0 : 1.0;
     const double ex = x[0];
     if (ex >= 1.0) {
@@ -78,10 +78,10 @@ void mp_int_add(int k, const double* x, double* out, int n, int sign) {
         mp_fill(0, out + 2, e - 1);
         for (int j = 1; j <= n - e; ++j) out[e + j] = s * x[j];
     }
-    finish(out, n);
+    finish(out, n, mode);
 }
 
-void mp_mul_int(const double* x, int m, double* out, int n) {
+void mp_mul_int(const double* x, int m, double* out, int n, Carry mode) {
     const double md = m;
     if (std::fabs(x[1] * md) >= Radix) {
         // The leading product needs a word ahead of it: shift by one word and
@@ -94,12 +94,11 @@ void mp_mul_int(const double* x, int m, double* out, int n) {
         out[0] = x[0];
         for (int i = 1; i <= n; ++i) out[i] = x[i] * md;
     }
-    finish(out, n);
+    finish(out, n, mode);
 }
 
-void mp_div_int(const double* x, int m, double* out, int n) {
+void mp_div_int(const double* x, int m, double* out, int n, Carry mode) {
     const double md = m;
-    const double radix = Radix;
     // Schoolbook division word by word; with balanced words t may be
     // negative, q truncates toward zero and r keeps the sign of t, |r| < |m|.
     double r;
@@ -116,18 +115,18 @@ void mp_div_int(const double* x, int m, double* out, int n) {
         first = 2;
     }
     for (int i = first; i <= n; ++i) {
-        const double t = r * radix + x[i];
+        const double t = r * Radix + x[i];
         const double q = static_cast<int32_t>(t / md);
         out[i - first + 1] = q;
         r = t - q * md;
     }
-    if (first == 2) out[n] = static_cast<int32_t>(r * radix / md);
-    finish(out, n);
+    if (first == 2) out[n] = static_cast<int32_t>(r * Radix / md);
+    finish(out, n, mode);
 }
 
-void vec_scale(double* v, double s, int count) {
+void vec_scale(double* v, double s, int count, Carry mode) {
     for (int i = 0; i < count; ++i) v[i] *= s;
-    mp_normalize(v, count);
+    mp_normalize(v, count, mode);
 }
 
 }  // namespace drmpi

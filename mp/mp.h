@@ -8,7 +8,7 @@
 // An MpNumber of length n is n + 1 doubles: x[0] is the exponent E (a whole
 // number, possibly zero or negative), x[1..n] the digit words d1..dn, and the
 // value is the sum of di * Radix^(E - i).  After any producing operation the
-// words d2..dn lie in the range selected by CarryMode and d1 is non-zero but
+// words d2..dn lie in the range of its carry mode and d1 is non-zero but
 // unreduced: it keeps every carry and may be Radix or more in magnitude.  A
 // zero has all digit words zero and an exponent without meaning.
 //
@@ -18,47 +18,37 @@
 // magnitude; nothing checks this.  Conversions of doubles to integers (quotient
 // words, exponent differences) truncate toward zero.
 //
-// Nothing here allocates: all numbers live in the global work arrays below or
-// in other caller-owned storage.
+// Nothing here allocates but the FFT plans (once per length) and a Workspace:
+// all numbers live in caller-owned storage, and no routine keeps state between
+// calls, so threads may run any of them at once on storage of their own.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace drmpi {
 
-// ---------------------------------------------------------------- globals --
+// ----------------------------------------------- representation (normalize.cpp) --
 
-// Capacity of the work arrays in words; the largest FMT size that fits is 2^18.
-inline constexpr int ND = 270001;
+// The word base, 10^5, and its decimal digits.
+inline constexpr double Radix = 100000.0;
+inline constexpr int DigitsPerWord = 5;
 
-// Word base, 10^5.  Set by the run set-up; every operation reads it.
-extern double Radix;
+// The range into which carry normalisation brings the words 1..count-1 of a
+// DigitVector.  Both ranges hold Radix consecutive values, so the normalised
+// words of a value are unique: whatever words and carries a computation went
+// through, the same value gives the same words.
+enum class Carry {
+    Balanced,     // [-Radix/2, Radix/2 - 1], the range of all arithmetic
+    NonNegative,  // [0, Radix - 1], for printing
+};
 
-// Range of the normalised words 1..count-1 of a DigitVector:
-// negative: balanced, [-Radix/2, +Radix/2] with both ends included;
-// zero or positive: non-negative, [0, Radix - 1].
-extern int32_t CarryMode;
-
-// Global work arrays, zero at program start, reused by every phase of a run.
-extern double ArrayP[ND + 3];
-extern double ArrayQ[ND + 3];
-extern double ArrayA[ND + 3];
-extern double ArraySum[ND + 3];
-extern double ArrayT[ND];
-extern double ArrayB[4 * ND];
-extern double FftWork[6 * ND + 2];
-
-// ---------------------------------------------- representation (normalize.cpp) --
-
-// Carry normalisation of {v, count} in place, in the mode of CarryMode.  Two
-// sweeps from v[count-1] down to v[1]: the first moves the quotient of each
-// word by Radix, truncated toward zero, into its more significant neighbour,
-// the second brings each word into the mode's range with one borrow or carry.
-// v[0] is never reduced and absorbs the carry-out.  The value is unchanged.
-// Exact while every word, with the carry it receives, stays below 2^53 in
-// magnitude (the quotients are whole numbers in 64 bits, so a product of
-// extreme words at the largest length, up to 6.6e14 a word, is carried too).
-void mp_normalize(double* v, int count);
+// Carry normalisation of {v, count} in place: each of v[count-1] .. v[1]
+// becomes the remainder of its value (with the carries it receives) in the
+// range of mode, and the carry moves on; v[0] is never reduced and absorbs the
+// carry-out.  The value is unchanged.  Exact while every word stays below 2^52
+// in magnitude (a product of extreme words at 2^18 points reaches 6.6e14).
+void mp_normalize(double* v, int count, Carry mode = Carry::Balanced);
 
 // Removes the leading zero digit words of the MpNumber {x, n} (shifting the
 // rest up and zeroing the vacated tail) and lowers its exponent by their
@@ -95,64 +85,32 @@ inline int imin(int a, int b) { return a > b ? b : a; }
 int ilog2(int n);
 
 // ------------------------------------------------ linear operations (linear.cpp) --
+// Each result is normalised in the carry mode given, balanced unless said.
 
 // {out, count} := {a, count} - {b, count} when sign < 0, else the sum, word
 // by word, then normalised.  out may coincide with a or with b.
-void vec_add(const double* a, const double* b, double* out, int count, int sign);
+void vec_add(const double* a, const double* b, double* out, int count, int sign,
+             Carry mode = Carry::Balanced);
 
 // {out, n} := x - y when sign < 0, else x + y, with exponent alignment; the
 // words of the smaller-exponent operand that fall below word n are dropped.
 // out never coincides with y; it may coincide with x when Ey <= Ex.
-void mp_add(const double* x, const double* y, double* out, int n, int sign);
+void mp_add(const double* x, const double* y, double* out, int n, int sign,
+            Carry mode = Carry::Balanced);
 
 // {out, n} := k - x when sign < 0, else k + x; k is a small integer.
 // out is separate from x.
-void mp_int_add(int k, const double* x, double* out, int n, int sign);
+void mp_int_add(int k, const double* x, double* out, int n, int sign,
+                Carry mode = Carry::Balanced);
 
 // {out, n} := x * m, truncated to n words.  out is separate from x.
-void mp_mul_int(const double* x, int m, double* out, int n);
+void mp_mul_int(const double* x, int m, double* out, int n, Carry mode = Carry::Balanced);
 
 // {out, n} := x / m, truncated to n words; m != 0.  out is separate from x.
-void mp_div_int(const double* x, int m, double* out, int n);
+void mp_div_int(const double* x, int m, double* out, int n, Carry mode = Carry::Balanced);
 
 // {v, count} := {v, count} * s in place, then normalised; s is a whole number.
-void vec_scale(double* v, double s, int count);
-
-// ------------------------------------------------- FFT multiplication (fft.cpp) --
-
-// Fills half complex entries (cos phi, sin phi), phi = (half - 1 - j) * sigma,
-// sigma = pi/half, negated when direction == 1.  The last entry is (1, 0).
-void fft_twiddles(int half, int direction, double* table);
-
-// One radix-2 Stockham pass over n = 2 * span * groups complex points, through
-// {scratch, n} complex points, then copied back into data.
-void fft_stage(double* data, int span, int groups, const double* table, double* scratch);
-
-// Unweighted transform of the n complex points at data, in place; n a power of
-// two.  Forward: F[k] = sum_j x[j] w^((k+1)(j+1)), w = exp(2 pi i/n); the inverse
-// (direction == 1) undoes it, including the division by n.  area holds the
-// twiddle table at {area, n} and the stage scratch at {area + 2n, 2n}.
-void fft_core(double* data, int n, int direction, double* area);
-
-// The transform with right-angle weighting: point j is weighted by
-// theta^(n-1-j), theta = exp(i pi/(2n)), before the forward core transform; the
-// inverse undoes the weight after the inverse core transform.
-void fft_weighted(double* data, int n, int direction, double* area);
-
-// When set, every product passes its rounding error through it and reports
-// what it returns: a seam for tests that follow the errors through the
-// operations.  The program never sets it.
-extern double (*ProductErrorHook)(double error);
-
-// {out, 2n} := {a, n} * {b, n}, exact while every convolution output lies
-// within 0.5 of its whole value; normalised, the carry-out in out[0].
-// Overlap: a and b may coincide; out overlaps neither, nor {work, 6n}.
-// Returns the largest distance of a convolution output from its nearest integer.
-double fft_multiply(const double* a, const double* b, double* out, int n, double* work);
-
-// MpNumber {out, 2n} := {x, n} * {y, n}, stripped; x and y may coincide; out
-// overlaps neither, nor {work, 6n}.  Returns the rounding error of the product.
-double mp_mul(const double* x, const double* y, double* out, int n, double* work);
+void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 
 // ------------------------------------ FFT kernel (fft_plan.cpp, fft_kernel.cpp) --
 // Plans, forward and inverse transforms and pointwise products for lengths n a
@@ -219,31 +177,117 @@ void fft_complex_inverse(const FftPlan& p, double* spec, double* out);
 // The value of frequency k, 0 <= k < n, of a spectrum of plan p.
 void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re, double* im);
 
-// ---------------------------------------------- Newton iterations (newton.cpp) --
-// Scratch holds two temporaries of up to 2n digit words at scratch[0..2n] and
-// scratch[2n+1..4n+1].  Each operation returns the largest rounding error of
-// its products.  n is a power of two, at least 2.
+// ------------------------------------------------------ FFT products (fft.cpp) --
+// A product of two n-word operands (n a power of two, up to 2^27) is made
+// from their spectra: transform each operand once, however often it is used,
+// then form a product, or the sum of two, and carry it.  The products are
+// exact while every output of the transform lies within 0.5 of its whole
+// value; each returns the largest distance of an output from its whole value.
+
+// Products up to this length are made by schoolbook multiplication, exactly:
+// their spectra hold the operands' words, and their rounding error is 0.
+inline constexpr int SchoolbookMax = 16;
+
+// Doubles of one operand's spectrum of length n (64-byte aligned storage).
+int64_t fft_spectrum_size(int n);
+
+// Doubles of scratch that a product of length n needs.
+int64_t fft_product_work(int n);
+
+// {spec, fft_spectrum_size(n)} := the spectrum of the words {a, n}; a is
+// read before spec is written and may not overlap it.
+void fft_spectrum(const double* a, int n, double* spec);
+
+// {out, 2n} := x * y, or x1 * y1 + x2 * y2, from spectra of length n, carried
+// to balanced words with the carry-out in out[0].  A spectrum may appear
+// twice (a square).  out overlaps no spectrum and not {work,
+// fft_product_work(n)}; it may overlap the words the spectra came from.
+// Returns the rounding error (through ProductErrorHook).
+double fft_product(const double* x, const double* y, int n, double* out, double* work);
+double fft_product_sum(const double* x1, const double* y1, const double* x2, const double* y2,
+                       int n, double* out, double* work);
+
+// Doubles of scratch that fft_multiply and mp_mul need at length n.
+int64_t fft_multiply_work(int n);
+
+// {out, 2n} := {a, n} * {b, n}, carried as by fft_product; a and b may
+// coincide (one transform then serves both) and out may overlap either.
+// work: fft_multiply_work(n) doubles, 64-byte aligned, overlapping nothing.
+double fft_multiply(const double* a, const double* b, double* out, int n, double* work);
+
+// MpNumber {out, 2n} := {x, n} * {y, n}, stripped; as fft_multiply otherwise.
+double mp_mul(const double* x, const double* y, double* out, int n, double* work);
+
+// When set, every product passes its rounding error through it and reports
+// what it returns: a seam for tests that follow the errors through the
+// operations.  The program never sets it.  Called from any thread.
+extern double (*ProductErrorHook)(double error);
+
+// Natural-order transforms of the n complex points at data, in place, made
+// with the kernel: F[k] = sum_j x[j] w^((k+1)(j+1)), w = exp(2 pi i/n), and
+// the inverse (direction == 1) that undoes it, including the division by n.
+// fft_weighted first weights point j by theta^(n-1-j), theta = exp(i pi/(2n)),
+// and its inverse removes the weight last.  area holds 4n doubles of scratch.
+// They show what the products compute; the products themselves never leave
+// the kernel's order.
+void fft_core(double* data, int n, int direction, double* area);
+void fft_weighted(double* data, int n, int direction, double* area);
+
+// -------------------------------------------- threads and storage (parallel.cpp) --
+
+// The number of threads that parallel_for uses: DRMPI_THREADS when set to a
+// whole number from 1 on, else the processors this process may run on.
+int thread_count();
+
+// Changes the thread count (n >= 1) for the calls that follow.
+void set_thread_count(int n);
+
+// Runs fn(ctx, i, t) for i = 0 .. count-1, on up to thread_count() threads
+// at once, and returns when all are done.  t < thread_count() names the
+// thread that runs the task, no two running tasks share it, and thread 0 is
+// the caller.  Called from within a task, it runs the tasks one after another
+// on the calling thread, with its t.  Which thread runs which task varies, so
+// a task's result must not depend on t beyond the scratch it picks.
+void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx);
+
+// parallel_run of task(i, t).
+template <class Task>
+void parallel_for(int count, Task&& task) {
+    parallel_run(count, [](void* ctx, int i, int t) { (*static_cast<Task*>(ctx))(i, t); },
+                 &task);
+}
+
+// --------------------------------------------------- Newton iterations (newton.cpp) --
+// Each operation returns the largest rounding error of its products.  n is a
+// power of two, at least 2.  temp holds newton_temp_size(n) doubles: two
+// numbers of up to 2n digit words and the spectra and scratch of the
+// products; the operands and results lie outside it.
 //
 // The precision schedule: from a two-word seed, one pass at each working
 // length d = 2, 4, ..., n, each adding its correction over the min(n, 2d)
 // words that the next pass reads, then a spare pass at n.  The passes before
 // the spare one reach about 0.85 n correct words (the seed holds fewer than
-// two), and the spare pass brings in the rest.
+// two), and the spare pass brings in the rest.  A pass transforms each of its
+// operands once: the approximation serves both products of a pass.
 int newton_pass_count(int n);
+int64_t newton_temp_size(int n);
 
-// {x, n} := 1/a.  x overlaps neither a, scratch nor work; a is not in scratch.
-// passes < newton_pass_count(n) stops the schedule early, for tests of it;
-// 0 runs it whole.
-double mp_reciprocal(const double* a, double* x, int n, double* scratch, double* work,
-                     int passes = 0);
+// {x, n} := 1/a.  x does not overlap a.  passes < newton_pass_count(n) stops
+// the schedule early, for tests of it; 0 runs it whole.
+double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes = 0);
 
-// {out, n} := p/q.  out differs from p, q, scratch and work; p and q are not in
-// scratch.
-double mp_divide(const double* p, const double* q, double* out, int n,
-                 double* scratch, double* work);
+// {out, n} := p/q.  out differs from p and q.
+double mp_divide(const double* p, const double* q, double* out, int n, double* temp);
 
 // {x, n} := 1/sqrt(m) for flag < 0, sqrt(m) otherwise; m > 0 a small integer.
-// x overlaps neither scratch nor work.
-double mp_sqrt_int(int m, double* x, int n, int flag, double* scratch, double* work);
+double mp_sqrt_int(int m, double* x, int n, int flag, double* temp);
+
+// Zeroed doubles, 64-byte aligned, freed with the pointer.  Throws
+// std::bad_alloc when the memory is not there.
+struct AlignedFree {
+    void operator()(double* p) const;
+};
+using Doubles = std::unique_ptr<double[], AlignedFree>;
+Doubles allocate_doubles(int64_t count);
 
 }  // namespace drmpi

@@ -1,9 +1,11 @@
 // Reciprocal, quotient and square root by Newton iteration with precision
 // doubling.
 //
-// Scratch layout, for the full length n:
-//   t = scratch[0 .. 2n]          an MpNumber of up to 2n digit words
-//   u = scratch[2n + 1 .. 4n + 1] an MpNumber of up to 2n digit words
+// Temporary storage, for the full length n (offsets kept to multiples of
+// eight doubles, so that the spectra stay 64-byte aligned):
+//   t, u      two MpNumbers of up to 2n digit words
+//   sa, sx, su  three spectra of length n
+//   work      the scratch of a product of length n
 #include <cmath>
 
 #include "mp/mp.h"
@@ -11,6 +13,61 @@
 namespace drmpi {
 
 namespace {
+
+// Below this working length the two transforms of a pass are too short to be
+// worth handing to a second thread.
+constexpr int ParallelMin = 1 << 12;
+
+struct Temp {
+    double* t;
+    double* u;
+    double* sa;
+    double* sx;
+    double* su;
+    double* work;
+};
+
+int64_t number_size(int n) { return (2 * static_cast<int64_t>(n) + 1 + 7) / 8 * 8; }
+
+Temp carve(double* temp, int n) {
+    const int64_t num = number_size(n);
+    const int64_t spec = fft_spectrum_size(n);
+    Temp s;
+    s.t = temp;
+    s.u = s.t + num;
+    s.sa = s.u + num;
+    s.sx = s.sa + spec;
+    s.su = s.sx + spec;
+    s.work = s.su + spec;
+    return s;
+}
+
+// The spectra of the d leading digit words of x and y, on two threads when
+// they are long.
+void two_spectra(const double* x, double* sx, const double* y, double* sy, int d) {
+    if (d < ParallelMin) {
+        fft_spectrum(x + 1, d, sx);
+        fft_spectrum(y + 1, d, sy);
+        return;
+    }
+    parallel_for(2, [&](int i, int) {
+        if (i == 0) {
+            fft_spectrum(x + 1, d, sx);
+        } else {
+            fft_spectrum(y + 1, d, sy);
+        }
+    });
+}
+
+// MpNumber {out, 2d} := the product of the numbers with exponents ex and ey
+// whose d-word spectra are sx and sy, stripped.  Returns its rounding error.
+double product(double ex, double ey, const double* sx, const double* sy, int d, double* out,
+               double* work) {
+    const double err = fft_product(sx, sy, d, out + 1, work);
+    out[0] = ex + ey;
+    mp_strip(out, 2 * d);
+    return err;
+}
 
 // Seed words: x[1] := the whole part of q, x[2] := the next five digits of
 // its fraction, words 3..n of x := 0.
@@ -21,19 +78,16 @@ void seed_two_words(double q, double* x, int n) {
 }
 
 // The first `passes` passes of the schedule (all of them for 0): working
-// lengths d = 2, 4, ..., n and once more n.  step(d, k, t, u) makes one
-// Newton step from the d leading words of its approximation, adds the
-// correction over the k = min(n, 2d) words that the next pass will read, and
-// returns the larger error of its two products.  Returns the largest error of
-// all passes.
+// lengths d = 2, 4, ..., n and once more n.  step(d, k) makes one Newton step
+// from the d leading words of its approximation, adds the correction over the
+// k = min(n, 2d) words that the next pass will read, and returns the larger
+// error of its two products.  Returns the largest error of all passes.
 template <class Step>
-double newton_passes(int n, int passes, double* scratch, Step step) {
-    double* t = scratch;
-    double* u = scratch + 2 * n + 1;
+double newton_passes(int n, int passes, Step step) {
     if (passes <= 0) passes = newton_pass_count(n);
     double err = 0.0;
     for (int pass = 0, d = 2; pass < passes; ++pass, d = d < n ? 2 * d : d) {
-        err = dmax(err, step(d, imin(n, 2 * d), t, u));
+        err = dmax(err, step(d, imin(n, 2 * d)));
     }
     return err;
 }
@@ -42,48 +96,59 @@ double newton_passes(int n, int passes, double* scratch, Step step) {
 
 int newton_pass_count(int n) { return ilog2(n) + 1; }
 
-double mp_reciprocal(const double* a, double* x, int n, double* scratch, double* work,
-                     int passes) {
+int64_t newton_temp_size(int n) {
+    return 2 * number_size(n) + 3 * fft_spectrum_size(n) + fft_product_work(n);
+}
+
+double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes) {
+    const Temp s = carve(temp, n);
     x[0] = 1.0 - a[0];
     seed_two_words(Radix / (a[1] + a[2] / Radix), x, n);
     // x := x + x (1 - a x).  The residual is normalised and stripped, so its
     // significant words enter the d-word product; the correction lies below
-    // x, which lets mp_add write the sum in place.
-    return newton_passes(n, passes, scratch, [&](int d, int k, double* t, double* u) {
-        const double e1 = mp_mul(a, x, t, d, work);
-        mp_int_add(1, t, u, 2 * d, -1);
-        const double e2 = mp_mul(x, u, t, d, work);
-        mp_add(x, t, x, k, +1);
+    // x, which lets mp_add write the sum in place.  The spectrum of x serves
+    // both products.
+    return newton_passes(n, passes, [&](int d, int k) {
+        two_spectra(a, s.sa, x, s.sx, d);
+        const double e1 = product(a[0], x[0], s.sa, s.sx, d, s.t, s.work);
+        mp_int_add(1, s.t, s.u, 2 * d, -1);
+        fft_spectrum(s.u + 1, d, s.su);
+        const double e2 = product(x[0], s.u[0], s.sx, s.su, d, s.t, s.work);
+        mp_add(x, s.t, x, k, +1);
         return dmax(e1, e2);
     });
 }
 
-double mp_divide(const double* p, const double* q, double* out, int n,
-                 double* scratch, double* work) {
-    const double e1 = mp_reciprocal(q, out, n, scratch, work);
-    const double e2 = mp_mul(p, out, scratch, n, work);
-    mp_copy(scratch, out, n + 1);
+double mp_divide(const double* p, const double* q, double* out, int n, double* temp) {
+    const Temp s = carve(temp, n);
+    const double e1 = mp_reciprocal(q, out, n, temp);
+    two_spectra(p, s.sa, out, s.sx, n);
+    const double e2 = product(p[0], out[0], s.sa, s.sx, n, s.t, s.work);
+    mp_copy(s.t, out, n + 1);
     return dmax(e1, e2);
 }
 
-double mp_sqrt_int(int m, double* x, int n, int flag, double* scratch, double* work) {
+double mp_sqrt_int(int m, double* x, int n, int flag, double* temp) {
+    const Temp s = carve(temp, n);
     x[0] = 0.0;
     seed_two_words(Radix / std::sqrt(m * 1.0), x, n);
     // Inverse square root: x := x + x (1 - m x^2) / 2, whose only division
-    // is the halving.
-    const double err = newton_passes(n, 0, scratch, [&](int d, int k, double* t, double* u) {
-        const double e1 = mp_mul(x, x, t, d, work);
-        mp_mul_int(t, m, u, 2 * d);
-        mp_int_add(1, u, t, 2 * d, -1);
-        const double e2 = mp_mul(x, t, u, d, work);
-        mp_div_int(u, 2, t, k);
-        mp_add(x, t, x, k, +1);
+    // is the halving.  The square takes one transform, which the second
+    // product uses again.
+    const double err = newton_passes(n, 0, [&](int d, int k) {
+        fft_spectrum(x + 1, d, s.sx);
+        const double e1 = product(x[0], x[0], s.sx, s.sx, d, s.t, s.work);
+        mp_mul_int(s.t, m, s.u, 2 * d);
+        mp_int_add(1, s.u, s.t, 2 * d, -1);
+        fft_spectrum(s.t + 1, d, s.su);
+        const double e2 = product(x[0], s.t[0], s.sx, s.su, d, s.u, s.work);
+        mp_div_int(s.u, 2, s.t, k);
+        mp_add(x, s.t, x, k, +1);
         return dmax(e1, e2);
     });
     if (flag >= 0) {
-        double* t = scratch;
-        mp_mul_int(x, m, t, n);
-        mp_copy(t, x, n + 1);
+        mp_mul_int(x, m, s.t, n);
+        mp_copy(s.t, x, n + 1);
     }
     return err;
 }

@@ -1,88 +1,103 @@
-// Number representation: the global settings and work arrays, carry
-// normalisation, stripping, and the small helpers every other file uses.
+// Number representation: carry normalisation, stripping, and the small
+// helpers every other file uses.
 #include <cmath>
 
 #include "mp/mp.h"
 
 namespace drmpi {
 
-double Radix = 100000.0;
-int32_t CarryMode = -1;
-
-double ArrayP[ND + 3];
-double ArrayQ[ND + 3];
-double ArrayA[ND + 3];
-double ArraySum[ND + 3];
-double ArrayT[ND];
-double ArrayB[4 * ND];
-double FftWork[6 * ND + 2];
-
 namespace {
 
-// Truncating division of whole numbers below 2^53 in magnitude by a fixed
-// divisor d > 1, through a precomputed reciprocal (Granlund and Montgomery,
-// "Division by invariant integers using multiplication", Thm. 4.2): with
-// l = ceil(log2 d), s = max(53 + l, 64) and m = ceil(2^s / d) < 2^64,
-// floor(x m / 2^s) equals floor(x / d) for every 0 <= x < 2^(s-l), which
-// covers 2^53.  It keeps a division off the carry chain of mp_normalize.
-struct Divisor {
-    int64_t d = 0;
-    uint64_t m = 0;
-    int shift = 0;  // s - 64
-
-    void set(int64_t divisor) {
-        int l = 0;
-        while ((int64_t{1} << l) < divisor) ++l;
-        const int s = l + 53 > 64 ? l + 53 : 64;
-        const unsigned __int128 p = static_cast<unsigned __int128>(1) << s;
-        const auto dd = static_cast<unsigned __int128>(divisor);
-        d = divisor;
-        m = static_cast<uint64_t>((p + dd - 1) / dd);
-        shift = s - 64;
-    }
-
-    // x / d truncated toward zero, as C++ integer division.
-    // Branch-free: the sign of x is random in a product, so a branch on it
-    // would be mispredicted half the time.
-    int64_t quotient(int64_t x) const {
-        const int64_t sign = x >> 63;  // 0 or -1
-        const auto a = static_cast<uint64_t>((x ^ sign) - sign);
-        const auto high = static_cast<uint64_t>((static_cast<unsigned __int128>(a) * m) >> 64);
-        return (static_cast<int64_t>(high >> shift) ^ sign) - sign;
-    }
+// The canonical word of x and its carry: x = q * Radix + r with r in
+// [-off, Radix - off), off = Radix/2 (balanced) or 0.  Exact for whole x below
+// 2^52 in magnitude: the quotient through the rounded reciprocal is off by at
+// most one, which the remainder shows and corrects; q * Radix and x - q Radix
+// are whole numbers below 2^53, so exact.
+struct Split {
+    double q, r;
 };
+inline Split split(double x, double off) {
+    double q = std::floor((x + off) * (1.0 / Radix));
+    double r = x - q * Radix;
+    if (r < -off) {
+        q -= 1.0;
+        r += Radix;
+    } else if (r >= Radix - off) {
+        q += 1.0;
+        r -= Radix;
+    }
+    return {q, r};
+}
 
-Divisor RadixDivisor;
+// The whole number nearest to t, for |t| < 2^51: adding and subtracting
+// 1.5 * 2^52 leaves no fraction bits.  Plain additions, so a loop of them
+// vectorises on every instruction set, unlike floor before SSE4.1.
+inline double nearest(double t) {
+    constexpr double Magic = 6755399441055744.0;
+    return (t + Magic) - Magic;
+}
+
+// One round over all words at once: word i becomes its canonical word plus
+// the carry of word i + 1.  Every word's magnitude shrinks by a factor of
+// Radix or comes within a few units of the range.  Returns whether a carry
+// beyond +-1 was met, that is whether another round is worth making.  The
+// quotient through the rounded reciprocal is off by at most one either way,
+// which the remainder shows and the comparisons correct, without branches,
+// so that the loop vectorises; the words are read before they are written.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+bool carry_round(double* v, int count, double off) {
+    long big = 0;
+    for (int i = 1; i < count - 1; ++i) {
+        const double x = v[i];
+        const double y = v[i + 1];
+        double q = nearest((x + off) * (1.0 / Radix) - 0.5);
+        const double r = x - q * Radix;
+        q += (r >= Radix - off ? 1.0 : 0.0) - (r < -off ? 1.0 : 0.0);
+        double qy = nearest((y + off) * (1.0 / Radix) - 0.5);
+        const double ry = y - qy * Radix;
+        qy += (ry >= Radix - off ? 1.0 : 0.0) - (ry < -off ? 1.0 : 0.0);
+        big |= q * q > 1.0;
+        v[i] = (x - q * Radix) + qy;
+    }
+    return big != 0;
+}
 
 }  // namespace
 
-void mp_normalize(double* v, int count) {
+void mp_normalize(double* v, int count, Carry mode) {
     if (count <= 1) return;
-    if (static_cast<double>(RadixDivisor.d) != Radix) RadixDivisor.set(static_cast<int64_t>(Radix));
-    const Divisor radix = RadixDivisor;
-    const int64_t r = radix.d;
-    // The mode's range [lower, upper]: balanced [-Radix/2, Radix/2] (for
-    // whole words the same as comparing with Radix/2.0), or [0, Radix - 1].
-    const int64_t upper = CarryMode < 0 ? r / 2 : r - 1;
-    const int64_t lower = CarryMode < 0 ? -(r / 2) : 0;
-    // Both sweeps run from v[count-1] down to v[1] in one loop, in exact
-    // integer arithmetic.  The first sweep gives each word the carry of its
-    // less significant neighbour and moves its quotient by Radix, truncated
-    // toward zero, on (carry); afterwards the word lies in (-Radix, Radix)
-    // with the sign of its value before the division.  The second sweep then
-    // examines the word together with the borrow or carry of its neighbour
-    // (adjust) and brings it into the mode's range with one more of its own.
-    int64_t carry = 0;
-    int64_t adjust = 0;
-    for (int i = count - 1; i >= 1; --i) {
-        const int64_t x = static_cast<int64_t>(v[i]) + carry;
-        carry = radix.quotient(x);
-        int64_t w = x - carry * r + adjust;  // within [-Radix, Radix]
-        adjust = (w > upper) - (w < lower);
-        w -= adjust * r;
-        v[i] = static_cast<double>(w);
+    const double off = mode == Carry::Balanced ? Radix / 2 : 0.0;
+    // Long vectors of large words (the outputs of a product) first shrink in
+    // rounds that run over all words at once.  The sweep below then settles the
+    // few carries left, and runs of boundary words that a carry ripples along.
+    if (count > 32) {
+        for (int round = 0; round < 4; ++round) {
+            // The round leaves out word count-1 (it has no lower neighbour,
+            // and its carry goes to word count-2 within the round) and the
+            // carry of word 1 into word 0: both are done here.
+            const Split first = split(v[1], off);
+            const Split last = split(v[count - 1], off);
+            const bool more = carry_round(v, count, off);
+            v[count - 1] = last.r;
+            v[0] += first.q;
+            if (!more && std::fabs(last.q) <= 1.0) break;
+        }
     }
-    v[0] = v[0] + static_cast<double>(carry) + static_cast<double>(adjust);
+    double carry = 0.0;
+    const double lo = -off;
+    const double hi = Radix - off;
+    for (int i = count - 1; i >= 1; --i) {
+        const double x = v[i] + carry;
+        if (x >= lo && x < hi) {
+            v[i] = x;
+            carry = 0.0;
+        } else {
+            const Split s = split(x, off);
+            v[i] = s.r;
+            carry = s.q;
+        }
+    }
+    v[0] += carry;
 }
 
 void mp_strip(double* x, int n) {

@@ -11,6 +11,8 @@
 // S(k0) = (T + P S(k1 + 1)) / Q.
 #pragma once
 
+#include <cstdint>
+
 namespace drmpi {
 
 // The polynomial a*x + b.
@@ -43,30 +45,40 @@ inline constexpr SeriesFormula SeriesTable[3] = {
 // Width in words of one term's block.
 inline constexpr int TermWords = 8;
 
-// Index k of the first term of the chunk that the next DRM step generates.
-extern double TermIndex;
-
 // {block, width} := the product of the first count factors at x, in balanced
 // words.  Every factor value is a whole number below 2^20 in magnitude.
 void linear_product(double* block, double x, const LinearFactor* factors, int width,
                     int count);
 
-// First phase of a DRM step: for the n/8 terms k = TermIndex, TermIndex + 1, ...
-// writes p(k+1), q(k) and s(k)(A k + B) as 8-word blocks into ArrayP, ArrayQ
-// and ArrayT from word 1 on, and advances TermIndex by n/8.  Word 0 of the
-// arrays is not touched.  Requires TermIndex >= 1 and CarryMode < 0.
-void drm_terms(int series, int n);
+// The numbers of a DRM step of FMT size n: p, q and t of n + 1 words each
+// (MpNumbers once the step is done), and area, drm_step_area(n) doubles,
+// 64-byte aligned, for the spectra and scratch of the merge.  None overlaps
+// another.
+struct StepArrays {
+    double* p;
+    double* q;
+    double* t;
+    double* area;
+};
 
-// Merges the first 2*pairs adjacent width-w blocks of ArrayP, ArrayQ, ArrayT
-// into pairs blocks of width 2w, using ArrayB[1 .. 4w] for the products.
-// Returns the largest rounding error of its 4*pairs products.
-double merge_level(int w, int pairs);
+// Doubles of the area of a DRM step of FMT size n, whatever the thread count.
+int64_t drm_step_area(int n);
 
-// One DRM step over the chunk of n/8 terms from TermIndex on (n the FMT size,
-// a power of two, at least 8): leaves the MpNumbers P, Q and T of the chunk in
-// ArrayP, ArrayQ and ArrayT (words 0..n), advances TermIndex by n/8, and
-// returns the largest rounding error of its products.  Writes ArrayB[1 .. 2n]
-// and FftWork as scratch; ArrayA and ArraySum are left untouched.
-double drm_step(int series, int n);
+// First phase of a DRM step: for the n/8 terms k = first, first + 1, ...
+// writes p(k+1), q(k) and s(k)(A k + B) as 8-word blocks into a.p, a.q and
+// a.t from word 1 on.  Word 0 of the arrays is not touched.  first >= 1.
+void drm_terms(int series, int n, double first, const StepArrays& a);
+
+// Merges the first 2*pairs adjacent width-w blocks of a.p, a.q, a.t into
+// pairs blocks of width 2w.  Returns the largest rounding error of its
+// 3*pairs products: P_L P_R, Q_L Q_R, and P_L T_R + Q_R T_L formed as one.
+double merge_level(int w, int pairs, const StepArrays& a);
+
+// One DRM step over the chunk of n/8 terms from `first` on (n the FMT size, a
+// power of two, at least 8): leaves the MpNumbers P, Q and T of the chunk in
+// a.p, a.q and a.t (words 0..n), and returns the largest rounding error of its
+// products.  The work is shared among the threads; the result is the same
+// whatever their number.
+double drm_step(int series, int n, double first, const StepArrays& a);
 
 }  // namespace drmpi

@@ -7,8 +7,6 @@
 
 namespace drmpi {
 
-double TermIndex = 1.0;
-
 void linear_product(double* block, double x, const LinearFactor* factors, int width,
                     int count) {
     mp_fill(0, block, width);
@@ -18,17 +16,18 @@ void linear_product(double* block, double x, const LinearFactor* factors, int wi
     }
 }
 
-void drm_terms(int series, int n) {
-    const SeriesFormula& f = SeriesTable[series];
-    const int last = TermWords - 1;
-    const int terms = n / TermWords;
-    for (int j = 0; j < terms; ++j) {
-        const int pos = 1 + j * TermWords;
-        const double k = TermIndex;
-        linear_product(ArrayP + pos, k + 1.0, f.numerator, TermWords, 3);
-        linear_product(ArrayQ + pos, k, f.denominator, TermWords, 6);
+namespace {
 
-        double* t = ArrayT + pos;
+// The terms j0 .. j1 - 1 of the chunk, term j being k = first + j.
+void terms(const SeriesFormula& f, double first, int j0, int j1, const StepArrays& a) {
+    const int last = TermWords - 1;
+    for (int j = j0; j < j1; ++j) {
+        const int pos = 1 + j * TermWords;
+        const double k = first + j;
+        linear_product(a.p + pos, k + 1.0, f.numerator, TermWords, 3);
+        linear_product(a.q + pos, k, f.denominator, TermWords, 6);
+
+        double* t = a.t + pos;
         mp_fill(0, t, TermWords);
         t[last] = k;
         mp_normalize(t, TermWords);
@@ -39,9 +38,19 @@ void drm_terms(int series, int n) {
         const bool negative = f.alternating && (static_cast<int32_t>(k) & 1) != 0;
         vec_scale(t, negative ? -1.0 : 1.0, TermWords);
         mp_normalize(t, TermWords);
-
-        TermIndex = k + 1.0;
     }
+}
+
+}  // namespace
+
+void drm_terms(int series, int n, double first, const StepArrays& a) {
+    const SeriesFormula& f = SeriesTable[series];
+    const int count = n / TermWords;
+    // Pieces of 1024 terms, a few for every thread.
+    const int pieces = (count + 1023) / 1024;
+    parallel_for(pieces, [&](int i, int) {
+        terms(f, first, i * 1024, imin(count, (i + 1) * 1024), a);
+    });
 }
 
 }  // namespace drmpi

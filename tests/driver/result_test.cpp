@@ -132,12 +132,17 @@ TEST(ResultFile, LinksAreFollowedAndPermissionsKept) {
 }
 
 // The guard of the driver, fed the error of a product that went wrong: all
-// words +50000 at length 2^19 round some outputs to the wrong whole number,
-// and the measure reports 0.5 at most.
+// words +50000 at length 2^20, transformed whole, round some outputs to the
+// wrong whole number, and the measure reports 0.5 at most.
 TEST(ResultGuard, RefusesAWrongProductAndAWrongIntegerPart) {
-    const int n = 1 << 19;
-    std::vector<double> a(n, 5e4), out(2 * n), work(6 * n);
-    const double err = drmpi::fft_multiply(a.data(), a.data(), out.data(), n, work.data());
+    const int n = 1 << 20;
+    const drmpi::FftPlan& plan = drmpi::fft_plan(n);
+    std::vector<double> a(n, 5e4), out(2 * n);
+    Fenced spec(2 * n), square(2 * n);
+    drmpi::fft_forward_words(plan, a.data(), spec.data());
+    drmpi::fft_mul(plan, spec.data(), spec.data(), square.data());
+    const double err = drmpi::fft_inverse_words(plan, square.data(), out.data());
+    drmpi::mp_normalize(out.data(), 2 * n);
     const mpz_class x = vec_value(a.data(), n);
     ASSERT_NE(vec_value(out.data(), 2 * n), x * x) << "the product is right: the test shows nothing";
     double pi[4] = {1, 3, 14159, 26535};

@@ -93,10 +93,14 @@ INSTANTIATE_TEST_SUITE_P(Series, EveryN, ::testing::Values(1, 2, 3),
 using IdAndN = std::tuple<int, int>;
 class Digits : public ::testing::TestWithParam<IdAndN> {};
 
-// A real run's rounding error lies near 0.003 at the largest size.
+// A real run's rounding error lies near 0.001 at the largest size; a run
+// whose products are all short is exact.
 TEST_P(Digits, MatchReference) {
-    const double err = check_run(std::get<0>(GetParam()), std::get<1>(GetParam()));
-    EXPECT_GT(err, 0.0);
+    const int n = std::get<1>(GetParam());
+    const double err = check_run(std::get<0>(GetParam()), n);
+    if (n >= 1000) {
+        EXPECT_GT(err, 0.0);
+    }
     EXPECT_LT(err, 0.01);
 }
 
@@ -113,21 +117,23 @@ INSTANTIATE_TEST_SUITE_P(Sized, Digits,
 INSTANTIATE_TEST_SUITE_P(Large, Digits,
                          Combine(Values(1, 2, 3), Values(1000000, 1310695, 1310700)), run_name);
 
-// MaxError of a whole run is the largest error of every product made: those
+// The error of a whole run is the largest error of every product made: those
 // of the merges, of P S, of the quotients and of the square root.  The error
 // 0.2 is planted in each product in turn and must come back.
-TEST(DriverErrors, MaxErrorIsTheLargestOfEveryProduct) {
+TEST(DriverErrors, RunErrorIsTheLargestOfEveryProduct) {
+    const drmpi::Workspace w(64);
     for (int series = 0; series < 3; ++series) {
         long count = 0;
         for (long mark = -1; mark < count; ++mark) {
             const ProductErrors seen(mark, 0.2);
-            drmpi::MaxError = 0.0;
-            drmpi::drm_sum(series, 64, 3);
-            drmpi::compute_pi(series, 64);
-            EXPECT_EQ(drmpi::MaxError, seen.largest()) << "series " << series << " mark " << mark;
+            int steps = 0;
+            double err = drmpi::drm_sum(series, 3, w, [&](int, double) { ++steps; });
+            err = drmpi::dmax(err, drmpi::compute_pi(series, w));
+            EXPECT_EQ(err, seen.largest()) << "series " << series << " mark " << mark;
+            EXPECT_EQ(steps, 3);
             if (mark < 0) count = seen.count();
         }
-        EXPECT_GT(count, 3 * 4 * 7) << "series " << series;
+        EXPECT_GT(count, 3 * 3 * 7) << "series " << series;
     }
 }
 

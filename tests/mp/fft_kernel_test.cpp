@@ -23,7 +23,7 @@ namespace drmpi_test {
 namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
-using FftKernel = Balanced;
+using FftKernel = ::testing::Test;
 constexpr double Guard = 0.375;  // never a whole number, so never a product word
 
 // count doubles, 64-byte aligned, between eight guard words on each side.

@@ -20,7 +20,7 @@ using namespace drmpi;
 using Words = std::vector<double>;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-using Linear = Balanced;
+using Linear = ::testing::Test;
 
 // Words between guard words, compared bit for bit: NaN for operands, so that a read beyond
 // them poisons the result, and a finite word for results, so that any write beyond them shows.
@@ -36,14 +36,17 @@ struct Guarded : Words {
     bool guarded() const { return same(front(), guard) && same(back(), guard); }
 };
 
-bool in_mode_range(double w) { return CarryMode < 0 ? std::fabs(w) <= 50000 : w >= 0 && w <= 99999; }
-bool vec_normal(const double* v, int count) {
-    return std::isfinite(v[0]) && std::all_of(v + 1, v + count, in_mode_range);
+const Carry Modes[2] = {Carry::Balanced, Carry::NonNegative};
+
+bool vec_normal(const double* v, int count, Carry mode) {
+    const double lo = mode == Carry::Balanced ? -50000 : 0;
+    return std::isfinite(v[0]) &&
+           std::all_of(v + 1, v + count, [lo](double w) { return w >= lo && w < lo + 100000; });
 }
 // An MpNumber result: words 2..n in range, d1 non-zero unless the number is zero.
-bool mp_normal(const double* x, int n) {
+bool mp_normal(const double* x, int n, Carry mode) {
     const bool zero = std::all_of(x + 1, x + n + 1, [](double w) { return w == 0; });
-    return std::isfinite(x[0]) && vec_normal(x + 1, n) && (x[1] != 0 || zero);
+    return std::isfinite(x[0]) && vec_normal(x + 1, n, mode) && (x[1] != 0 || zero);
 }
 
 TEST_F(Linear, WorkedExamplesInBothModes) {
@@ -76,18 +79,18 @@ TEST_F(Linear, WorkedExamplesInBothModes) {
         {'s', 26390, {0, 3, 14159}, {}, 0, {1, -17093, -43990}, {0, 82906, 56010}},
         {'s', -1, {0, 50000, -3}, {}, 0, {0, -50000, 3}, {-1, 50000, 3}}};
     for (const auto& c : cases)
-        for (int mode : {-1, +1}) {
-            CarryMode = mode;
+        for (const Carry mode : Modes) {
             Guarded x(c.x), y(c.y), out{Words(c.x.size(), -7.0), -7.0};
             const int n = static_cast<int>(c.x.size()) - 1;
-            if (c.op == '+') mp_add(x.p(), y.p(), out.p(), n, c.sign);
-            if (c.op == 'k') mp_int_add(c.k, x.p(), out.p(), n, c.sign);
-            if (c.op == '*') mp_mul_int(x.p(), c.k, out.p(), n);
-            if (c.op == '/') mp_div_int(x.p(), c.k, out.p(), n);
-            if (c.op == 's') vec_scale((out = x).p(), c.k, n + 1);
+            if (c.op == '+') mp_add(x.p(), y.p(), out.p(), n, c.sign, mode);
+            if (c.op == 'k') mp_int_add(c.k, x.p(), out.p(), n, c.sign, mode);
+            if (c.op == '*') mp_mul_int(x.p(), c.k, out.p(), n, mode);
+            if (c.op == '/') mp_div_int(x.p(), c.k, out.p(), n, mode);
+            if (c.op == 's') vec_scale((out = x).p(), c.k, n + 1, mode);
             EXPECT_TRUE(out.guarded());
-            EXPECT_EQ(out.words(), mode > 0 && !c.nonneg.empty() ? c.nonneg : c.balanced)
-                << c.op << c.k << " " << ::testing::PrintToString(c.x) << " mode " << mode;
+            const bool nonneg = mode == Carry::NonNegative;
+            EXPECT_EQ(out.words(), nonneg && !c.nonneg.empty() ? c.nonneg : c.balanced)
+                << c.op << c.k << " " << ::testing::PrintToString(c.x) << " non-negative " << nonneg;
         }
 }
 
@@ -110,10 +113,10 @@ mpq_class window(const double* x, int n, long top) {
 }
 
 TEST_F(Linear, RandomOperandsAgainstGmp) {
-    for (int mode : {-1, +1})
+    for (const Carry mode : Modes)
         for (int trial = 0; trial < 500; ++trial) {
-            CarryMode = mode;
-            SCOPED_TRACE(::testing::Message() << "mode " << mode << ", trial " << trial);
+            SCOPED_TRACE(::testing::Message() << "mode " << static_cast<int>(mode) << ", trial "
+                                              << trial);
             const int n = static_cast<int>(uniform(1, 10)), sign = static_cast<int>(uniform(-2, 2));
             const int k = static_cast<int>(uniform(-1000, 1000));
             const int m = static_cast<int>(uniform(0, 1) ? uniform(-9, 9) : uniform(-200000, 200000));
@@ -123,42 +126,44 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
             const long top = std::max(ex, ey), units = std::max(ex, 1L);
             const mpq_class vx = mp_value(x.p(), n), s = sign < 0 ? -1 : 1;
             auto error = [&](const mpq_class& exact) {  // exact - result, once the form is checked
-                const bool ok = mp_normal(out.p(), n) && out.guarded();
+                const bool ok = mp_normal(out.p(), n, mode) && out.guarded();
                 EXPECT_TRUE(ok) << ::testing::PrintToString(out);
                 return ok ? mpq_class(exact - mp_value(out.p(), n)) : mpq_class(-1);
             };
-            mp_add(x.p(), y.p(), out.p(), n, sign);
+            mp_add(x.p(), y.p(), out.p(), n, sign, mode);
             EXPECT_EQ(error(window(x.p(), n, top) + s * window(y.p(), n, top)), 0) << "mp_add";
             if (ey <= ex) {  // in place over x: the same words as out of place
                 Guarded z = x;
-                mp_add(z.p(), y.p(), z.p(), n, sign);
+                mp_add(z.p(), y.p(), z.p(), n, sign, mode);
                 EXPECT_TRUE(z.words() == out.words() && z.guarded()) << "mp_add in place";
             }
-            mp_int_add(k, x.p(), out.p(), n, sign);  // k is lost when its units word falls below word n
+            mp_int_add(k, x.p(), out.p(), n, sign, mode);  // k is lost when its units word falls below word n
             EXPECT_EQ(error((units <= n ? k : 0) + s * window(x.p(), n, units)), 0) << "mp_int_add";
             // x * m is exact unless |d1 m| >= Radix shifts it a word: then of the last product x[n] m
             // only the carry trunc(x[n] m / Radix) is kept, and the error is the truncated remainder
             // times Radix^(Ex - n), less than one unit of the result's last word.
             const long rem = std::fabs(xp[1] * m) >= Radix ? static_cast<long>(xp[n]) * m % 100000 : 0;
-            mp_mul_int(x.p(), m, out.p(), n);
+            mp_mul_int(x.p(), m, out.p(), n, mode);
             EXPECT_EQ(error(vx * m), rem * radix_power(ex - n)) << "mp_mul_int";
             // x / m drops only its last remainder r, |r| < |m|: the error is below one unit of the
             // last quotient word, Radix^(Ex - n), or Radix^(Ex - 1 - n) when |d1| < |m| starts it lower.
             const int d = m ? m : 1;
-            mp_div_int(x.p(), d, out.p(), n);
+            mp_div_int(x.p(), d, out.p(), n, mode);
             const mpq_class err = abs(error(vx / d));
             EXPECT_LT(err, radix_power(ex - n - (std::fabs(xp[1]) >= std::abs(d) ? 0 : 1))) << "by " << d;
             // x and y read as DigitVectors of n + 1 words: the sum, also in place over either operand.
             const mpz_class va = vec_value(x.p(), n + 1), vb = vec_value(y.p(), n + 1);
             Guarded a = x, b = y;
-            vec_add(x.p(), y.p(), out.p(), n + 1, sign);
-            vec_add(a.p(), y.p(), a.p(), n + 1, sign);
-            vec_add(x.p(), b.p(), b.p(), n + 1, sign);
-            ASSERT_TRUE(vec_normal(out.p(), n + 1) && out.guarded());
+            vec_add(x.p(), y.p(), out.p(), n + 1, sign, mode);
+            vec_add(a.p(), y.p(), a.p(), n + 1, sign, mode);
+            vec_add(x.p(), b.p(), b.p(), n + 1, sign, mode);
+            ASSERT_TRUE(vec_normal(out.p(), n + 1, mode));
+            ASSERT_TRUE(out.guarded());
             EXPECT_TRUE(a.words() == out.words() && b.words() == out.words()) << "vec_add in place";
             EXPECT_EQ(vec_value(out.p(), n + 1), sign < 0 ? mpz_class(va - vb) : mpz_class(va + vb));
-            vec_scale(x.p(), m, n + 1);  // x is not read again
-            ASSERT_TRUE(vec_normal(x.p(), n + 1) && x.guarded());
+            vec_scale(x.p(), m, n + 1, mode);  // x is not read again
+            ASSERT_TRUE(vec_normal(x.p(), n + 1, mode));
+            ASSERT_TRUE(x.guarded());
             EXPECT_EQ(vec_value(x.p(), n + 1), va * m);
         }
 }

@@ -17,7 +17,7 @@ namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
 
-using Newton = Balanced;
+using Newton = ::testing::Test;
 
 // The small integer v as an n-word MpNumber.
 Words small(int v, int n) {
@@ -37,26 +37,25 @@ Words random_number(int n) {
     return x;
 }
 
-// Runs operation op at length n over scratch and work filled with `fill`, with
-// guard words after the result and after the 4n + 2 scratch words: 0 the
-// reciprocal of a, 1 the quotient b/a, 2, 3, 4 mp_sqrt_int(m) with flag op - 3.
-// With mark >= 0, that product of the operation reports the error 0.2.
+// Runs operation op at length n over temporary storage filled with `fill`,
+// with guard words after the result and around the storage: 0 the reciprocal
+// of a, 1 the quotient b/a, 2, 3, 4 mp_sqrt_int(m) with flag op - 3.  With
+// mark >= 0, that product of the operation reports the error 0.2.
 Words run(int op, int n, const Words& a, const Words& b, int m, double fill = 0.0,
           long mark = -1) {
     Words x(n + 2, -9.0);
-    std::fill(ArrayB, ArrayB + 4 * n + 2, fill);
-    std::fill(FftWork, FftWork + 6 * n + 2, fill);
-    ArrayB[4 * n + 2] = -9.0;
+    Fenced temp(newton_temp_size(n), fill);
     const ProductErrors seen(mark, 0.2);
-    const double err = op == 0 ? mp_reciprocal(a.data(), x.data(), n, ArrayB, FftWork)
-                       : op == 1 ? mp_divide(b.data(), a.data(), x.data(), n, ArrayB, FftWork)
-                                 : mp_sqrt_int(m, x.data(), n, op - 3, ArrayB, FftWork);
+    const double err = op == 0 ? mp_reciprocal(a.data(), x.data(), n, temp.data())
+                       : op == 1 ? mp_divide(b.data(), a.data(), x.data(), n, temp.data())
+                                 : mp_sqrt_int(m, x.data(), n, op - 3, temp.data());
     // Every product of the schedule is made and its error returned: two a
     // pass, and the final one of the quotient.
     EXPECT_EQ(seen.count(), 2 * newton_pass_count(n) + (op == 1)) << "operation " << op;
     EXPECT_EQ(err, seen.largest()) << "operation " << op << " n " << n << " mark " << mark;
     EXPECT_LT(err, mark < 0 ? 0.01 : 0.21) << "operation " << op << " n " << n;
-    EXPECT_TRUE(x[n + 1] == -9.0 && ArrayB[4 * n + 2] == -9.0) << "written past the end, n " << n;
+    EXPECT_EQ(x[n + 1], -9.0) << "written past the end, n " << n;
+    EXPECT_TRUE(temp.intact()) << "written outside the storage, n " << n;
     x.pop_back();
     return x;
 }
@@ -137,9 +136,10 @@ TEST_F(Newton, ScheduleReachesMostWordsBeforeTheSparePass) {
             Words a = random_number(n);
             a[1] = static_cast<double>(uniform(10000, 50000)) * (a[1] < 0 ? -1 : 1);
             Words x(n + 1);
-            mp_reciprocal(a.data(), x.data(), n, ArrayB, FftWork, newton_pass_count(n) - 1);
+            Fenced temp(newton_temp_size(n));
+            mp_reciprocal(a.data(), x.data(), n, temp.data(), newton_pass_count(n) - 1);
             before = std::min(before, precision_words(a, x, n));
-            mp_reciprocal(a.data(), x.data(), n, ArrayB, FftWork);
+            mp_reciprocal(a.data(), x.data(), n, temp.data());
             after = std::min(after, precision_words(a, x, n));
         }
         EXPECT_GT(before, 0.75 * n) << "n " << n;

@@ -16,56 +16,70 @@ namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
 
-using Normalize = Balanced;
+using Normalize = ::testing::Test;
 
-bool in_mode_range(double w) { return CarryMode < 0 ? std::fabs(w) <= 50000 : w >= 0 && w <= 99999; }
+const Carry Modes[2] = {Carry::Balanced, Carry::NonNegative};
 
 TEST_F(Normalize, WorkedExamplesAndRangeEnds) {
-    const struct { int mode; Words in, out; } cases[] = {
-        {-1, {3, 149999, 250001, -70000}, {5, -49999, 50000, 30000}}, {-1, {0, 50001}, {1, -49999}},
-        {+1, {2, -150000, 0, -1}, {0, 49999, 99999, 99999}}, {-1, {0, -50001}, {-1, 49999}},
-        {-1, {99999, 99999, 100000}, {100000, 0, 0}}, {+1, {99999, 99999, 100000}, {100000, 0, 0}},
-        {+1, {0, -3}, {-1, 99997}}, {-1, {0, 50000, -50000}, {0, 50000, -50000}}, {+1, {0, 0, 5}, {0, 0, 5}},
-        {-1, {-7, -60000}, {-8, 40000}}, {-1, {250000}, {250000}}, {+1, {-7}, {-7}}};
+    const Carry B = Carry::Balanced, N = Carry::NonNegative;
+    const struct { Carry mode; Words in, out; } cases[] = {
+        {B, {3, 149999, 250001, -70000}, {5, -49998, -50000, 30000}}, {B, {0, 50001}, {1, -49999}},
+        {N, {2, -150000, 0, -1}, {0, 49999, 99999, 99999}}, {B, {0, -50001}, {-1, 49999}},
+        {B, {99999, 99999, 100000}, {100000, 0, 0}}, {N, {99999, 99999, 100000}, {100000, 0, 0}},
+        {N, {0, -3}, {-1, 99997}}, {B, {0, 50000, -50000}, {1, -50000, -50000}},
+        {B, {0, 49999, 50000}, {1, -50000, -50000}}, {N, {0, 0, 5}, {0, 0, 5}},
+        {B, {-7, -60000}, {-8, 40000}}, {B, {250000}, {250000}}, {N, {-7}, {-7}}};
     for (const auto& c : cases) {
-        CarryMode = c.mode;
         Words v = c.in;
-        mp_normalize(v.data(), static_cast<int>(v.size()));
-        EXPECT_EQ(v, c.out) << "mode " << c.mode << ", in " << ::testing::PrintToString(c.in);
+        mp_normalize(v.data(), static_cast<int>(v.size()), c.mode);
+        EXPECT_EQ(v, c.out) << "in " << ::testing::PrintToString(c.in);
     }
 }
 
-// The two floating sweeps, word for word as first written: the reference for
-// the integer sweep, down to which of +-50000 a tie keeps.
-void two_sweeps(double* v, int count) {
+// The words of a value in a mode are unique: word i is the remainder of the
+// value by Radix^(count-i), divided by Radix^(count-1-i), in the mode's range
+// of Radix consecutive values; word 0 keeps the rest.  Computed with GMP.
+Words canonical(const mpz_class& value, int count, Carry mode) {
+    Words w(count);
+    mpz_class v = value;
+    const mpz_class radix(static_cast<long>(Radix));
+    const long off = mode == Carry::Balanced ? 50000 : 0;
     for (int i = count - 1; i >= 1; --i) {
-        const int32_t q = static_cast<int32_t>(v[i] / Radix);
-        v[i] -= q * Radix, v[i - 1] += q;
+        mpz_class q, r;
+        mpz_class shifted = v + off;
+        mpz_fdiv_qr(q.get_mpz_t(), r.get_mpz_t(), shifted.get_mpz_t(), radix.get_mpz_t());
+        w[i] = static_cast<double>(r.get_si() - off);
+        v = q;
     }
-    for (int i = count - 1; i >= 1; --i) {
-        const int t = CarryMode < 0 ? (v[i] > Radix / 2) - (v[i] < -Radix / 2) : -(v[i] < 0);
-        v[i] -= t * Radix, v[i - 1] += t;
-    }
+    if (count > 0) w[0] = v.get_d();
+    return w;
 }
 
-TEST_F(Normalize, RandomExtremeAndHugeWordsKeepValueAndReachRange) {
-    for (int mode : {-1, +1})
-        for (int trial = 0; trial < 400; ++trial) {
-            CarryMode = mode;
-            const int count = static_cast<int>(uniform(0, 40));
+// Short and long vectors (the long ones take the rounds over all words at
+// once), words up to 4e15 and runs of boundary words that carries ripple along.
+TEST_F(Normalize, RandomWordsGetTheirCanonicalForm) {
+    for (Carry mode : Modes)
+        for (int trial = 0; trial < 600; ++trial) {
+            SCOPED_TRACE(testing::Message() << "mode " << static_cast<int>(mode) << " trial "
+                                            << trial);
+            const int count = static_cast<int>(uniform(0, trial % 3 ? 40 : 400));
             Words buf(count + 2, 7.0);  // a guard word on each side
             double* v = buf.data() + 1;
             random_words(v, count, true);
-            for (int i = 0; i < count; ++i)  // a quarter of the words up to 1e13, far outside the range
-                if (uniform(0, 3) == 0) v[i] = static_cast<double>(uniform(-1e13, 1e13));
-            const mpz_class before = vec_value(v, count);
-            Words ref(v, v + count);
-            two_sweeps(ref.data(), count);
-            mp_normalize(v, count);
-            EXPECT_EQ(Words(v, v + count), ref) << "mode " << mode << ", trial " << trial;
-            EXPECT_TRUE(vec_value(v, count) == before && buf.front() == 7.0 && buf.back() == 7.0 &&
-                        std::all_of(v + std::min(count, 1), v + count, in_mode_range))
-                << "mode " << mode << ", trial " << trial << ": " << ::testing::PrintToString(buf);
+            const int64_t top = trial % 4 == 0 ? 4000000000000000 : 10000000000000;
+            for (int i = 0; i < count; ++i) {
+                switch (uniform(0, 7)) {
+                    case 0: v[i] = static_cast<double>(uniform(-top, top)); break;
+                    case 1: v[i] = mode == Carry::Balanced ? 49999 : 99999; break;
+                    case 2: v[i] = mode == Carry::Balanced ? -50000 : 0; break;
+                    default: break;
+                }
+            }
+            const Words want = canonical(vec_value(v, count), count, mode);
+            mp_normalize(v, count, mode);
+            EXPECT_EQ(Words(v, v + count), want);
+            EXPECT_EQ(buf.front(), 7.0);
+            EXPECT_EQ(buf.back(), 7.0);
         }
 }
 

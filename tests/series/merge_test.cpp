@@ -2,6 +2,7 @@
 // definitions, evaluated term by term with GMP.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "mp/mp.h"
@@ -20,23 +21,22 @@ namespace {
 
 using namespace drmpi;
 
-using Merge = Balanced;
+using Merge = ::testing::Test;
 
 // One DRM step of the terms k0 .. k0 + n/8 - 1 against the definitions, T
 // extended one term at a time: T(k1) = T(k1-1) q(k1) + s(k1)(A k1 + B) p(k0+1)..p(k1).
-// ArrayA and ArraySum hold a pattern that must survive; guard words follow the
-// three results and surround the ArrayB products.
-// With mark >= 0, that product of the step reports the error 0.2.
-void check_step(int s, long k0, int n, long mark = -1) {
+// Guard words follow the three results and surround the area.  With mark >= 0,
+// that product of the step reports the error 0.2.  Returns the words of P, Q
+// and T, one after the other, and the error.
+std::vector<double> check_step(int s, long k0, int n, long mark = -1) {
     SCOPED_TRACE(testing::Message() << "series " << s << " k0 " << k0 << " n " << n);
-    for (int i = 0; i <= 2 * n + 2; ++i) ArrayA[i] = ArraySum[i] = 0.25 + i;
-    ArrayP[n + 1] = ArrayQ[n + 1] = ArrayT[n + 1] = ArrayB[0] = ArrayB[2 * n + 1] = -9.0;
-    TermIndex = static_cast<double>(k0);
+    StepStorage step(n);
+    double* const got[3] = {step.p.data(), step.q.data(), step.t.data()};
+    for (double* a : got) a[n + 1] = -9.0;
     const ProductErrors seen(mark, 0.2);
-    const double err = drm_step(s, n);
-    EXPECT_EQ(TermIndex, k0 + n / 8);
-    // Four products a pair, n/8 - 1 pairs, and the largest error of them all.
-    EXPECT_EQ(seen.count(), 4 * (n / 8 - 1));
+    const double err = drm_step(s, n, static_cast<double>(k0), step.arrays());
+    // Three products a pair, n/8 - 1 pairs, and the largest error of them all.
+    EXPECT_EQ(seen.count(), 3 * (n / 8 - 1));
     EXPECT_EQ(err, seen.largest());
     EXPECT_LT(err, mark < 0 ? 0.01 : 0.21);
     mpz_class want[3] = {1, 1, 0}, lead = 1;  // P, Q, T; lead = p(k0+1)..p(k)
@@ -46,16 +46,19 @@ void check_step(int s, long k0, int n, long mark = -1) {
         want[0] *= term_p(s, k + 1);
         want[1] *= term_q(s, k);
     }
-    const double* got[3] = {ArrayP, ArrayQ, ArrayT};
+    std::vector<double> words;
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(mp_value(got[i], n), mpq_class(want[i])) << "array " << i;
-        EXPECT_TRUE(got[i][1] != 0.0 && got[i][n + 1] == -9.0) << "array " << i;
+        EXPECT_NE(got[i][1], 0.0) << "array " << i;
+        EXPECT_EQ(got[i][n + 1], -9.0) << "array " << i;
+        EXPECT_TRUE(std::all_of(got[i] + 2, got[i] + n + 1,
+                                [](double w) { return w >= -50000 && w <= 49999; }))
+            << "array " << i;
+        words.insert(words.end(), got[i], got[i] + n + 1);
     }
-    EXPECT_TRUE(ArrayB[0] == -9.0 && ArrayB[2 * n + 1] == -9.0) << "ArrayB outside 1 .. 2n";
-    int changed = 0;
-    for (int i = 0; i <= 2 * n + 2; ++i)
-        changed += (ArrayA[i] != 0.25 + i) + (ArraySum[i] != 0.25 + i);
-    EXPECT_EQ(changed, 0) << "words of ArrayA or ArraySum";
+    EXPECT_TRUE(step.area.intact());
+    words.push_back(err);
+    return words;
 }
 
 // Every FMT size from 8 to 2^13, from the first term, from a random odd start
@@ -73,7 +76,23 @@ TEST_F(Merge, ChunksMatchTheirDefinitionsAtEveryFmtSize) {
 // Whichever product of a step reports an error, the step returns it.
 TEST_F(Merge, EveryProductsErrorIsReturned) {
     for (int s = 0; s < 3; ++s)
-        for (long mark = 0; mark < 4 * 7; ++mark) check_step(s, 1, 64, mark);
+        for (long mark = 0; mark < 3 * 7; ++mark) check_step(s, 1, 64, mark);
+}
+
+// The same words and error on one thread and on several: the pairs of a level
+// spread over the threads, and the last level's transforms and products.
+TEST_F(Merge, SameResultOnEveryThreadCount) {
+    const int threads = thread_count();
+    for (int s = 0; s < 3; ++s) {
+        const long k0 = 2 * uniform(1, 2000) + 1;
+        set_thread_count(1);
+        const std::vector<double> one = check_step(s, k0, 1 << 14);
+        for (int t : {2, 3}) {
+            set_thread_count(t);
+            EXPECT_EQ(check_step(s, k0, 1 << 14), one) << "series " << s << ", " << t << " threads";
+        }
+    }
+    set_thread_count(threads);
 }
 
 TEST_F(Merge, TwoTermChunksFromTheFirstTerm) {
@@ -83,16 +102,20 @@ TEST_F(Merge, TwoTermChunksFromTheFirstTerm) {
         {1, "51975", "75591245367535214592", "676087457892723"},
         {2, "51975", "4957517822164992", "-4497366944637"}};
     for (const Case& c : cases) {
-        TermIndex = 1.0;
-        EXPECT_LT(drm_step(c.s, 16), 0.01);
-        EXPECT_EQ(mp_value(ArrayP, 16), mpq_class(c.p)) << c.s;
-        EXPECT_EQ(mp_value(ArrayQ, 16), mpq_class(c.q)) << c.s;
-        EXPECT_EQ(mp_value(ArrayT, 16), mpq_class(c.t)) << c.s;
+        StepStorage step(16);
+        EXPECT_EQ(drm_step(c.s, 16, 1.0, step.arrays()), 0.0);  // schoolbook products
+        EXPECT_EQ(mp_value(step.p.data(), 16), mpq_class(c.p)) << c.s;
+        EXPECT_EQ(mp_value(step.q.data(), 16), mpq_class(c.q)) << c.s;
+        EXPECT_EQ(mp_value(step.t.data(), 16), mpq_class(c.t)) << c.s;
         if (c.s != 0) continue;
-        EXPECT_EQ(std::vector<double>(ArrayP, ArrayP + 3), (std::vector<double>{2, 3, -44745}));
-        EXPECT_TRUE(ArrayQ[0] == 7.0 && ArrayT[0] == 6.0 && ArrayT[1] == -5.0);
+        EXPECT_EQ(std::vector<double>(step.p.data(), step.p.data() + 3),
+                  (std::vector<double>{2, 3, -44745}));
+        EXPECT_EQ(step.q.data()[0], 7.0);
+        EXPECT_EQ(step.t.data()[0], 6.0);
+        EXPECT_EQ(step.t.data()[1], -5.0);
     }
-    EXPECT_EQ(merge_level(8, 0), 0.0);
+    StepStorage step(16);
+    EXPECT_EQ(merge_level(8, 0, step.arrays()), 0.0);
 }
 
 }  // namespace

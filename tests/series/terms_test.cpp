@@ -33,25 +33,26 @@ namespace {
 
 using namespace drmpi;
 
-using Terms = Balanced;
-double* const kArrays[3] = {ArrayP, ArrayQ, ArrayT};
+using Terms = ::testing::Test;
 
 // Generates n/8 terms from k0 between sentinels at words 0 and n + 1; checks
-// TermIndex, the sentinels and every block: value, leading word 0, balanced words.
+// the sentinels and every block: value, leading word 0, balanced words.
 void check_chunk(int s, long k0, int n) {
     SCOPED_TRACE(testing::Message() << "series " << s << " k0 " << k0 << " n " << n);
-    for (double* a : kArrays) mp_fill(-7, a, n + 2);
-    TermIndex = static_cast<double>(k0);
-    drm_terms(s, n);
-    EXPECT_EQ(TermIndex, k0 + n / 8);
+    StepStorage step(n);
+    double* const arrays[3] = {step.p.data(), step.q.data(), step.t.data()};
+    for (double* a : arrays) mp_fill(-7, a, n + 2);
+    drm_terms(s, n, static_cast<double>(k0), step.arrays());
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(kArrays[i][0] == -7.0 && kArrays[i][n + 1] == -7.0) << "array " << i;
+        EXPECT_EQ(arrays[i][0], -7.0) << "array " << i;
+        EXPECT_EQ(arrays[i][n + 1], -7.0) << "array " << i;
         for (long k = k0; k < k0 + n / 8; ++k) {
-            const double* b = kArrays[i] + 1 + 8 * (k - k0);
+            const double* b = arrays[i] + 1 + 8 * (k - k0);
             const mpz_class want = i == 0 ? term_p(s, k + 1) : i == 1 ? term_q(s, k) : term_t(s, k);
             EXPECT_EQ(vec_value(b, 8), want) << "array " << i << " k " << k;
-            const bool balanced = std::all_of(b, b + 8, [](double w) { return std::abs(w) <= 5e4; });
-            EXPECT_TRUE(b[0] == 0.0 && balanced) << "array " << i << " k " << k;
+            EXPECT_EQ(b[0], 0.0) << "array " << i << " k " << k;
+            EXPECT_TRUE(std::all_of(b, b + 8, [](double w) { return w >= -5e4 && w < 5e4; }))
+                << "array " << i << " k " << k;
         }
     }
 }
@@ -69,9 +70,9 @@ TEST_F(Terms, FirstTwoTermsOfEverySeriesWordForWord) {
         {2, 2, 0, "495", {495}}, {2, 2, 1, "199148544", {1991, 48544}},
         {2, 2, 2, "44043", {44043}}};
     for (const Case& c : cases) {
-        TermIndex = c.k;
-        drm_terms(c.s, 8);
-        const double* b = kArrays[c.array] + 1;
+        StepStorage step(8);
+        drm_terms(c.s, 8, c.k, step.arrays());
+        const double* b = (c.array == 0 ? step.p : c.array == 1 ? step.q : step.t).data() + 1;
         std::vector<double> words(8 - c.low.size(), 0.0);
         words.insert(words.end(), c.low.begin(), c.low.end());
         EXPECT_EQ(vec_value(b, 8), mpz_class(c.value));

@@ -2,14 +2,23 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <cstdlib>
 
 #include "mp/mp.h"
 
 namespace drmpi_test {
 
-void Balanced::SetUp() { drmpi::CarryMode = -1; }
-void Balanced::TearDown() { drmpi::CarryMode = -1; }
+Fenced::Fenced(int64_t count, double fill)
+    : storage_(drmpi::allocate_doubles(count + 16)), data_(storage_.get() + 8), count_(count) {
+    std::fill(data_, data_ + count, fill);
+    data_[-1] = Guard;
+    data_[count] = Guard;
+}
+
+StepStorage::StepStorage(int n) : p(n + 2), q(n + 2), t(n + 2), area(drmpi::drm_step_area(n)) {}
+
+bool Fenced::intact() const { return data_[-1] == Guard && data_[count_] == Guard; }
 
 mpz_class vec_value(const double* v, int count) {
     // Halves joined by a power of Radix: word by word the cost would be
@@ -68,25 +77,31 @@ void random_words(double* v, int count, bool extreme) {
 }
 
 namespace {
+std::mutex Lock;  // products report from any thread
 double Largest = 0.0;
 long Count = 0;
 long Mark = -1;
 double MarkValue = 0.0;
 double follow(double error) {
+    const std::lock_guard<std::mutex> hold(Lock);
     if (Count++ == Mark) error = MarkValue;
     Largest = std::max(Largest, error);
     return error;
 }
 }  // namespace
 
-ProductErrors::ProductErrors(long mark, double value) {
+ProductErrors::ProductErrors(long mark, double value) : threads_(drmpi::thread_count()) {
     Largest = 0.0;
     Count = 0;
     Mark = mark;
     MarkValue = value;
+    if (mark >= 0) drmpi::set_thread_count(1);
     drmpi::ProductErrorHook = follow;
 }
-ProductErrors::~ProductErrors() { drmpi::ProductErrorHook = nullptr; }
+ProductErrors::~ProductErrors() {
+    drmpi::ProductErrorHook = nullptr;
+    drmpi::set_thread_count(threads_);
+}
 double ProductErrors::largest() const { return Largest; }
 long ProductErrors::count() const { return Count; }
 

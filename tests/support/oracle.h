@@ -8,15 +8,10 @@
 #include <cstdint>
 #include <random>
 
-namespace drmpi_test {
+#include "mp/mp.h"
+#include "series/series.h"
 
-// Every test of the arithmetic starts and ends in balanced carry mode, the
-// mode of the whole computation, whatever mode a test switches to.
-class Balanced : public ::testing::Test {
-  protected:
-    void SetUp() override;
-    void TearDown() override;
-};
+namespace drmpi_test {
 
 // The integer held by {v, count}, most significant word first, in base Radix.
 mpz_class vec_value(const double* v, int count);
@@ -38,11 +33,36 @@ int64_t uniform(int64_t lo, int64_t hi);
 // rounding errors are largest.
 void random_words(double* v, int count, bool extreme = false);
 
+// count doubles filled with `fill`, 64-byte aligned as spectra and work
+// areas must be, between two guard words that intact() checks.
+class Fenced {
+  public:
+    explicit Fenced(int64_t count, double fill = 0.0);
+    double* data() { return data_; }
+    const double* data() const { return data_; }
+    bool intact() const;
+
+  private:
+    static constexpr double Guard = 0.375;  // never a whole number, so never a result word
+    drmpi::Doubles storage_;
+    double* data_;
+    int64_t count_;
+};
+
+// The numbers (n + 2 words each, word n + 1 a sentinel for the tests) and the
+// area of a DRM step of FMT size n, in fenced storage.
+struct StepStorage {
+    explicit StepStorage(int n);
+    Fenced p, q, t, area;
+    drmpi::StepArrays arrays() { return {p.data(), q.data(), t.data(), area.data()}; }
+};
+
 // Follows the rounding errors of the products made while one lives (through
 // ProductErrorHook): their number and the largest.  The product numbered
 // `mark` (from 0), if any, reports `value` instead of its own error, so that
-// a test can see whether an operation passes that product's error on.  One
-// at a time.
+// a test can see whether an operation passes that product's error on.  With a
+// mark, the operations run on one thread, so that the numbering holds from run
+// to run.  One at a time.
 class ProductErrors {
   public:
     explicit ProductErrors(long mark = -1, double value = 0.0);
@@ -51,6 +71,9 @@ class ProductErrors {
     ProductErrors& operator=(const ProductErrors&) = delete;
     double largest() const;
     long count() const;
+
+  private:
+    int threads_;
 };
 
 }  // namespace drmpi_test
