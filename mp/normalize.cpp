@@ -62,42 +62,69 @@ bool carry_round(double* v, int count, double off) {
     return big != 0;
 }
 
+// Carry normalisation of a short vector, word by word in 64-bit integers:
+// with x shifted by a multiple of Radix above 2^53, the quotient is an
+// unsigned division by a constant, which the compiler makes a multiplication.
+void short_sweep(double* v, int count, int64_t off) {
+    constexpr int64_t R = 100000;
+    constexpr int64_t Shift = (int64_t{1} << 54) / R * R;  // a multiple of R above 2^53
+    int64_t carry = 0;
+    for (int i = count - 1; i >= 1; --i) {
+        const int64_t x = static_cast<int64_t>(v[i]) + carry;
+        const auto u = static_cast<uint64_t>(x + off + Shift);
+        carry = static_cast<int64_t>(u / R) - Shift / R;
+        v[i] = static_cast<double>(x - carry * R);
+    }
+    v[0] += static_cast<double>(carry);
+}
+
 }  // namespace
 
 void mp_normalize(double* v, int count, Carry mode) {
     if (count <= 1) return;
     const double off = mode == Carry::Balanced ? Radix / 2 : 0.0;
-    // Long vectors of large words (the outputs of a product) first shrink in
-    // rounds that run over all words at once.  The sweep below then settles the
-    // few carries left, and runs of boundary words that a carry ripples along.
-    if (count > 32) {
-        for (int round = 0; round < 4; ++round) {
-            // The round leaves out word count-1 (it has no lower neighbour,
-            // and its carry goes to word count-2 within the round) and the
-            // carry of word 1 into word 0: both are done here.
-            const Split first = split(v[1], off);
-            const Split last = split(v[count - 1], off);
-            const bool more = carry_round(v, count, off);
-            v[count - 1] = last.r;
-            v[0] += first.q;
-            if (!more && std::fabs(last.q) <= 1.0) break;
-        }
+    if (count <= 16) {
+        short_sweep(v, count, static_cast<int64_t>(off));
+        return;
     }
-    double carry = 0.0;
     const double lo = -off;
     const double hi = Radix - off;
-    for (int i = count - 1; i >= 1; --i) {
-        const double x = v[i] + carry;
-        if (x >= lo && x < hi) {
-            v[i] = x;
-            carry = 0.0;
-        } else {
-            const Split s = split(x, off);
+    // Rounds over all words at once shrink every word by a factor of Radix,
+    // until no carry beyond +-1 is left: the words then lie in [lo - 1, hi].
+    bool settled = false;
+    for (int round = 0; round < 4 && !settled; ++round) {
+        // The round leaves out word count-1 (it has no lower neighbour, and
+        // its carry goes to word count-2 within the round) and the carry of
+        // word 1 into word 0: both are done here.
+        const Split first = split(v[1], off);
+        const Split last = split(v[count - 1], off);
+        const bool more = count > 2 && carry_round(v, count, off);
+        v[count - 1] = last.r;
+        v[0] += first.q;
+        settled = !more && std::fabs(last.q) <= 1.0;
+    }
+    if (!settled) {
+        // Words beyond 2^52 or so: an exact sweep word by word.
+        double carry = 0.0;
+        for (int i = count - 1; i >= 1; --i) {
+            const Split s = split(v[i] + carry, off);
             v[i] = s.r;
             carry = s.q;
         }
+        v[0] += carry;
+        return;
     }
-    v[0] += carry;
+    // A word one unit outside moves it to its neighbour, which the scan meets
+    // next: runs of boundary words that a carry ripples along need no more.
+    for (int i = count - 1; i >= 1; --i) {
+        if (v[i] < lo) {
+            v[i] += Radix;
+            v[i - 1] -= 1.0;
+        } else if (v[i] >= hi) {
+            v[i] -= Radix;
+            v[i - 1] += 1.0;
+        }
+    }
 }
 
 void mp_strip(double* x, int n) {
