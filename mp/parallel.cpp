@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <sched.h>
+#include <sys/mman.h>
 
 #include "mp/mp.h"
 
@@ -146,14 +147,28 @@ void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
 
-void AlignedFree::operator()(double* p) const { std::free(p); }
+void AlignedFree::operator()(double* p) const {
+    if (mapped != 0) {
+        munmap(p, mapped);
+    } else {
+        std::free(p);
+    }
+}
 
 Doubles allocate_doubles(int64_t count) {
+    constexpr size_t Huge = size_t{2} << 20;
     const size_t bytes = (static_cast<size_t>(count < 1 ? 1 : count) * sizeof(double) + 63) / 64 * 64;
-    void* p = std::aligned_alloc(64, bytes);
-    if (p == nullptr) throw std::bad_alloc();
-    std::memset(p, 0, bytes);
-    return Doubles(static_cast<double*>(p));
+    if (bytes < Huge) {
+        void* p = std::aligned_alloc(64, bytes);
+        if (p == nullptr) throw std::bad_alloc();
+        std::memset(p, 0, bytes);
+        return Doubles(static_cast<double*>(p));
+    }
+    const size_t length = (bytes + Huge - 1) / Huge * Huge;
+    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, length, MADV_HUGEPAGE);  // a hint: without huge pages it still works
+    return Doubles(static_cast<double*>(p), AlignedFree{length});
 }
 
 }  // namespace drmpi
