@@ -164,9 +164,18 @@ Doubles allocate_doubles(int64_t count) {
         std::memset(p, 0, bytes);
         return Doubles(static_cast<double*>(p));
     }
+    // Mapped with a huge page to spare, then trimmed to start on a huge-page
+    // boundary, so that all of it can lie on huge pages.
     const size_t length = (bytes + Huge - 1) / Huge * Huge;
-    void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
+    void* raw = mmap(nullptr, length + Huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                     -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const auto start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + Huge - 1) / Huge * Huge;
+    if (aligned > start) munmap(raw, aligned - start);
+    if (aligned + length < start + length + Huge)
+        munmap(reinterpret_cast<void*>(aligned + length), start + Huge - aligned);
+    void* p = reinterpret_cast<void*>(aligned);
     madvise(p, length, MADV_HUGEPAGE);  // a hint: without huge pages it still works
     return Doubles(static_cast<double*>(p), AlignedFree{length});
 }
