@@ -139,7 +139,8 @@ def check_digits(found, digits, reference):
 
 
 def seconds_text(t):
-    return f"{t:.3f}" if t < 10 else f"{t:.1f}"
+    """Three significant digits, at least down to milliseconds."""
+    return f"{t:.3f}" if t < 1 else f"{t:.2f}" if t < 10 else f"{t:.1f}"
 
 
 def machine():
