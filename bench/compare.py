@@ -146,11 +146,15 @@ def seconds_text(t):
 def machine():
     """Processor, cores and memory of this machine, for the table's caption."""
     model = "unknown processor"
+    virtual = False
     with open("/proc/cpuinfo") as f:
         for line in f:
             if line.startswith("model name"):
                 model = line.split(":", 1)[1].strip()
-                break
+            elif line.startswith("flags"):
+                virtual = "hypervisor" in line.split()
+    if virtual:
+        model += " VM"
     with open("/proc/meminfo") as f:
         kib = int(f.readline().split()[1])
     # MemTotal is a little below the memory the machine has: round up.
