@@ -18,6 +18,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 from pathlib import Path
 
@@ -164,8 +165,9 @@ def machine():
 def table(sizes, contestants, medians, runs):
     """The README's table: a row per size, a column per program."""
     base = contestants[0].name
-    lines = [f"Median wall seconds of {runs} runs, each writing every digit to a file, and in "
-             f"parentheses the ratio to {base}; {machine()}.", ""]
+    caption = (f"Median wall seconds of {runs} runs, each writing every digit to a file, and in "
+               f"parentheses the ratio to {base}; {machine()}.")
+    lines = textwrap.wrap(caption, 100) + [""]
     lines.append("| digits | " + " | ".join(p.name for p in contestants) + " |")
     lines.append("|---:|" + "---:|" * len(contestants))
     for n in sizes:
