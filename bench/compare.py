@@ -165,7 +165,8 @@ def machine():
 def table(sizes, contestants, medians, runs):
     """The README's table: a row per size, a column per program."""
     base = contestants[0].name
-    caption = (f"Median wall seconds of {runs} runs, each writing every digit to a file, and in "
+    times = f"{runs} runs" if runs > 1 else "1 run"
+    caption = (f"Median wall seconds of {times}, each writing every digit to a file, and in "
                f"parentheses the ratio to {base}; {machine()}.")
     lines = textwrap.wrap(caption, 100) + [""]
     lines.append("| digits | " + " | ".join(p.name for p in contestants) + " |")
