@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""Times drmpi against the pi programs one would use instead; run through scripts/bench.
+
+Every program runs as a whole process in a temporary folder and writes all its
+digits to a file.  The runs go round-robin over the rounds, the sizes and the
+programs, so that a slow spell of a shared machine falls on all of them alike.
+Prints a markdown table of the median wall times with each program's ratio to
+drmpi series 1, checks that every program's digits agree (and agree with the
+reference digits as far as these reach), and plots time against digits on
+log-log axes with gnuplot.  Exits with status 1 when digits disagree or a
+program fails.
+"""
+
+import argparse
+import math
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+DEFAULT_SIZES = [10_000, 100_000, 1_000_000, 1_310_700]
+REFERENCE = ROOT / "tests" / "data" / "pi-digits.txt"
+
+# The largest N that drmpi accepts (FMT size 2^18).
+DRMPI_MAX_DIGITS = 1_310_700
+
+
+class Program:
+    """One way of computing pi: how to start it for N digits, and how to read
+    its digits back.  A size beyond max_digits is skipped for this program."""
+
+    name = ""
+    max_digits = 100_000_000
+
+    def start(self, digits, folder):
+        """Returns (argv, standard input text, path of the result file)."""
+        raise NotImplementedError
+
+    def read_digits(self, path):
+        """The digits after the point in the result file at path."""
+        raise NotImplementedError
+
+
+class DrmpiDialogue(Program):
+    """drmpi as it runs today: ID and N typed at its questions, the digits
+    read from RamnDRM<ID>.txt, after "  Pi = 3. ", numbered lines of groups."""
+
+    def __init__(self, binary, series):
+        self.binary = binary
+        self.series = series
+        self.name = f"drmpi series {series}"
+        self.max_digits = DRMPI_MAX_DIGITS
+
+    def start(self, digits, folder):
+        typed = f"{self.series}\n{digits}\n"
+        return [str(self.binary)], typed, folder / f"RamnDRM{self.series}.txt"
+
+    def read_digits(self, path):
+        text = path.read_text()
+        head = "  Pi = 3. "
+        at = text.find(head)
+        if at < 0:
+            return ""
+        groups = []
+        for line in text[at + len(head):].splitlines():
+            groups.extend(line.split()[1:])
+        return "".join(groups)
+
+
+class Yardstick(Program):
+    """A program of bench/ called as `BINARY DIGITS FILE`, writing "3.",
+    the digits and a newline."""
+
+    def __init__(self, binary, name):
+        self.binary = binary
+        self.name = name
+
+    def start(self, digits, folder):
+        out = folder / "pi.txt"
+        return [str(self.binary), str(digits), str(out)], "", out
+
+    def read_digits(self, path):
+        text = path.read_text()
+        return text[2:].rstrip("\n") if text.startswith("3.") else ""
+
+
+def programs(build):
+    """The contestants; the first is the one every ratio is taken against.
+    Another way of starting drmpi (a command line, say) is another Program
+    subclass here; sizes beyond drmpi's limit leave its cells empty."""
+    found = [DrmpiDialogue(build / "drmpi", s) for s in (1, 2, 3)]
+    found.append(Yardstick(build / "bench" / "gmp_chudnovsky", "GMP Chudnovsky"))
+    found.append(Yardstick(build / "bench" / "mpfr_pi", "MPFR const_pi"))
+    return found
+
+
+def run_once(program, digits):
+    """Runs program for digits in a fresh folder: (wall seconds, digits read)."""
+    with tempfile.TemporaryDirectory(prefix="drmpi-bench-") as tmp:
+        folder = Path(tmp)
+        argv, stdin, out = program.start(digits, folder)
+        began = time.perf_counter()
+        done = subprocess.run(argv, input=stdin, cwd=folder, text=True,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
+        seconds = time.perf_counter() - began
+        if done.returncode != 0 or not out.is_file():
+            sys.exit(f"{program.name} for {digits} digits failed with status "
+                     f"{done.returncode}: {done.stderr.strip()}")
+        return seconds, program.read_digits(out)
+
+
+def first_difference(a, b):
+    """The 1-based position of the first differing character, or 0."""
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return i + 1
+    return 0 if len(a) == len(b) else min(len(a), len(b)) + 1
+
+
+def check_digits(found, digits, reference):
+    """Messages for every program whose first `digits` digits differ from the
+    first program's, or from the reference where it reaches that far."""
+    problems = []
+    names = list(found)
+    base = found[names[0]][:digits]
+    if len(reference) >= digits and base != reference[:digits]:
+        at = first_difference(base, reference[:digits])
+        problems.append(f"{names[0]}, {digits} digits: digit {at} differs from the reference")
+    for name in names[1:]:
+        mine = found[name][:digits]
+        if mine != base:
+            at = first_difference(mine, base)
+            problems.append(f"{name}, {digits} digits: digit {at} differs from {names[0]}")
+    return problems
+
+
+def seconds_text(t):
+    """Three significant digits, at least down to milliseconds."""
+    return f"{t:.3f}" if t < 1 else f"{t:.2f}" if t < 10 else f"{t:.1f}"
+
+
+def machine():
+    """Processor, cores and memory of this machine, for the table's caption."""
+    model = "unknown processor"
+    virtual = False
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+            elif line.startswith("flags"):
+                virtual = "hypervisor" in line.split()
+    if virtual:
+        model += " VM"
+    with open("/proc/meminfo") as f:
+        kib = int(f.readline().split()[1])
+    # MemTotal is a little below the memory the machine has: round up.
+    return f"{os.cpu_count()}-core {model}, {math.ceil(kib / 2**20)} GB"
+
+
+def table(sizes, contestants, medians, runs):
+    """The README's table: a row per size, a column per program."""
+    base = contestants[0].name
+    times = f"{runs} runs" if runs > 1 else "1 run"
+    caption = (f"Median wall seconds of {times}, each writing every digit to a file, and in "
+               f"parentheses the ratio to {base}; {machine()}.")
+    lines = textwrap.wrap(caption, 100) + [""]
+    lines.append("| digits | " + " | ".join(p.name for p in contestants) + " |")
+    lines.append("|---:|" + "---:|" * len(contestants))
+    for n in sizes:
+        cells = []
+        for p in contestants:
+            t = medians.get((p.name, n))
+            ref = medians.get((base, n))
+            if t is None:
+                cells.append("—")
+            elif ref is None:
+                cells.append(f"{seconds_text(t)} s")
+            else:
+                cells.append(f"{seconds_text(t)} s ({t / ref:.2f})")
+        lines.append(f"| {n:,} | " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
+# Line colours of the plot, in the order of the contestants: drmpi's series in
+# blues, the yardsticks in red and green.
+COLOURS = ["#08519c", "#3182bd", "#9ecae1", "#d62728", "#2ca02c", "#ff7f0e", "#7f7f7f"]
+
+
+def plot(path, sizes, contestants, medians, runs):
+    """Log-log plot of the median time against digits, one line per program."""
+    with tempfile.TemporaryDirectory(prefix="drmpi-plot-") as tmp:
+        data = Path(tmp) / "times.dat"
+        with open(data, "w") as f:
+            for n in sizes:
+                row = [str(n)] + [f"{medians[(p.name, n)]:.6f}" if (p.name, n) in medians
+                                  else "-" for p in contestants]
+                f.write(" ".join(row) + "\n")
+        curves = ", ".join(f"'{data}' using 1:{i + 2} with linespoints lw 2 pt 7 "
+                           f"lc rgb '{COLOURS[i % len(COLOURS)]}' title '{p.name}' noenhanced"
+                           for i, p in enumerate(contestants))
+        script = f"""
+set terminal pngcairo size 900,600 font 'DejaVu Sans,11'
+set output '{path}'
+set datafile missing '-'
+set logscale xy
+set autoscale xfix
+set offsets graph 0.04, graph 0.04, 0, 0
+set grid xtics ytics mxtics mytics lc rgb '#dddddd'
+set xlabel 'decimal digits'
+set ylabel 'wall seconds, median of {runs}'
+set format x '10^{{%L}}'
+set key top left
+set title 'pi to N digits, written to a file ({machine()})'
+plot {curves}
+"""
+        subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("sizes", nargs="*", type=int, default=DEFAULT_SIZES,
+                        help="digit counts (default: %(default)s)")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each program at each size")
+    parser.add_argument("--plot", type=Path, default=ROOT / "bench" / "results.png",
+                        help="PNG to write (default: bench/results.png)")
+    parser.add_argument("--build", type=Path, default=ROOT / "build",
+                        help="Release build folder holding drmpi and bench/")
+    args = parser.parse_args()
+    if args.runs < 1 or any(n < 1 for n in args.sizes):
+        parser.error("runs and sizes must be positive")
+
+    sizes = sorted(set(args.sizes))
+    contestants = programs(args.build.resolve())
+    reference = REFERENCE.read_text().strip()
+    times = {}
+    problems = []
+    for r in range(args.runs):
+        for n in sizes:
+            found = {}
+            for p in contestants:
+                if n > p.max_digits:
+                    continue
+                seconds, digits = run_once(p, n)
+                times.setdefault((p.name, n), []).append(seconds)
+                found[p.name] = digits
+            if found:
+                problems += check_digits(found, n, reference)
+            print(f"round {r + 1} of {args.runs}, {n:,} digits: done", file=sys.stderr)
+
+    medians = {key: statistics.median(v) for key, v in times.items()}
+    print(table(sizes, contestants, medians, args.runs))
+    plot(args.plot, sizes, contestants, medians, args.runs)
+    print(f"\nplot: {args.plot}")
+    for message in dict.fromkeys(problems):
+        print(f"digits disagree: {message}", file=sys.stderr)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
