@@ -1,6 +1,7 @@
 // Number representation: carry normalisation, stripping, and the small
 // helpers every other file uses.
 #include <cmath>
+#include <cstring>
 
 #include "mp/mp.h"
 
@@ -37,29 +38,68 @@ inline double nearest(double t) {
     return (t + Magic) - Magic;
 }
 
-// One round over all words at once: word i becomes its canonical word plus
+// Eight words at a time, in vectors that each instruction set maps to its own
+// registers (two AVX2 or four SSE2 registers for one AVX-512 register).  The
+// helpers are inlined into each copy of carry_round, so the warning that such
+// vectors pass differently between instruction sets concerns no real call.
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef double Vec __attribute__((vector_size(64)));
+typedef long Mask __attribute__((vector_size(64)));
+
+__attribute__((always_inline)) inline Vec load(const double* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+__attribute__((always_inline)) inline void store(double* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+
+// split() of eight words, without branches: the quotient through the rounded
+// reciprocal is off by at most one either way, which the remainder shows.
+__attribute__((always_inline)) inline void split8(Vec x, double off, Vec* q, Vec* r) {
+    constexpr double Magic = 6755399441055744.0;
+    const Vec t = (x + off) * (1.0 / Radix) - 0.5;
+    Vec qq = (t + Magic) - Magic;
+    const Vec rr = x - qq * Radix;
+    const Mask up = rr >= Radix - off;
+    const Mask down = rr < -off;
+    *q = up ? qq + 1.0 : down ? qq - 1.0 : qq;
+    *r = up ? rr - Radix : down ? rr + Radix : rr;
+}
+
+// One round over words 1 .. count-2: word i becomes its canonical word plus
 // the carry of word i + 1.  Every word's magnitude shrinks by a factor of
 // Radix or comes within a few units of the range.  Returns whether a carry
-// beyond +-1 was met, that is whether another round is worth making.  The
-// quotient through the rounded reciprocal is off by at most one either way,
-// which the remainder shows and the comparisons correct, without branches,
-// so that the loop vectorises; the words are read before they are written.
+// beyond +-1 was met, that is whether another round is worth making.  Each
+// block of eight splits the block after it first, so that every word is split
+// once and read before it is written.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 bool carry_round(double* v, int count, double off) {
-    long big = 0;
-    for (int i = 1; i < count - 1; ++i) {
-        const double x = v[i];
-        const double y = v[i + 1];
-        double q = nearest((x + off) * (1.0 / Radix) - 0.5);
-        const double r = x - q * Radix;
-        q += (r >= Radix - off ? 1.0 : 0.0) - (r < -off ? 1.0 : 0.0);
-        double qy = nearest((y + off) * (1.0 / Radix) - 0.5);
-        const double ry = y - qy * Radix;
-        qy += (ry >= Radix - off ? 1.0 : 0.0) - (ry < -off ? 1.0 : 0.0);
-        big |= q * q > 1.0;
-        v[i] = (x - q * Radix) + qy;
+    Mask big = {};
+    int i = 1;
+    if (count - 1 >= 17) {
+        Vec q, r;
+        split8(load(v + 1), off, &q, &r);
+        for (; i + 16 <= count - 1; i += 8) {
+            Vec qn, rn;
+            split8(load(v + i + 8), off, &qn, &rn);
+            const Vec carry = __builtin_shuffle(q, qn, Mask{1, 2, 3, 4, 5, 6, 7, 8});
+            big |= q * q > 1.0;
+            store(v + i, r + carry);
+            q = qn;
+            r = rn;
+        }
     }
-    return big != 0;
+    // The last words, which have no full block after them, one by one.
+    long tail = 0;
+    for (; i < count - 1; ++i) {
+        const Split x = split(v[i], off);
+        const Split y = split(v[i + 1], off);
+        tail |= x.q * x.q > 1.0;
+        v[i] = x.r + y.q;
+    }
+    for (int k = 0; k < 8; ++k) tail |= big[k];
+    return tail != 0;
 }
 
 // Carry normalisation of a short vector, word by word in 64-bit integers:
