@@ -32,6 +32,16 @@ void schoolbook_add(const double* a, const double* b, int n, double* out) {
     }
 }
 
+// acc := x * y when first, else acc += x * y.
+void fft_mul_add_or_set(const FftPlan& p, const double* x, const double* y, double* acc,
+                        bool first) {
+    if (first) {
+        fft_mul(p, x, y, acc);
+    } else {
+        fft_mul_add(p, x, y, acc);
+    }
+}
+
 double report(double err) { return ProductErrorHook != nullptr ? ProductErrorHook(err) : err; }
 
 // Carries the words of a product and reports its error.
@@ -42,41 +52,89 @@ double carry(double* out, int n, double err) {
 
 }  // namespace
 
-int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
+int64_t fft_spectrum_size(int n) {
+    // Split: the spectra of the high and the low digits, then room for the
+    // digits of one of them while it is transformed.
+    return (n > SplitMin ? 5 : 2) * static_cast<int64_t>(n);
+}
 
-int64_t fft_product_work(int n) { return 2 * static_cast<int64_t>(n); }
+int64_t fft_product_work(int n) { return (n > SplitMin ? 6 : 2) * static_cast<int64_t>(n); }
 
 void fft_spectrum(const double* a, int n, double* spec) {
     if (n <= SchoolbookMax) {
         mp_copy(a, spec, n);
-    } else {
-        fft_forward_words(fft_plan(n), a, spec);
+        return;
     }
+    const FftPlan& p = fft_plan(n);
+    if (n <= SplitMin) {
+        fft_forward_words(p, a, spec);
+        return;
+    }
+    // Each word w = h SplitBase + l with h the whole number nearest to w /
+    // SplitBase, so |h| and |l| stay below SplitBase/2 for balanced words.
+    double* digits = spec + 4 * static_cast<int64_t>(n);
+    for (int j = 0; j < n; ++j) digits[j] = std::nearbyint(a[j] / SplitBase);
+    fft_forward_words(p, digits, spec);
+    for (int j = 0; j < n; ++j) digits[j] = a[j] - std::nearbyint(a[j] / SplitBase) * SplitBase;
+    fft_forward_words(p, digits, spec + 2 * static_cast<int64_t>(n));
 }
 
-double fft_product(const double* x, const double* y, int n, double* out, double* work) {
+namespace {
+
+// {out, 2n} := sum over the terms t < count of x[t] * y[t], from spectra of
+// length n, carried; returns the rounding error, the largest of every inverse
+// transform made.  work: fft_product_work(n) doubles.
+double product(const double* const* x, const double* const* y, int count, int n, double* out,
+               double* work) {
     if (n <= SchoolbookMax) {
         mp_fill(0, out, 2 * n);
-        schoolbook_add(x, y, n, out);
+        for (int t = 0; t < count; ++t) schoolbook_add(x[t], y[t], n, out);
         return carry(out, n, 0.0);
     }
     const FftPlan& p = fft_plan(n);
-    fft_mul(p, x, y, work);
-    return carry(out, n, fft_inverse_words(p, work, out));
+    if (n <= SplitMin) {
+        fft_mul(p, x[0], y[0], work);
+        for (int t = 1; t < count; ++t) fft_mul_add(p, x[t], y[t], work);
+        return carry(out, n, fft_inverse_words(p, work, out));
+    }
+    // Split digits: with H and L the spectra of the high and the low digits,
+    // the product is hh SplitBase^2 + mid SplitBase + ll, hh = sum H_x H_y,
+    // mid = sum H_x L_y + L_x H_y, ll = sum L_x L_y, each an exact product of
+    // small digits with its own inverse transform.  Every output stays below
+    // 2 * 2 n 158^2 < 2^40 at the longest length.
+    const int64_t half = 2 * static_cast<int64_t>(n);
+    double* acc = work;
+    double* hh = work + half;
+    double* mid = work + 2 * half;
+    for (int t = 0; t < count; ++t) fft_mul_add_or_set(p, x[t], y[t], acc, t == 0);
+    double err = fft_inverse_words(p, acc, hh);
+    for (int t = 0; t < count; ++t) {
+        fft_mul_add_or_set(p, x[t], y[t] + half, acc, t == 0);
+        fft_mul_add(p, x[t] + half, y[t], acc);
+    }
+    err = dmax(err, fft_inverse_words(p, acc, mid));
+    for (int t = 0; t < count; ++t) fft_mul_add_or_set(p, x[t] + half, y[t] + half, acc, t == 0);
+    err = dmax(err, fft_inverse_words(p, acc, out));
+    // (hh SplitBase + mid) SplitBase + ll, carried after each step so that no
+    // word outgrows 2^52.
+    mp_normalize(hh, 2 * n);
+    for (int64_t i = 0; i < half; ++i) mid[i] += hh[i] * SplitBase;
+    mp_normalize(mid, 2 * n);
+    for (int64_t i = 0; i < half; ++i) out[i] += mid[i] * SplitBase;
+    return carry(out, n, err);
+}
+
+}  // namespace
+
+double fft_product(const double* x, const double* y, int n, double* out, double* work) {
+    return product(&x, &y, 1, n, out, work);
 }
 
 double fft_product_sum(const double* x1, const double* y1, const double* x2, const double* y2,
                        int n, double* out, double* work) {
-    if (n <= SchoolbookMax) {
-        mp_fill(0, out, 2 * n);
-        schoolbook_add(x1, y1, n, out);
-        schoolbook_add(x2, y2, n, out);
-        return carry(out, n, 0.0);
-    }
-    const FftPlan& p = fft_plan(n);
-    fft_mul(p, x1, y1, work);
-    fft_mul_add(p, x2, y2, work);
-    return carry(out, n, fft_inverse_words(p, work, out));
+    const double* x[2] = {x1, x2};
+    const double* y[2] = {y1, y2};
+    return product(x, y, 2, n, out, work);
 }
 
 int64_t fft_multiply_work(int n) { return 2 * fft_spectrum_size(n) + fft_product_work(n); }

@@ -177,11 +177,24 @@ TEST_F(Fft, AllExtremeWordsAtTheTopLengths) {
         }
 }
 
+// Beyond SplitMin each word is split in two digits before the transform: the
+// products stay exact, and even all +50000 operands leave the outputs far
+// from the half at which rounding goes wrong.
+TEST_F(Fft, SplitProductsStayExactBeyondTheUnsplitLengths) {
+    for (int n = 2 * SplitMin; n <= 8 * SplitMin; n *= 2)
+        for (int kind : {0, 2, 3, 4}) {
+            if (n == 8 * SplitMin && kind != 3) continue;
+            const double err = product_error(n, kind);
+            EXPECT_LT(err, 0.01) << "n = " << n << ", kind " << kind;
+            std::printf("error at n = %d, kind %d: %g\n", n, kind, err);
+        }
+}
+
 // A sum of two products formed before its one inverse transform equals the
 // sum of the two carried products word for word: the words of a value are
 // unique.
 TEST_F(Fft, SumOfProductsEqualsTheSeparateProducts) {
-    for (int n = 1; n <= 1 << 16; n *= 4) {
+    for (int n : {1, 4, 16, 64, 1024, 1 << 16, 2 * SplitMin}) {
         Words v[4];
         Fenced spec[4] = {Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n)),
                           Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n))};
