@@ -2,9 +2,14 @@
 // driver with the final assembly of pi, and the result report.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "mp/mp.h"
 #include "series/series.h"
@@ -82,9 +87,13 @@ extern FILE* ResultFile;
 // temporary file and leaves the target as it was.
 int result_file_open(const char* name);
 
-// Completes the file: flush, sync, close, and rename over the target.  On a
-// failure prints " ** Error Stop ** cannot write NAME: reason " on the console,
-// removes the temporary file and returns 1; otherwise returns 0.
+// Closes the file without completing it: the temporary file goes, and the
+// target stays as it was (a target written in place keeps what it got).
+void result_file_discard();
+
+// Completes the file: flush, sync, close, and rename over the target.
+// Returns 0, or the errno of a failure, after which the temporary file is
+// gone and the target as it was.
 int result_file_commit();
 
 // Writes one line to the console, then the same line to ResultFile.
@@ -108,6 +117,7 @@ struct RunSetup {
     int fmt_size;
     int word_count;
     int digits_per_word;
+    char file_name[16];  // the result file's name, RamnDRM?.txt
 };
 
 // Asks for the series ID, prepares its result file, asks for N, sizes the run
@@ -162,14 +172,108 @@ double compute_pi(int series, const Workspace& w);
 
 // ---------------------------------------------------------- report (report.cpp) --
 
-// Converts pi (in pi[0..n], exponent 1) to non-negative words and writes the
-// total time, the rounding error and the digits in numbered lines of 80.
-void report_result(double* pi, int word_count, int digits_per_word, int start_time,
-                   double max_error);
+// The digits after the point of pi (an MpNumber with exponent 1, its words
+// turned non-negative here, in place): five for each of the words 2 ..
+// word_count + 1, and for the word after them when word_count is odd, since
+// the layout prints words in pairs.
+std::string pi_digits(double* pi, int word_count);
+
+// Writes "  Pi = 3. " and the digits in numbered lines of eight groups of ten:
+// each line "\n", a blank, the position of its first digit after the point in
+// %8d, and the groups, each after a blank.  No newline ends the last line.
+// digits.size() is a multiple of 10.
+void write_digit_lines(FILE* f, const std::string& digits);
+
+// Writes "3.", the first count digits and a newline.
+void write_plain(FILE* f, const std::string& digits, int64_t count);
+
+// Turns pi to its digits and writes the total time since start_time and the
+// rounding error to the console and the result file, then the digit lines to
+// the file.
+void report_result(double* pi, int word_count, int start_time, double max_error);
 
 // Whether a finished run may be written: its largest rounding error is at
 // most ErrorLimit (a NaN is not) and pi, as report_result leaves it, has
 // the integer part 3.
 bool result_sound(const double* pi, double max_error);
+
+// ---------------------------------------------- command line (cli.cpp, run.cpp) --
+
+// The largest FMT size of a run: the longest transform of the kernel.
+inline constexpr int MaxFmtSize = 1 << 27;
+
+// What the command line asks for.
+struct Options {
+    int series = 0;  // 0-based
+    int64_t digits = 0;
+    std::string output;  // "" for RamnDRM<ID>.txt, "-" for standard output
+    bool plain = false;
+    int threads = 0;  // 0: the default count
+    bool verify = false;
+    bool quiet = false;
+};
+
+// A computation of pi for the command line.
+struct PiResult {
+    std::string digits;  // as pi_digits gives them
+    double error = 0.0;  // the largest rounding error
+    double seconds = 0.0;
+    int steps = 0;
+    bool sound = false;  // result_sound
+};
+
+// The report of a command-line run on standard error: the lines of the
+// dialogue's report and, when standard error is a terminal, a progress line
+// that a thread keeps up to date.  A quiet report writes nothing.
+class Report {
+  public:
+    explicit Report(bool quiet);
+    ~Report();
+    Report(const Report&) = delete;
+    Report& operator=(const Report&) = delete;
+
+    void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void start(int series, const RunSize& size, int steps);  // the header lines
+    void step(int step, double seconds);                     // a step line
+    void finish(double seconds, double error);               // the total time and error
+
+  private:
+    void draw();
+    void clear();
+    void tick();
+    void stop_ticker();
+
+    const bool quiet_;
+    const bool live_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread ticker_;
+    bool stop_ = false;
+    bool running_ = false;
+    bool drawn_ = false;
+    int steps_ = 0;
+    int done_ = 0;
+    std::chrono::steady_clock::time_point begin_;
+};
+
+// The computation of series (0-based) at the size given, in a workspace of its
+// own, reported step by step.  Throws std::bad_alloc when the memory is not
+// there.
+using ComputePi = PiResult (*)(int series, const RunSize& size, Report& report);
+PiResult compute_digits(int series, const RunSize& size, Report& report);
+
+// Bytes that a run of FMT size n takes, verified or not.
+int64_t run_memory(int fmt_size, bool verify);
+
+// MemAvailable of /proc/meminfo in bytes; -1 when it cannot be read.
+int64_t memory_available();
+
+// drmpi [options] DIGITS: the exit status, 0, 1 for a failed run, 2 for a
+// usage error.
+int run_command_line(int argc, char** argv);
+
+// The run that the options describe, with compute making the computations
+// (tests put a faulty one in its place).  The exit status.
+int run_command(const Options& o, ComputePi compute);
 
 }  // namespace drmpi

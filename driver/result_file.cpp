@@ -26,7 +26,6 @@ namespace {
 
 const int Signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
-std::string ShownName;  // the name as the user knows it, for messages
 std::string Target;     // the file that a commit replaces, links followed
 bool Direct = false;    // the target is written in place (not a regular file)
 
@@ -58,13 +57,7 @@ void remove_temp() {
     });
 }
 
-// At exit before a commit: the run failed, its file goes.
-void discard_at_exit() {
-    if (TempName[0] == '\0') return;
-    if (ResultFile != nullptr) std::fclose(ResultFile);
-    ResultFile = nullptr;
-    remove_temp();
-}
+void discard_at_exit() { result_file_discard(); }
 
 // The file that writing through `name` reaches: symbolic links are followed,
 // relative ones from the folder of the link, also when the last one dangles
@@ -121,17 +114,15 @@ int create_temp(const struct stat* existing) {
     return 0;
 }
 
-// The console message for a failed write, the temporary file removed; 1.
+// A failed write: the temporary file goes; returns the errno.
 int write_failed(int e) {
-    console(" ** Error Stop ** cannot write %s: %s \n", ShownName.c_str(), std::strerror(e));
     remove_temp();
-    return 1;
+    return e;
 }
 
 }  // namespace
 
 int result_file_open(const char* name) {
-    ShownName = name;
     Target = follow_links(name);
     if (Target.empty()) return errno;
 
@@ -159,6 +150,12 @@ int result_file_open(const char* name) {
         std::signal(SIGXFSZ, SIG_IGN);
     }
     return create_temp(exists ? &st : nullptr);
+}
+
+void result_file_discard() {
+    if (ResultFile != nullptr) std::fclose(ResultFile);
+    ResultFile = nullptr;
+    remove_temp();
 }
 
 int result_file_commit() {

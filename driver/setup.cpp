@@ -120,8 +120,10 @@ RunSetup setup_run(int family, int capacity) {
                s.fmt_size);
     if (s.fmt_size > capacity) stop("N > ND");
 
-    return RunSetup{id - 1, static_cast<int>(s.fmt_size), static_cast<int>(s.word_count),
-                    per_word};
+    RunSetup run{id - 1, static_cast<int>(s.fmt_size), static_cast<int>(s.word_count), per_word,
+                 {}};
+    std::snprintf(run.file_name, sizeof run.file_name, "%s", name);
+    return run;
 }
 
 }  // namespace drmpi

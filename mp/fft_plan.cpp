@@ -180,6 +180,26 @@ FftIsa fft_default_isa() {
     return isa;
 }
 
+int64_t fft_plans_bytes(int n) {
+    // The tables that build_tables allocates, length by length.
+    int64_t doubles = 0;
+    for (int m = 1; m <= n; m *= 2) {
+        doubles += 2 * static_cast<int64_t>(m) + 16;  // the weights
+        if (m < 8) {
+            doubles += m + 16;
+            continue;
+        }
+        const int leaf = m >= 64 ? 6 : 3;
+        for (int l = ilog2(m); l > leaf; l -= 2) {
+            const bool radix2 = (l - leaf) % 2 == 1;
+            doubles += (int64_t{1} << l) / (radix2 ? 2 : 4) * 2 * (radix2 ? 1 : 3) + 16;
+            if (radix2) l += 1;
+        }
+        doubles += 8 * 16;
+    }
+    return doubles * static_cast<int64_t>(sizeof(double));
+}
+
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }
 
 const FftPlan& fft_plan(int n, FftIsa isa) {

@@ -146,6 +146,10 @@ FftIsa fft_default_isa();
 // Building the plan for n builds nothing for other lengths.
 const FftPlan& fft_plan(int n);
 
+// Bytes of the tables of the plans of every length up to n, when all of them
+// are built.
+int64_t fft_plans_bytes(int n);
+
 // The plan for length n on the path isa, which must be available.  Plans of one
 // length share their tables whatever the path.
 const FftPlan& fft_plan(int n, FftIsa isa);

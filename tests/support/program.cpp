@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <mpfr.h>
+
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,12 +68,16 @@ std::vector<std::string> Folder::entries() const {
     return names;
 }
 
-Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
-           const std::string& setup, const std::string& redirect) {
+namespace {
+
+Outcome run_command(const Folder& folder, const std::string& input, const std::string& args,
+                    const std::string& file_name, const std::string& setup,
+                    const std::string& redirect) {
     folder.write("input", input);
     std::string cmd = "cd '" + folder.path() + "' && ";
     if (!setup.empty()) cmd += "{ " + setup + "; } && ";
-    cmd += "'" DRMPI_BINARY "' < input " + (redirect.empty() ? "> console 2> errors" : redirect);
+    cmd += "'" DRMPI_BINARY "' " + args + " < input " +
+           (redirect.empty() ? "> console 2> errors" : redirect);
     Outcome r;
     r.status = decode(std::system(cmd.c_str()));
     r.console = folder.read("console");
@@ -81,8 +88,20 @@ Outcome run_in(const Folder& folder, const std::string& input, const std::string
     return r;
 }
 
-Outcome run_program(const std::string& input, const std::string& file_name, const std::string& setup,
-                const std::string& redirect) {
+}  // namespace
+
+Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
+               const std::string& setup, const std::string& redirect) {
+    return run_command(folder, input, "", file_name, setup, redirect);
+}
+
+Outcome run_args(const std::string& args, const std::string& file_name, const std::string& setup) {
+    const Folder folder;
+    return run_command(folder, "", args, file_name, setup, "");
+}
+
+Outcome run_program(const std::string& input, const std::string& file_name,
+                    const std::string& setup, const std::string& redirect) {
     const Folder folder;
     return run_in(folder, input, file_name, setup, redirect);
 }
@@ -160,6 +179,23 @@ const std::string& reference_digits() {
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         return s;
     }();
+    return digits;
+}
+
+std::string pi_reference(int64_t count) {
+    const std::string& file = reference_digits();
+    if (count <= static_cast<int64_t>(file.size())) return file.substr(0, count);
+    // 64 bits beyond the digits: pi rounded toward zero truncates to the same
+    // digits unless 18 or more of the digits after them are all 9.
+    mpfr_t pi;
+    mpfr_init2(pi, static_cast<mpfr_prec_t>(std::ceil((count + 1) * std::log2(10.0)) + 64));
+    mpfr_const_pi(pi, MPFR_RNDZ);
+    mpfr_exp_t exponent = 0;
+    char* text = mpfr_get_str(nullptr, &exponent, 10, static_cast<size_t>(count + 1), pi,
+                              MPFR_RNDZ);
+    const std::string digits(text + 1);
+    mpfr_free_str(text);
+    mpfr_clear(pi);
     return digits;
 }
 

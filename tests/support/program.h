@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,11 +42,16 @@ struct Outcome {
 // given, is a shell command run in the folder first (to plant a link, say).
 // `redirect` replaces the default "> console 2> errors" (e.g. ">&-").
 Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
-           const std::string& setup = "", const std::string& redirect = "");
+               const std::string& setup = "", const std::string& redirect = "");
 
 // run_in a fresh folder.
 Outcome run_program(const std::string& input, const std::string& file_name,
-                const std::string& setup = "", const std::string& redirect = "");
+                    const std::string& setup = "", const std::string& redirect = "");
+
+// drmpi with the command-line arguments `args` (as the shell reads them), its
+// standard input empty, in a fresh folder.
+Outcome run_args(const std::string& args, const std::string& file_name,
+                 const std::string& setup = "");
 
 // drmpi running in a folder with its standard input and output on pipes.
 class Session {
@@ -74,6 +80,10 @@ class Session {
 
 // The digits of pi after the point, from the project's reference file.
 const std::string& reference_digits();
+
+// The first count digits of pi after the point: from the reference file, or
+// computed with MPFR beyond it.
+std::string pi_reference(int64_t count);
 
 // The digits of a result file, in order.  The digit lines are checked as they
 // are read: each starts with its position (1, 81, 161, ...) right-aligned in

@@ -1,0 +1,49 @@
+// The digits of pi and the two ways they are written: the numbered lines of
+// the result layout, and one plain line.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "driver/driver.h"
+#include "mp/mp.h"
+
+namespace drmpi {
+
+std::string pi_digits(double* pi, int word_count) {
+    mp_normalize(pi + 1, word_count + 3, Carry::NonNegative);
+    // Word 1 is the integer part 3; the fraction starts at word 2.
+    const int words = word_count + word_count % 2;
+    std::string digits(static_cast<size_t>(words) * DigitsPerWord, '0');
+    for (int j = 0; j < words; ++j) {
+        int w = static_cast<int32_t>(pi[2 + j]);
+        for (int d = DigitsPerWord - 1; d >= 0; --d) {
+            digits[static_cast<size_t>(j) * DigitsPerWord + d] = static_cast<char>('0' + w % 10);
+            w /= 10;
+        }
+    }
+    return digits;
+}
+
+void write_digit_lines(FILE* f, const std::string& digits) {
+    std::fputs("  Pi = 3. ", f);
+    // One line at a time: "\n", the position in %8d after a blank, and up to
+    // eight groups of ten digits, each after a blank.
+    char line[128];
+    for (size_t at = 0; at < digits.size(); at += 80) {
+        int len = std::snprintf(line, 32, "\n %8lld", static_cast<long long>(at) + 1);
+        for (size_t g = at; g < at + 80 && g < digits.size(); g += 10) {
+            line[len++] = ' ';
+            digits.copy(line + len, 10, g);
+            len += 10;
+        }
+        std::fwrite(line, 1, static_cast<size_t>(len), f);
+    }
+}
+
+void write_plain(FILE* f, const std::string& digits, int64_t count) {
+    std::fputs("3.", f);
+    std::fwrite(digits.data(), 1, static_cast<size_t>(count), f);
+    std::fputc('\n', f);
+}
+
+}  // namespace drmpi
