@@ -4,7 +4,8 @@
 // Temporary storage, for the full length n (offsets kept to multiples of
 // eight doubles, so that the spectra stay 64-byte aligned):
 //   t, u      two MpNumbers of up to 2n digit words
-//   sa, sx, su  three spectra of length n
+//   sa, sx    two spectra of length n; the second spectrum of a pass (of the
+//             residual) takes the place of the first once its product is made
 //   work      the scratch of a product of length n
 #include <cmath>
 
@@ -23,7 +24,6 @@ struct Temp {
     double* u;
     double* sa;
     double* sx;
-    double* su;
     double* work;
 };
 
@@ -37,8 +37,7 @@ Temp carve(double* temp, int n) {
     s.u = s.t + num;
     s.sa = s.u + num;
     s.sx = s.sa + spec;
-    s.su = s.sx + spec;
-    s.work = s.su + spec;
+    s.work = s.sx + spec;
     return s;
 }
 
@@ -97,7 +96,7 @@ double newton_passes(int n, int passes, Step step) {
 int newton_pass_count(int n) { return ilog2(n) + 1; }
 
 int64_t newton_temp_size(int n) {
-    return 2 * number_size(n) + 3 * fft_spectrum_size(n) + fft_product_work(n);
+    return 2 * number_size(n) + 2 * fft_spectrum_size(n) + fft_product_work(n);
 }
 
 double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes) {
@@ -112,8 +111,8 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
         two_spectra(a, s.sa, x, s.sx, d);
         const double e1 = product(a[0], x[0], s.sa, s.sx, d, s.t, s.work);
         mp_int_add(1, s.t, s.u, 2 * d, -1);
-        fft_spectrum(s.u + 1, d, s.su);
-        const double e2 = product(x[0], s.u[0], s.sx, s.su, d, s.t, s.work);
+        fft_spectrum(s.u + 1, d, s.sa);
+        const double e2 = product(x[0], s.u[0], s.sx, s.sa, d, s.t, s.work);
         mp_add(x, s.t, x, k, +1);
         return dmax(e1, e2);
     });
@@ -140,8 +139,8 @@ double mp_sqrt_int(int m, double* x, int n, int flag, double* temp) {
         const double e1 = product(x[0], x[0], s.sx, s.sx, d, s.t, s.work);
         mp_mul_int(s.t, m, s.u, 2 * d);
         mp_int_add(1, s.u, s.t, 2 * d, -1);
-        fft_spectrum(s.t + 1, d, s.su);
-        const double e2 = product(x[0], s.t[0], s.sx, s.su, d, s.u, s.work);
+        fft_spectrum(s.t + 1, d, s.sa);
+        const double e2 = product(x[0], s.t[0], s.sx, s.sa, d, s.u, s.work);
         mp_div_int(s.u, 2, s.t, k);
         mp_add(x, s.t, x, k, +1);
         return dmax(e1, e2);
