@@ -1,0 +1,61 @@
+// drmpi_error_table [MAX_LOG2]: the rounding error of one product at every
+// length from 2^16 to 2^MAX_LOG2 (default 24), for the worst operands (every
+// word +50000: the largest outputs), random +-50000 words, and random balanced
+// words, as a markdown table.  Each product is checked against a second,
+// schoolbook-free reference: its value modulo a few primes.
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "mp/mp.h"
+
+namespace {
+
+using namespace drmpi;
+
+// {v, count} modulo p, most significant word first.
+uint64_t residue(const double* v, int64_t count, uint64_t p) {
+    unsigned __int128 r = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t w = static_cast<int64_t>(v[i]);
+        r = (r * 100000 + static_cast<uint64_t>(w % static_cast<int64_t>(p) +
+                                                static_cast<int64_t>(p))) % p;
+    }
+    return static_cast<uint64_t>(r);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int top = argc > 1 ? std::atoi(argv[1]) : 24;
+    std::mt19937_64 rng(7);
+    std::printf("| length | every word +50000 | words +-50000 | random words |\n");
+    std::printf("|---:|---:|---:|---:|\n");
+    for (int lg = 16; lg <= top; ++lg) {
+        const int n = 1 << lg;
+        const Doubles a = allocate_doubles(n), b = allocate_doubles(n);
+        const Doubles out = allocate_doubles(2 * static_cast<int64_t>(n));
+        const Doubles work = allocate_doubles(fft_multiply_work(n));
+        double err[3];
+        bool exact = true;
+        for (int kind = 0; kind < 3; ++kind) {
+            for (int j = 0; j < n; ++j) {
+                a[j] = kind == 0 ? 5e4 : kind == 1 ? (rng() & 1 ? 5e4 : -5e4)
+                                                   : static_cast<double>(rng() % 100000) - 5e4;
+                b[j] = kind == 0 ? 5e4 : kind == 1 ? (rng() & 1 ? 5e4 : -5e4)
+                                                   : static_cast<double>(rng() % 100000) - 5e4;
+            }
+            err[kind] = fft_multiply(a.get(), b.get(), out.get(), n, work.get());
+            for (const uint64_t p : {1000000007ull, 998244353ull, 4294967291ull}) {
+                const unsigned __int128 want =
+                    static_cast<unsigned __int128>(residue(a.get(), n, p)) * residue(b.get(), n, p);
+                exact = exact && residue(out.get(), 2 * static_cast<int64_t>(n), p) == want % p;
+            }
+        }
+        std::printf("| 2^%d | %.3g | %.3g | %.3g |%s\n", lg, err[0], err[1], err[2],
+                    exact ? "" : " WRONG PRODUCT");
+        std::fflush(stdout);
+        if (!exact) return 1;
+    }
+    return 0;
+}
