@@ -15,19 +15,15 @@ namespace drmpi {
 namespace {
 
 // cos and sin of multiples of pi/(2n) over the first octant, each straight
-// from the long double functions of its own angle, rounded once to double (so
-// the tables depend on no processor-specific variant of the double functions).
+// from the library's cos and sin of its own angle.  Within the octant the
+// angle, t times the double nearest pi/(2n), is correct to a unit in its last
+// place, and so are its cos and sin, as the tables of a product always were.
 // Every other multiple of the angle follows by exact symmetries.
 class Octant {
   public:
     explicit Octant(int n) : n_(n), lg_(ilog2(n)), c_(n / 2 + 1), s_(n / 2 + 1) {
-        const long double unit = 3.14159265358979323846264338327950288L / (2.0L * n);
-        for (int t = 0; t <= n / 2; ++t) {
-            long double sl, cl;
-            sincosl(unit * t, &sl, &cl);
-            c_[t] = static_cast<double>(cl);
-            s_[t] = static_cast<double>(sl);
-        }
+        const double unit = 3.14159265358979323846 / (2.0 * n);
+        for (int t = 0; t <= n / 2; ++t) sincos(unit * t, &s_[t], &c_[t]);
         c_[0] = 1.0;
         s_[0] = 0.0;
     }
@@ -58,15 +54,9 @@ class Octant {
     std::vector<double> c_, s_;
 };
 
-double* table(long count) {
-    const size_t bytes = (static_cast<size_t>(count) * sizeof(double) + 63) / 64 * 64;
-    void* p = std::aligned_alloc(64, bytes);
-    if (!p) {
-        std::fprintf(stderr, "drmpi: no memory for FFT tables (%zu bytes)\n", bytes);
-        std::abort();
-    }
-    return static_cast<double*>(p);
-}
+// A table for the life of the process, 64-byte aligned, large ones on huge
+// pages.  Throws std::bad_alloc when the memory is not there.
+double* table(long count) { return allocate_doubles(count).release(); }
 
 // Fills the tables of a plan of length n (see fft_kernel.h).
 void build_tables(FftPlan* p, int n) {
