@@ -54,6 +54,7 @@ int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word
 double drm_sum(int series, int steps, const Workspace& w, const StepReport& report) {
     const int n = w.n;
     const int per_step = n / TermWords;
+    fft_prepare(n);
     double err = 0.0;
     for (int i = 1; i <= steps; ++i) {
         const int step_time = clock_ms();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "mp/fft_kernel.h"
@@ -21,19 +22,32 @@ namespace {
 // Every other multiple of the angle follows by exact symmetries.
 class Octant {
   public:
-    explicit Octant(int n) : n_(n), lg_(ilog2(n)), c_(n / 2 + 1), s_(n / 2 + 1) {
+    explicit Octant(int n)
+        : n_(n), lg_(ilog2(n)), stride_(1), cs_(allocate_doubles(n + 2)), c_(cs_.get()),
+          s_(cs_.get() + n / 2 + 1) {
         const double unit = 3.14159265358979323846 / (2.0 * n);
-        for (int t = 0; t <= n / 2; ++t) sincos(unit * t, &s_[t], &c_[t]);
+        // In pieces on the threads, for the long ones.
+        const int pieces = n >= 1 << 16 ? 16 : 1;
+        const int per = (n / 2 + pieces) / pieces;
+        parallel_for(pieces, [&](int i, int) {
+            const int end = imin(n / 2 + 1, (i + 1) * per);
+            for (int t = i * per; t < end; ++t) sincos(unit * t, &s_[t], &c_[t]);
+        });
         c_[0] = 1.0;
         s_[0] = 0.0;
     }
+
+    // The octant of length n < big.n_ taken from big's: t pi/(2n) is the angle
+    // of t (big.n_/n) there, computed as the same rounded product.
+    Octant(const Octant& big, int n)
+        : n_(n), lg_(ilog2(n)), stride_(big.stride_ * (big.n_ / n)), shared_(&big) {}
 
     // (cos, sin) of t * pi/(2n), any t >= 0.
     void cis(long t, double* re, double* im) const {
         const int quadrant = static_cast<int>((t >> lg_) & 3);
         const int r = static_cast<int>(t & (n_ - 1));
-        double x = r <= n_ / 2 ? c_[r] : s_[n_ - r];
-        double y = r <= n_ / 2 ? s_[r] : c_[n_ - r];
+        double x = r <= n_ / 2 ? c(r) : s(n_ - r);
+        double y = r <= n_ / 2 ? s(r) : c(n_ - r);
         for (int q = 0; q < quadrant; ++q) {  // times i
             const double u = x;
             x = -y;
@@ -49,18 +63,44 @@ class Octant {
         *im = -*im;
     }
 
+    int length() const { return n_; }
+
   private:
+    double c(int t) const { return shared_ ? shared_->c_[static_cast<size_t>(t) * stride_] : c_[t]; }
+    double s(int t) const { return shared_ ? shared_->s_[static_cast<size_t>(t) * stride_] : s_[t]; }
+
     int n_, lg_;
-    std::vector<double> c_, s_;
+    long stride_;
+    Doubles cs_;  // c_ then s_, n/2 + 1 each
+    double* c_ = nullptr;
+    double* s_ = nullptr;
+    const Octant* shared_ = nullptr;
 };
 
-// A table for the life of the process, 64-byte aligned, large ones on huge
-// pages.  Throws std::bad_alloc when the memory is not there.
-double* table(long count) { return allocate_doubles(count).release(); }
+// A table for the life of the process, 64-byte aligned, cut from blocks of
+// 64 MB or more on huge pages: page faults cost microseconds each here, and
+// the tables of a run, all its lengths together, would otherwise take
+// thousands of them.  Throws std::bad_alloc when the memory is not there.
+double* table(long count) {
+    static std::mutex lock;
+    static double* free = nullptr;  // the rest of the current block
+    static long left = 0;
+    const long doubles = (count + 7) / 8 * 8;
+    std::lock_guard<std::mutex> hold(lock);
+    if (doubles > left) {
+        const long block = doubles > (8L << 20) ? doubles : (8L << 20);
+        free = allocate_doubles(block).release();
+        left = block;
+    }
+    double* t = free;
+    free += doubles;
+    left -= doubles;
+    return t;
+}
 
-// Fills the tables of a plan of length n (see fft_kernel.h).
-void build_tables(FftPlan* p, int n) {
-    const Octant oct(n);
+// Fills the tables of a plan of length n (see fft_kernel.h) from the cos and
+// sin of oct, whose length is n.
+void build_tables(FftPlan* p, int n, const Octant& oct) {
     p->n = n;
     p->log2n = ilog2(n);
     for (const double*& t : p->pass) t = nullptr;
@@ -124,6 +164,10 @@ struct Slot {
 
 constinit Slot slots[FftMaxLog2 + 1];
 
+// The octant of the longest plans that fft_prepare built, for the shorter ones.
+std::mutex PreparedLock;
+const Octant* Prepared = nullptr;  // guarded by PreparedLock; kept for good
+
 // The plan of fft_plan(n, isa) when it does not exist yet.
 const FftPlan& build_plan(int n, FftIsa isa) {
     const int lg = n > 0 ? ilog2(n) : 0;
@@ -138,7 +182,16 @@ const FftPlan& build_plan(int n, FftIsa isa) {
     if (const FftPlan* p = s.plan[i].load(std::memory_order_relaxed)) return *p;
     if (!s.tables) {
         s.tables = new FftPlan;
-        build_tables(s.tables, n);
+        const Octant* big = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(PreparedLock);
+            big = Prepared;
+        }
+        if (big != nullptr && big->length() >= n) {
+            build_tables(s.tables, n, Octant(*big, n));
+        } else {
+            build_tables(s.tables, n, Octant(n));
+        }
     }
     FftPlan* p = new FftPlan(*s.tables);
     p->kernels = &kernels_of(isa);
@@ -188,6 +241,17 @@ int64_t fft_plans_bytes(int n) {
         doubles += 8 * 16;
     }
     return doubles * static_cast<int64_t>(sizeof(double));
+}
+
+void fft_prepare(int n) {
+    if (n < 32) return;
+    {
+        std::lock_guard<std::mutex> hold(PreparedLock);
+        if (Prepared == nullptr || Prepared->length() < n) Prepared = new Octant(n);
+    }
+    // The longest first, which take longest, spread over the threads.
+    const int lg = ilog2(n);
+    parallel_for(lg - 4, [&](int i, int) { fft_plan(1 << (lg - i)); });
 }
 
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }

@@ -146,6 +146,12 @@ FftIsa fft_default_isa();
 // Building the plan for n builds nothing for other lengths.
 const FftPlan& fft_plan(int n);
 
+// Builds the plans of every length from 32 to n on the default path at once,
+// on all threads, from one table of cos and sin for them all: what a run of
+// length n would otherwise build one length at a time.  The tables are the
+// same either way.
+void fft_prepare(int n);
+
 // Bytes of the tables of the plans of every length up to n, when all of them
 // are built.
 int64_t fft_plans_bytes(int n);
