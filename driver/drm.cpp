@@ -35,6 +35,10 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
     }
     b = next;
     area = b + rounded(2 * n);
+    // Every page faulted in now, before threads share the work: faults that
+    // two threads take at once wait for each other.
+    volatile double* all = storage_.get();
+    for (int64_t i = 0; i < doubles(n); i += 512) all[i] = 0.0;
 }
 
 int clock_ms() {

@@ -90,12 +90,16 @@ int64_t drm_step_area(int n) {
 
 double merge_level(int w, int pairs, const StepArrays& a) {
     if (pairs == 1) return merge_pair_shared(a, 1, w);
-    // The largest error of all pairs, whichever thread made them and in
-    // whatever order.
+    // Runs of neighbouring pairs, a few for each thread, so that two threads
+    // never write next to each other, and the largest error of all pairs,
+    // whichever thread made them and in whatever order.
+    const int runs = imin(pairs, 4 * thread_count());
     std::atomic<double> err{0.0};
     const int64_t stride = pair_area_size(w, 1);
-    parallel_for(pairs, [&](int i, int t) {
-        const double e = merge_pair(a, 1 + 2 * w * i, w, a.area + t * stride);
+    parallel_for(runs, [&](int r, int t) {
+        double e = 0.0;
+        for (int i = r * pairs / runs; i < (r + 1) * pairs / runs; ++i)
+            e = dmax(e, merge_pair(a, 1 + 2 * w * i, w, a.area + t * stride));
         for (double seen = err.load(); e > seen && !err.compare_exchange_weak(seen, e);) {
         }
     });
