@@ -289,8 +289,8 @@ struct InPlace {
 // Radix-4 decimation in frequency over 32 * qb points: quarter r receives the
 // points whose frequency is r mod 4, times w^(rj).
 template <class Load>
-void dif4(double* d, long qb, const double* tw, const Load& load) {
-    for (long j = 0; j < qb; ++j) {
+void dif4(double* d, long qb, const double* tw, const Load& load, long j0 = 0, long j1 = -1) {
+    for (long j = j0; j < (j1 < 0 ? qb : j1); ++j) {
         const C a0 = load(j), a1 = load(j + qb), a2 = load(j + 2 * qb), a3 = load(j + 3 * qb);
         const C t0 = a0 + a2, t1 = a0 - a2, t2 = a1 + a3, t3 = times_minus_i(a1 - a3);
         const double* w = tw + 48 * j;
@@ -303,8 +303,8 @@ void dif4(double* d, long qb, const double* tw, const Load& load) {
 
 // Its inverse, unscaled: radix-4 decimation in time.
 template <class Store>
-void dit4(double* d, long qb, const double* tw, const Store& store) {
-    for (long j = 0; j < qb; ++j) {
+void dit4(double* d, long qb, const double* tw, const Store& store, long j0 = 0, long j1 = -1) {
+    for (long j = j0; j < (j1 < 0 ? qb : j1); ++j) {
         const double* w = tw + 48 * j;
         const C b0 = get(d, j), b1 = cmul_conj(get(d, j + qb), w);
         const C b2 = cmul_conj(get(d, j + 2 * qb), w + 16);
@@ -319,8 +319,8 @@ void dit4(double* d, long qb, const double* tw, const Store& store) {
 
 // Radix-2 over 16 * hb points: half r receives the frequencies r mod 2.
 template <class Load>
-void dif2(double* d, long hb, const double* tw, const Load& load) {
-    for (long j = 0; j < hb; ++j) {
+void dif2(double* d, long hb, const double* tw, const Load& load, long j0 = 0, long j1 = -1) {
+    for (long j = j0; j < (j1 < 0 ? hb : j1); ++j) {
         const C a0 = load(j), a1 = load(j + hb);
         put(d, j, a0 + a1);
         put(d, j + hb, cmul(a0 - a1, tw + 16 * j));
@@ -328,8 +328,8 @@ void dif2(double* d, long hb, const double* tw, const Load& load) {
 }
 
 template <class Store>
-void dit2(double* d, long hb, const double* tw, const Store& store) {
-    for (long j = 0; j < hb; ++j) {
+void dit2(double* d, long hb, const double* tw, const Store& store, long j0 = 0, long j1 = -1) {
+    for (long j = j0; j < (j1 < 0 ? hb : j1); ++j) {
         const C b0 = get(d, j), b1 = cmul_conj(get(d, j + hb), tw + 16 * j);
         store(j, b0 + b1);
         store(j + hb, b0 - b1);
@@ -388,10 +388,38 @@ void inverse_in_place(const FftPlan& p, double* d, int lg) {
     dit4(d, qb, p.pass[lg], InPlace{d});
 }
 
+// From this length on a transform shares its work among the threads: the
+// outer pass in Chunks ranges of butterflies, then its independent
+// sub-transforms.  Every butterfly computes the same operations whichever
+// thread runs it, so the results do not depend on the thread count.  Called
+// from a task of parallel_run, everything runs on the calling thread.
+constexpr long ParallelMin = 1L << 16;
+constexpr int Chunks = 4;
+
+// f(j0, j1) over [0, count) in Chunks ranges, on the threads for long transforms.
+template <class F>
+void chunked(const FftPlan& p, long count, const F& f) {
+    if (p.n < ParallelMin) {
+        f(0, count);
+        return;
+    }
+    parallel_for(Chunks, [&](int i, int) { f(count * i / Chunks, count * (i + 1) / Chunks); });
+}
+
+// f(i) for i < parts, on the threads for long transforms.
+template <class F>
+void parts(const FftPlan& p, int count, const F& f) {
+    if (p.n < ParallelMin) {
+        for (int i = 0; i < count; ++i) f(i);
+        return;
+    }
+    parallel_for(count, [&](int i, int) { f(i); });
+}
+
 // The whole forward transform, n >= 8, its first pass reading through load.
 // Below 64 points one pass across the blocks (none for 8) leaves an eight-point
 // transform in each block.  After the first pass the parts are independent
-// contiguous sub-transforms (threads could share them out).
+// contiguous sub-transforms.
 template <class Load>
 void forward(const FftPlan& p, double* d, const Load& load) {
     const int lg = p.log2n;
@@ -405,19 +433,22 @@ void forward(const FftPlan& p, double* d, const Load& load) {
         leaf_forward(d, p.leaf, load);
     } else if ((lg - 6) % 2 == 1) {
         const long hb = 1L << (lg - 4);
-        dif2(d, hb, p.pass[lg], load);
-        for (int h = 0; h < 2; ++h) forward_in_place(p, d + 16 * h * hb, lg - 1);
+        chunked(p, hb, [&](long j0, long j1) { dif2(d, hb, p.pass[lg], load, j0, j1); });
+        parts(p, 2, [&](int h) { forward_in_place(p, d + 16 * h * hb, lg - 1); });
     } else {
         const long qb = 1L << (lg - 5);
-        dif4(d, qb, p.pass[lg], load);
-        for (int q = 0; q < 4; ++q) forward_in_place(p, d + 16 * q * qb, lg - 2);
+        chunked(p, qb, [&](long j0, long j1) { dif4(d, qb, p.pass[lg], load, j0, j1); });
+        parts(p, 4, [&](int q) { forward_in_place(p, d + 16 * q * qb, lg - 2); });
     }
 }
 
-// The whole inverse, unscaled, n >= 8, its last pass writing through store.
-template <class Store>
-void inverse(const FftPlan& p, double* d, const Store& store) {
+// The whole inverse, unscaled, n >= 8, its last pass writing through
+// stores(i), the store for the range of butterflies i < Chunks (stores(0) for
+// the whole last pass when the transform is short).
+template <class Stores>
+void inverse(const FftPlan& p, double* d, const Stores& stores) {
     const int lg = p.log2n;
+    const auto store = stores(0);
     if (lg < 6) {
         const int parts = 1 << (lg - 3);
         for (int b = 0; b < parts; ++b) put(d, b, lanes_inverse(get(d, b), p.leaf));
@@ -428,12 +459,16 @@ void inverse(const FftPlan& p, double* d, const Store& store) {
         leaf_inverse(d, p.leaf, store);
     } else if ((lg - 6) % 2 == 1) {
         const long hb = 1L << (lg - 4);
-        for (int h = 0; h < 2; ++h) inverse_in_place(p, d + 16 * h * hb, lg - 1);
-        dit2(d, hb, p.pass[lg], store);
+        parts(p, 2, [&](int h) { inverse_in_place(p, d + 16 * h * hb, lg - 1); });
+        chunked(p, hb, [&](long j0, long j1) {
+            dit2(d, hb, p.pass[lg], stores(Chunks * j0 / hb), j0, j1);
+        });
     } else {
         const long qb = 1L << (lg - 5);
-        for (int q = 0; q < 4; ++q) inverse_in_place(p, d + 16 * q * qb, lg - 2);
-        dit4(d, qb, p.pass[lg], store);
+        parts(p, 4, [&](int q) { inverse_in_place(p, d + 16 * q * qb, lg - 2); });
+        chunked(p, qb, [&](long j0, long j1) {
+            dit4(d, qb, p.pass[lg], stores(Chunks * j0 / qb), j0, j1);
+        });
     }
 }
 
@@ -641,7 +676,7 @@ void complex_inverse(const FftPlan& p, double* spec, double* out) {
     const int n = p.n;
     const double scale = 1.0 / n;
     if (n >= 8) {
-        inverse(p, spec, ScaledInterleaved{out, splat(scale)});
+        inverse(p, spec, [&](int) { return ScaledInterleaved{out, splat(scale)}; });
         return;
     }
     double re[8], im[8];
@@ -658,9 +693,12 @@ double inverse_words(const FftPlan& p, double* spec, double* z) {
     const double scale = 1.0 / n;
     z[0] = 0.0;
     if (n >= 8) {
-        V err = splat(0.0);
-        inverse(p, spec, RoundedWords{z, p.weights, n, splat(scale), &err});
-        return largest(err);
+        V err[Chunks];
+        for (V& e : err) e = splat(0.0);
+        inverse(p, spec, [&](int i) { return RoundedWords{z, p.weights, n, splat(scale), &err[i]}; });
+        double largest_err = 0.0;
+        for (const V& e : err) largest_err = dmax(largest_err, largest(e));
+        return largest_err;
     }
     double re[8], im[8];
     small_get(n, spec, re, im);
