@@ -109,12 +109,23 @@ bool carry_round(double* v, int count, double off) {
 // one test.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void scan(double* v, int count, double lo, double hi) {
+    // With whole words, (x - lo + 1/2)(x - hi + 1/2) is negative just when x
+    // lies in [lo, hi): a chunk of 64 words whose largest such product is
+    // negative holds no word to fix.
+    constexpr int Chunk = 64;
     int i = count - 1;
-    for (; i >= 8; i -= 8) {
-        int outside = 0;
-        for (int k = i - 7; k <= i; ++k) outside += (v[k] < lo) | (v[k] >= hi);
-        if (outside == 0) continue;
-        for (int j = i; j > i - 8; --j) {
+    for (; i >= Chunk; i -= Chunk) {
+        Vec worst = load(v + i - Chunk + 1) - lo;
+        worst = (worst + 0.5) * (worst - (hi - lo) + 0.5);
+        for (int k = i - Chunk + 9; k <= i - 7; k += 8) {
+            const Vec x = load(v + k) - lo;
+            const Vec t = (x + 0.5) * (x - (hi - lo) + 0.5);
+            worst = worst < t ? t : worst;
+        }
+        double top = worst[0];
+        for (int k = 1; k < 8; ++k) top = top < worst[k] ? worst[k] : top;
+        if (top < 0) continue;
+        for (int j = i; j > i - Chunk; --j) {
             if (v[j] < lo) {
                 v[j] += Radix;
                 v[j - 1] -= 1.0;
@@ -156,7 +167,7 @@ void short_sweep(double* v, int count, int64_t off) {
 void mp_normalize(double* v, int count, Carry mode) {
     if (count <= 1) return;
     const double off = mode == Carry::Balanced ? Radix / 2 : 0.0;
-    if (count <= 16) {
+    if (count <= 32) {
         short_sweep(v, count, static_cast<int64_t>(off));
         return;
     }
