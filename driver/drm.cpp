@@ -17,10 +17,15 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return (words + 8) / 8 * 8; }
 
+// Up to this FMT size the final square root and reciprocal run side by side,
+// each in its half of the area.
+constexpr int SideBySideMax = 1 << 22;
+
 int64_t area_size(int n) {
     int64_t size = drm_step_area(n);
     size = size > fft_multiply_work(n) ? size : fft_multiply_work(n);
-    return size > newton_temp_size(n) ? size : newton_temp_size(n);
+    const int64_t newton = (n <= SideBySideMax ? 2 : 1) * newton_temp_size(n);
+    return size > newton ? size : newton;
 }
 
 }  // namespace
@@ -81,21 +86,41 @@ double drm_sum(int series, int steps, const Workspace& w, const StepReport& repo
 double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
-    double err = 0.0;
-    if (f[2] == 1) {
-        mp_set_small(1, w.a, n);
+    // The square root of the numerator and the reciprocal of the denominator
+    // do not depend on each other: up to SideBySideMax they run at once.
+    double errs[2] = {0.0, 0.0};
+    const auto part = [&](int i, double* temp) {
+        if (i == 0) {
+            // sqrt(f2) into w.q, then the numerator f0 f1 sqrt(f2) into w.a
+            if (f[2] == 1) {
+                mp_set_small(1, w.q, n);
+            } else {
+                errs[0] = mp_sqrt_int(f[2], w.q, n, +1, temp);
+            }
+            mp_mul_int(w.q, f[0], w.p, n);
+            mp_mul_int(w.p, f[1], w.a, n);
+        } else {
+            // f3 (f4 + f5 S), then its reciprocal into w.t.  f4 may exceed
+            // Radix (13591409); it stands whole in d1, which mp_add keeps, and
+            // the product by f3 brings it back into range.
+            double* const sum = w.b + n + 1;  // the upper half of w.b
+            mp_set_small(f[4], w.b, n);
+            mp_mul_int(w.sum, f[5], w.t, n);
+            mp_add(w.b, w.t, sum, n, +1);
+            mp_mul_int(sum, f[3], w.b, n);
+            errs[1] = mp_reciprocal(w.b, w.t, n, temp);
+        }
+    };
+    if (n <= SideBySideMax) {
+        parallel_for(2, [&](int i, int) { part(i, w.area + i * newton_temp_size(n)); });
     } else {
-        err = mp_sqrt_int(f[2], w.a, n, +1, w.area);
+        part(0, w.area);
+        part(1, w.area);
     }
-    mp_mul_int(w.a, f[0], w.p, n);
-    mp_mul_int(w.p, f[1], w.q, n);  // numerator f0 f1 sqrt(f2)
-    // f4 may exceed Radix (13591409); it stands whole in d1, which mp_add
-    // keeps, and the product by f3 brings it back into range.
-    mp_set_small(f[4], w.p, n);
-    mp_mul_int(w.sum, f[5], w.t, n);
-    mp_add(w.p, w.t, w.a, n, +1);
-    mp_mul_int(w.a, f[3], w.t, n);  // denominator f3 (f4 + f5 S)
-    return dmax(err, mp_divide(w.q, w.t, w.sum, n, w.area));
+    // pi := numerator times the reciprocal, to n words.
+    const double err = mp_mul(w.a, w.t, w.b, n, w.area);
+    mp_copy(w.b, w.sum, n + 1);
+    return dmax3(errs[0], errs[1], err);
 }
 
 }  // namespace drmpi
