@@ -54,17 +54,26 @@ __attribute__((always_inline)) inline Vec load(const double* p) {
 
 __attribute__((always_inline)) inline void store(double* p, Vec v) { std::memcpy(p, &v, sizeof v); }
 
-// split() of eight words, without branches: the quotient through the rounded
-// reciprocal is off by at most one either way, which the remainder shows.
+// Eight words split at once, x = q Radix + r, without the corrections of
+// split().  For whole x below 2^46 in magnitude the quotient through the
+// rounded reciprocal is the floor of (x + off)/Radix, or one less where that
+// is a whole number: r lies in [-off, Radix - off], the upper end included,
+// which the scan after the rounds allows for.  Larger x may be split one unit
+// of Radix off either way; such words only come before further rounds, which
+// put it right.
 __attribute__((always_inline)) inline void split8(Vec x, double off, Vec* q, Vec* r) {
     constexpr double Magic = 6755399441055744.0;
     const Vec t = (x + off) * (1.0 / Radix) - 0.5;
-    Vec qq = (t + Magic) - Magic;
-    const Vec rr = x - qq * Radix;
-    const Mask up = rr >= Radix - off;
-    const Mask down = rr < -off;
-    *q = up ? qq + 1.0 : down ? qq - 1.0 : qq;
-    *r = up ? rr - Radix : down ? rr + Radix : rr;
+    *q = (t + Magic) - Magic;
+    *r = x - *q * Radix;
+}
+
+// The same split of one word, the same operations, so the same result.
+inline Split split1(double x, double off) {
+    constexpr double Magic = 6755399441055744.0;
+    const double t = (x + off) * (1.0 / Radix) - 0.5;
+    const double q = (t + Magic) - Magic;
+    return {q, x - q * Radix};
 }
 
 // One round over words 1 .. count-2: word i becomes its canonical word plus
@@ -93,8 +102,8 @@ bool carry_round(double* v, int count, double off) {
     // The last words, which have no full block after them, one by one.
     long tail = 0;
     for (; i < count - 1; ++i) {
-        const Split x = split(v[i], off);
-        const Split y = split(v[i + 1], off);
+        const Split x = split1(v[i], off);
+        const Split y = split1(v[i + 1], off);
         tail |= x.q * x.q > 1.0;
         v[i] = x.r + y.q;
     }
@@ -180,8 +189,8 @@ void mp_normalize(double* v, int count, Carry mode) {
         // The round leaves out word count-1 (it has no lower neighbour, and
         // its carry goes to word count-2 within the round) and the carry of
         // word 1 into word 0: both are done here.
-        const Split first = split(v[1], off);
-        const Split last = split(v[count - 1], off);
+        const Split first = split1(v[1], off);
+        const Split last = split1(v[count - 1], off);
         const bool more = count > 2 && carry_round(v, count, off);
         v[count - 1] = last.r;
         v[0] += first.q;
