@@ -18,8 +18,9 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 int64_t rounded(int64_t words) { return (words + 8) / 8 * 8; }
 
 // Up to this FMT size the final square root and reciprocal run side by side,
-// each in its half of the area.
-constexpr int SideBySideMax = 1 << 22;
+// each in its half of the area; beyond it their storage would outweigh the
+// gain, as every page first touched costs its clearing.
+constexpr int SideBySideMax = SplitMin;
 
 int64_t area_size(int n) {
     int64_t size = drm_step_area(n);

@@ -32,15 +32,6 @@ void schoolbook_add(const double* a, const double* b, int n, double* out) {
     }
 }
 
-// {h, n} := the whole numbers nearest to a[j] / SplitBase, |a[j]| < 2^51: the
-// quotient through the rounded reciprocal is within 2^-40 of the true one, far
-// from a half, and adding and subtracting 1.5 * 2^52 rounds it without a
-// call, so the loop vectorises.
-void split_high(const double* a, int n, double* h) {
-    constexpr double Magic = 6755399441055744.0;
-    for (int j = 0; j < n; ++j) h[j] = (a[j] * (1.0 / SplitBase) + Magic) - Magic;
-}
-
 // acc := x * y when first, else acc += x * y.
 void fft_mul_add_or_set(const FftPlan& p, const double* x, const double* y, double* acc,
                         bool first) {
@@ -62,9 +53,8 @@ double carry(double* out, int n, double err) {
 }  // namespace
 
 int64_t fft_spectrum_size(int n) {
-    // Split: the spectra of the high and the low digits, then room for the
-    // digits of one of them while it is transformed.
-    return (n > SplitMin ? 5 : 2) * static_cast<int64_t>(n);
+    // Split: the spectra of the high and the low digits.
+    return (n > SplitMin ? 4 : 2) * static_cast<int64_t>(n);
 }
 
 int64_t fft_product_work(int n) { return (n > SplitMin ? 6 : 2) * static_cast<int64_t>(n); }
@@ -81,11 +71,8 @@ void fft_spectrum(const double* a, int n, double* spec) {
     }
     // Each word w = h SplitBase + l with h the whole number nearest to w /
     // SplitBase, so |h| and |l| stay below SplitBase/2 for balanced words.
-    double* digits = spec + 4 * static_cast<int64_t>(n);
-    split_high(a, n, digits);
-    fft_forward_words(p, digits, spec);
-    for (int j = 0; j < n; ++j) digits[j] = a[j] - digits[j] * SplitBase;
-    fft_forward_words(p, digits, spec + 2 * static_cast<int64_t>(n));
+    fft_forward_digits(p, a, 1, spec);
+    fft_forward_digits(p, a, 2, spec + 2 * static_cast<int64_t>(n));
 }
 
 namespace {

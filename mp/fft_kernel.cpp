@@ -484,6 +484,22 @@ struct WeightedWords {
     }
 };
 
+// Block b of the high (part 1) or low (part 2) digits of the words, h the
+// whole number nearest to w / SplitBase and l = w - h SplitBase, times
+// theta^j.  h comes from adding and removing 1.5 * 2^52, the same on every path.
+struct WeightedDigits {
+    const double* a;
+    const double* w;
+    int part;
+    C operator()(long b) const {
+        const V x = load(a + 8 * b);
+        const V magic = splat(6755399441055744.0);
+        const V h = (x * splat(1.0 / SplitBase) + magic) - magic;
+        const V y = part == 1 ? h : x - h * splat(SplitBase);
+        return {y * load(w + 16 * b), y * load(w + 16 * b + 8)};
+    }
+};
+
 // Block b of n natural-order interleaved points.
 struct Interleaved {
     const double* in;
@@ -657,6 +673,11 @@ void forward_words(const FftPlan& p, const double* a, double* spec) {
     small_put(n, re, im, spec);
 }
 
+// n >= 8 only: the split digits are for long products.
+void forward_digits(const FftPlan& p, const double* a, int part, double* spec) {
+    forward(p, spec, WeightedDigits{a, p.weights, part});
+}
+
 void complex_forward(const FftPlan& p, const double* in, double* spec) {
     const int n = p.n;
     if (n >= 8) {
@@ -754,7 +775,7 @@ void mul_add(const FftPlan& p, const double* x, const double* y, double* acc) {
 
 }  // namespace
 
-extern const FftKernels kernels = {forward_words, complex_forward, complex_inverse,
+extern const FftKernels kernels = {forward_words, forward_digits, complex_forward, complex_inverse,
                                    inverse_words, mul,           mul_add};
 
 }  // namespace DRMPI_FFT_NS

@@ -24,6 +24,7 @@ inline constexpr int FftMaxLog2 = 27;
 
 struct FftKernels {
     void (*forward_words)(const FftPlan& p, const double* a, double* spec);
+    void (*forward_digits)(const FftPlan& p, const double* a, int part, double* spec);
     void (*complex_forward)(const FftPlan& p, const double* in, double* spec);
     void (*complex_inverse)(const FftPlan& p, double* spec, double* out);
     double (*inverse_words)(const FftPlan& p, double* spec, double* z);

@@ -269,6 +269,10 @@ void fft_forward_words(const FftPlan& p, const double* a, double* spec) {
     p.kernels->forward_words(p, a, spec);
 }
 
+void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spec) {
+    p.kernels->forward_digits(p, a, part, spec);
+}
+
 void fft_mul(const FftPlan& p, const double* x, const double* y, double* out) {
     p.kernels->mul(p, x, y, out);
 }

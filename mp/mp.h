@@ -164,6 +164,11 @@ const FftPlan& fft_plan(int n, FftIsa isa);
 // words {a, n}.  a is not in spec.
 void fft_forward_words(const FftPlan& p, const double* a, double* spec);
 
+// fft_forward_words of the high digits of the words (part 1) or of their low
+// digits (part 2): for a word w, h the whole number nearest to w / SplitBase
+// and l = w - h SplitBase.  n >= 8.
+void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spec);
+
 // Pointwise out := x * y on spectra of plan p; out may coincide with x or y.
 void fft_mul(const FftPlan& p, const double* x, const double* y, double* out);
 
