@@ -24,9 +24,11 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_SIZES = [10_000, 100_000, 1_000_000, 1_310_700]
+# Added by --large: runs of seconds to minutes each.
+LARGE_SIZES = [10_000_000, 100_000_000]
 REFERENCE = ROOT / "tests" / "data" / "pi-digits.txt"
 
-# The largest N that drmpi accepts (FMT size 2^18).
+# The largest N that drmpi's dialogue accepts (FMT size 2^18).
 DRMPI_MAX_DIGITS = 1_310_700
 
 
@@ -46,22 +48,30 @@ class Program:
         raise NotImplementedError
 
 
-class DrmpiDialogue(Program):
-    """drmpi as it runs today: ID and N typed at its questions, the digits
-    read from RamnDRM<ID>.txt, after "  Pi = 3. ", numbered lines of groups."""
+class Drmpi(Program):
+    """drmpi with one series: through its dialogue (ID and N typed at its
+    questions, the digits read from RamnDRM<ID>.txt, after "  Pi = 3. ", in
+    numbered lines of groups) up to the dialogue's capacity, and through its
+    command line (`drmpi -q -s ID -f plain -o FILE DIGITS`) beyond it."""
 
     def __init__(self, binary, series):
         self.binary = binary
         self.series = series
         self.name = f"drmpi series {series}"
-        self.max_digits = DRMPI_MAX_DIGITS
+        self.max_digits = 10**9
 
     def start(self, digits, folder):
+        if digits > DRMPI_MAX_DIGITS:
+            out = folder / "pi.txt"
+            return [str(self.binary), "-q", "-s", str(self.series), "-f", "plain", "-o",
+                    str(out), str(digits)], "", out
         typed = f"{self.series}\n{digits}\n"
         return [str(self.binary)], typed, folder / f"RamnDRM{self.series}.txt"
 
     def read_digits(self, path):
         text = path.read_text()
+        if text.startswith("3."):
+            return text[2:].rstrip("\n")
         head = "  Pi = 3. "
         at = text.find(head)
         if at < 0:
@@ -91,9 +101,8 @@ class Yardstick(Program):
 
 def programs(build):
     """The contestants; the first is the one every ratio is taken against.
-    Another way of starting drmpi (a command line, say) is another Program
-    subclass here; sizes beyond drmpi's limit leave its cells empty."""
-    found = [DrmpiDialogue(build / "drmpi", s) for s in (1, 2, 3)]
+    Sizes beyond a program's max_digits leave its cells empty."""
+    found = [Drmpi(build / "drmpi", s) for s in (1, 2, 3)]
     found.append(Yardstick(build / "bench" / "gmp_chudnovsky", "GMP Chudnovsky"))
     found.append(Yardstick(build / "bench" / "mpfr_pi", "MPFR const_pi"))
     return found
@@ -226,6 +235,8 @@ def main():
     parser.add_argument("sizes", nargs="*", type=int, default=DEFAULT_SIZES,
                         help="digit counts (default: %(default)s)")
     parser.add_argument("--runs", type=int, default=5, help="runs of each program at each size")
+    parser.add_argument("--large", action="store_true",
+                        help="add 10^7 and 10^8 digits (minutes a run; try --runs 1)")
     parser.add_argument("--plot", type=Path, default=ROOT / "bench" / "results.png",
                         help="PNG to write (default: bench/results.png)")
     parser.add_argument("--build", type=Path, default=ROOT / "build",
@@ -234,7 +245,7 @@ def main():
     if args.runs < 1 or any(n < 1 for n in args.sizes):
         parser.error("runs and sizes must be positive")
 
-    sizes = sorted(set(args.sizes))
+    sizes = sorted(set(args.sizes + (LARGE_SIZES if args.large else [])))
     contestants = programs(args.build.resolve())
     reference = REFERENCE.read_text().strip()
     times = {}
