@@ -111,16 +111,30 @@ bool carry_round(double* v, int count, double off) {
     return tail != 0;
 }
 
-// Settles words in [lo - 1, hi], with carries of one at most to come: a
-// word outside moves one unit to its neighbour, which the scan meets next,
-// so that runs of boundary words that a carry ripples along need nothing
-// more.  Such words are rare; blocks of eight without one are passed over in
-// one test.
+// Settles the words from v[from] down to v[to] (from >= to >= 1): a word
+// outside [lo, hi) moves one unit of Radix to its neighbour, which comes
+// next, so that runs of boundary words that a carry ripples along need
+// nothing more.  Words lie at most one unit outside, or two after a carry.
+inline void settle(double* v, int from, int to, double lo, double hi) {
+    for (int j = from; j >= to; --j) {
+        if (v[j] < lo) {
+            v[j] += Radix;
+            v[j - 1] -= 1.0;
+        } else if (v[j] >= hi) {
+            v[j] -= Radix;
+            v[j - 1] += 1.0;
+        }
+    }
+}
+
+// Settles words 1 .. count-1 after the rounds, each in [lo - 1, hi].  Words
+// outside are rare: chunks of 64 words without one are passed over in a few
+// vector operations.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void scan(double* v, int count, double lo, double hi) {
     // With whole words, (x - lo + 1/2)(x - hi + 1/2) is negative just when x
-    // lies in [lo, hi): a chunk of 64 words whose largest such product is
-    // negative holds no word to fix.
+    // lies in [lo, hi): a chunk whose largest such product is negative holds
+    // no word to settle.
     constexpr int Chunk = 64;
     int i = count - 1;
     for (; i >= Chunk; i -= Chunk) {
@@ -133,26 +147,9 @@ void scan(double* v, int count, double lo, double hi) {
         }
         double top = worst[0];
         for (int k = 1; k < 8; ++k) top = top < worst[k] ? worst[k] : top;
-        if (top < 0) continue;
-        for (int j = i; j > i - Chunk; --j) {
-            if (v[j] < lo) {
-                v[j] += Radix;
-                v[j - 1] -= 1.0;
-            } else if (v[j] >= hi) {
-                v[j] -= Radix;
-                v[j - 1] += 1.0;
-            }
-        }
+        if (top >= 0) settle(v, i, i - Chunk + 1, lo, hi);
     }
-    for (; i >= 1; --i) {
-        if (v[i] < lo) {
-            v[i] += Radix;
-            v[i - 1] -= 1.0;
-        } else if (v[i] >= hi) {
-            v[i] -= Radix;
-            v[i - 1] += 1.0;
-        }
-    }
+    settle(v, i, 1, lo, hi);
 }
 
 // Carry normalisation of a short vector, word by word in 64-bit integers:
