@@ -80,7 +80,8 @@ TEST(CommandLine, ReportGoesToStandardErrorOrNowhere) {
         "  ID=2,  Pi Decimal=1000,  FMT Size=256\n"
         "  DRM Steps= 4,  FMT Size= 256 \n"
         "(  DRM Step=  [1-4],  Time= +[0-9]+\\.[0-9]{2} \\(s\\)\n){4}"
-        "  Total Time= [0-9]+\\.[0-9]{6} \\(s\\)  Rounding Error= [0-9]\\.[0-9]{6}e[-+][0-9]{2} \n")))
+        "  Total Time= [0-9]+\\.[0-9]{6} \\(s\\)  "
+        "Rounding Error= [0-9]\\.[0-9]{6}e[-+][0-9]{2} \n")))
         << r.errors;
     EXPECT_EQ(file_digits(r.file), pi_reference(1000));
     const Outcome q = run_args("-q -s 3 1000", "RamnDRM3.txt");
@@ -196,6 +197,27 @@ TEST(CommandLine, WriteErrorsFailTheRun) {
     EXPECT_EQ(d.status, 1);
     EXPECT_EQ(d.errors, "drmpi: cannot create sub/pi.txt: " + std::string(std::strerror(ENOENT)) +
                             "\n");
+}
+
+// The same file and the same rounding error on 1, 2 and 3 threads: the pairs
+// of the merges, the products of a pair, the transforms of Newton steps and the
+// passes of long transforms spread differently over them.  At 2,000,000 digits
+// the products split their words, and long transforms share their passes.
+TEST(CommandLine, SameResultOnEveryThreadCount) {
+    for (const std::string digits : {"1310700", "2M"}) {
+        std::string first;
+        for (const std::string threads : {"1", "2", "3"}) {
+            const Outcome r = run_args("-t " + threads + " " + digits, "RamnDRM1.txt");
+            EXPECT_EQ(r.status, 0) << threads << " threads";
+            // The file without its time, which varies.
+            const size_t at = r.file.find("  Total Time= ");
+            const size_t end = r.file.find(" (s)", at);
+            ASSERT_NE(end, std::string::npos);
+            const std::string file = r.file.substr(0, at) + r.file.substr(end);
+            if (first.empty()) first = file;
+            EXPECT_TRUE(file == first) << digits << " digits, " << threads << " threads";
+        }
+    }
 }
 
 // Long runs, left out of the default test command and run in CI: ten million
