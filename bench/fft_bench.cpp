@@ -31,7 +31,10 @@ void BM_fft_multiply(benchmark::State& state) {
     }
     state.counters["error"] = err;
 }
-BENCHMARK(BM_fft_multiply)->RangeMultiplier(2)->Range(1 << 10, 1 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_fft_multiply)
+    ->RangeMultiplier(2)
+    ->Range(1 << 10, 1 << 20)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_drm_step(benchmark::State& state) {
     const int series = static_cast<int>(state.range(0));

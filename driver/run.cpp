@@ -91,7 +91,8 @@ void Report::draw() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
     const double share = static_cast<double>(done_) / (steps_ + 1);
     char left[48] = "";
-    if (done_ > 0) std::snprintf(left, sizeof left, ", about %.0f s left", elapsed / share - elapsed);
+    if (done_ > 0)
+        std::snprintf(left, sizeof left, ", about %.0f s left", elapsed / share - elapsed);
     std::fprintf(stderr, "\r  step %d of %d, %3.0f %% done, %.0f s%s\033[K", done_ + 1 > steps_
                  ? steps_ : done_ + 1, steps_, 100 * share, elapsed, left);
     std::fflush(stderr);

@@ -716,7 +716,8 @@ double inverse_words(const FftPlan& p, double* spec, double* z) {
     if (n >= 8) {
         V err[Chunks];
         for (V& e : err) e = splat(0.0);
-        inverse(p, spec, [&](int i) { return RoundedWords{z, p.weights, n, splat(scale), &err[i]}; });
+        inverse(p, spec,
+                [&](int i) { return RoundedWords{z, p.weights, n, splat(scale), &err[i]}; });
         double largest_err = 0.0;
         for (const V& e : err) largest_err = dmax(largest_err, largest(e));
         return largest_err;

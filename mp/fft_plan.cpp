@@ -66,8 +66,12 @@ class Octant {
     int length() const { return n_; }
 
   private:
-    double c(int t) const { return shared_ ? shared_->c_[static_cast<size_t>(t) * stride_] : c_[t]; }
-    double s(int t) const { return shared_ ? shared_->s_[static_cast<size_t>(t) * stride_] : s_[t]; }
+    double c(int t) const {
+        return shared_ ? shared_->c_[static_cast<size_t>(t) * stride_] : c_[t];
+    }
+    double s(int t) const {
+        return shared_ ? shared_->s_[static_cast<size_t>(t) * stride_] : s_[t];
+    }
 
     int n_, lg_;
     long stride_;

@@ -32,7 +32,7 @@ int default_thread_count() {
         if (end != s && *end == '\0' && v >= 1 && v <= 1024) return static_cast<int>(v);
     }
     cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) > 0 ? CPU_COUNT(&set) : 1;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
     const unsigned hw = std::thread::hardware_concurrency();
     return hw > 0 ? static_cast<int>(hw) : 1;
 }
@@ -157,7 +157,8 @@ void AlignedFree::operator()(double* p) const {
 
 Doubles allocate_doubles(int64_t count) {
     constexpr size_t Huge = size_t{2} << 20;
-    const size_t bytes = (static_cast<size_t>(count < 1 ? 1 : count) * sizeof(double) + 63) / 64 * 64;
+    const size_t words = static_cast<size_t>(count < 1 ? 1 : count);
+    const size_t bytes = (words * sizeof(double) + 63) / 64 * 64;
     if (bytes < Huge) {
         void* p = std::aligned_alloc(64, bytes);
         if (p == nullptr) throw std::bad_alloc();

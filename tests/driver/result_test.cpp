@@ -144,7 +144,7 @@ TEST(ResultGuard, RefusesAWrongProductAndAWrongIntegerPart) {
     const double err = drmpi::fft_inverse_words(plan, square.data(), out.data());
     drmpi::mp_normalize(out.data(), 2 * n);
     const mpz_class x = vec_value(a.data(), n);
-    ASSERT_NE(vec_value(out.data(), 2 * n), x * x) << "the product is right: the test shows nothing";
+    ASSERT_NE(vec_value(out.data(), 2 * n), x * x) << "a right product: the test shows nothing";
     double pi[4] = {1, 3, 14159, 26535};
     EXPECT_FALSE(drmpi::result_sound(pi, err)) << "error " << err;
     EXPECT_TRUE(drmpi::result_sound(pi, 0.003));

@@ -130,10 +130,14 @@ TEST_F(Fft, MpMulAddsExponentsStripsSquaresAndOverwrites) {
         Words x(c.n + 1), y(c.n + 1);
         random_words(x.data(), c.n + 1, true);
         random_words(y.data(), c.n + 1, true);
-        x[0] = c.ex, y[0] = c.ey, x[c.n] = y[c.n] = 7;  // both non-zero
+        x[0] = c.ex;
+        y[0] = c.ey;
+        x[c.n] = 7;  // both non-zero
+        y[c.n] = 7;
         std::fill_n(x.begin() + 1, c.zx, 0.0);
         std::fill_n(y.begin() + 1, c.zy, 0.0);
-        Fenced out(2 * c.n + 1), sq(2 * c.n + 1), sq2(2 * c.n + 1), work(fft_multiply_work(c.n));
+        Fenced out(2 * c.n + 1), sq(2 * c.n + 1), sq2(2 * c.n + 1);
+        Fenced work(fft_multiply_work(c.n));
         EXPECT_LT(mp_mul(x.data(), y.data(), out.data(), c.n, work.data()), 0.01);
         EXPECT_TRUE(out.intact()) << "n = " << c.n;
         EXPECT_NE(out.data()[1], 0.0) << "n = " << c.n;

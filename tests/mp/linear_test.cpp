@@ -50,11 +50,14 @@ bool mp_normal(const double* x, int n, Carry mode) {
 }
 
 TEST_F(Linear, WorkedExamplesInBothModes) {
-    // '+' mp_add(x, y, sign), 'k' mp_int_add(k, x, sign), '*' mp_mul_int(x, k), '/' mp_div_int(x, k),
+    // '+' mp_add(x, y, sign), 'k' mp_int_add(k, x, sign), '*' mp_mul_int(x, k),
+    // '/' mp_div_int(x, k),
     // 's' vec_scale(x, k).  An empty non-negative result is the balanced one.  n = 3.
     const struct { char op; int k; Words x, y; int sign; Words balanced, nonneg; } cases[] = {
-        {'+', 0, {1, 3, 14159, 26535}, {0, 50000, 0, 0}, 1, {1, 4, -35841, 26535}, {1, 3, 64159, 26535}},
-        {'+', 0, {1, 3, 14159, 26535}, {0, 50000, 0, 0}, -1, {1, 3, -35841, 26535}, {1, 2, 64159, 26535}},
+        {'+', 0, {1, 3, 14159, 26535}, {0, 50000, 0, 0}, 1, {1, 4, -35841, 26535},
+         {1, 3, 64159, 26535}},
+        {'+', 0, {1, 3, 14159, 26535}, {0, 50000, 0, 0}, -1, {1, 3, -35841, 26535},
+         {1, 2, 64159, 26535}},
         {'+', 0, {0, 12345, 67890, 11111}, {2, 1, 0, 5}, 1, {2, 1, 0, 12350}, {}},
         {'+', 0, {-1, 5, 0, 0}, {1, 7, 1, 2}, -1, {1, -7, -1, 3}, {1, -8, 99999, 3}},
         {'+', 0, {1, 3, 14159, 26535}, {1, 3, 14159, 0}, -1, {-1, 26535, 0, 0}, {}},
@@ -66,7 +69,8 @@ TEST_F(Linear, WorkedExamplesInBothModes) {
         {'+', 0, {-5, 1, 2, 3}, {1, 7, 8, 9}, -1, {1, -7, -8, -9}, {1, -8, 99991, 99991}},
         {'k', 1, {0, 99999, 99990, 12345}, {}, -1, {-1, 10, 0, 0}, {}},
         {'k', 1, {1, 1, 5, 0}, {}, -1, {0, -5, 0, 0}, {1, -1, 99995, 0}},
-        {'k', 1, {2, 5, 7, 9}, {}, 1, {2, 5, 8, 9}, {}}, {'k', 1, {1, 1, 0, 0}, {}, -1, {-2, 0, 0, 0}, {}},
+        {'k', 1, {2, 5, 7, 9}, {}, 1, {2, 5, 8, 9}, {}},
+        {'k', 1, {1, 1, 0, 0}, {}, -1, {-2, 0, 0, 0}, {}},
         {'*', 7, {1, 3, 14159, 26535}, {}, 0, {1, 22, -885, -14255}, {1, 21, 99114, 85745}},
         {'*', 3, {1, 40000, 1, 60000}, {}, 0, {2, 1, 20000, 4}, {}},
         {'*', 2, {1, 50000, 0, 0}, {}, 0, {2, 1, 0, 0}, {}},  // |d1 m| = Radix shifts
@@ -90,7 +94,8 @@ TEST_F(Linear, WorkedExamplesInBothModes) {
             EXPECT_TRUE(out.guarded());
             const bool nonneg = mode == Carry::NonNegative;
             EXPECT_EQ(out.words(), nonneg && !c.nonneg.empty() ? c.nonneg : c.balanced)
-                << c.op << c.k << " " << ::testing::PrintToString(c.x) << " non-negative " << nonneg;
+                << c.op << c.k << " " << ::testing::PrintToString(c.x) << " non-negative "
+                << nonneg;
         }
 }
 
@@ -119,7 +124,8 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
                                               << trial);
             const int n = static_cast<int>(uniform(1, 10)), sign = static_cast<int>(uniform(-2, 2));
             const int k = static_cast<int>(uniform(-1000, 1000));
-            const int m = static_cast<int>(uniform(0, 1) ? uniform(-9, 9) : uniform(-200000, 200000));
+            const int m =
+                static_cast<int>(uniform(0, 1) ? uniform(-9, 9) : uniform(-200000, 200000));
             Guarded x = random_mp(n), y = random_mp(n), out{Words(n + 1), -7.0};
             const double* xp = x.p();
             const long ex = static_cast<long>(xp[0]), ey = static_cast<long>(y.p()[0]);
@@ -135,23 +141,30 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
             if (ey <= ex) {  // in place over x: the same words as out of place
                 Guarded z = x;
                 mp_add(z.p(), y.p(), z.p(), n, sign, mode);
-                EXPECT_TRUE(z.words() == out.words() && z.guarded()) << "mp_add in place";
+                EXPECT_EQ(z.words(), out.words()) << "mp_add in place";
+                EXPECT_TRUE(z.guarded()) << "mp_add in place";
             }
-            mp_int_add(k, x.p(), out.p(), n, sign, mode);  // k is lost when its units word falls below word n
+            // k is lost when its units word falls below word n
+            mp_int_add(k, x.p(), out.p(), n, sign, mode);
             EXPECT_EQ(error((units <= n ? k : 0) + s * window(x.p(), n, units)), 0) << "mp_int_add";
-            // x * m is exact unless |d1 m| >= Radix shifts it a word: then of the last product x[n] m
-            // only the carry trunc(x[n] m / Radix) is kept, and the error is the truncated remainder
+            // x * m is exact unless |d1 m| >= Radix shifts it a word: then of the last product
+            // x[n] m only the carry trunc(x[n] m / Radix) is kept, and the error is the truncated
+            // remainder
             // times Radix^(Ex - n), less than one unit of the result's last word.
-            const long rem = std::fabs(xp[1] * m) >= Radix ? static_cast<long>(xp[n]) * m % 100000 : 0;
+            const long rem =
+                std::fabs(xp[1] * m) >= Radix ? static_cast<long>(xp[n]) * m % 100000 : 0;
             mp_mul_int(x.p(), m, out.p(), n, mode);
             EXPECT_EQ(error(vx * m), rem * radix_power(ex - n)) << "mp_mul_int";
             // x / m drops only its last remainder r, |r| < |m|: the error is below one unit of the
-            // last quotient word, Radix^(Ex - n), or Radix^(Ex - 1 - n) when |d1| < |m| starts it lower.
+            // last quotient word, Radix^(Ex - n), or Radix^(Ex - 1 - n) when |d1| < |m| starts it
+            // lower.
             const int d = m ? m : 1;
             mp_div_int(x.p(), d, out.p(), n, mode);
             const mpq_class err = abs(error(vx / d));
-            EXPECT_LT(err, radix_power(ex - n - (std::fabs(xp[1]) >= std::abs(d) ? 0 : 1))) << "by " << d;
-            // x and y read as DigitVectors of n + 1 words: the sum, also in place over either operand.
+            const long lower = std::fabs(xp[1]) >= std::abs(d) ? 0 : 1;
+            EXPECT_LT(err, radix_power(ex - n - lower)) << "by " << d;
+            // x and y read as DigitVectors of n + 1 words: the sum, also in place over either
+            // operand.
             const mpz_class va = vec_value(x.p(), n + 1), vb = vec_value(y.p(), n + 1);
             Guarded a = x, b = y;
             vec_add(x.p(), y.p(), out.p(), n + 1, sign, mode);
@@ -159,8 +172,10 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
             vec_add(x.p(), b.p(), b.p(), n + 1, sign, mode);
             ASSERT_TRUE(vec_normal(out.p(), n + 1, mode));
             ASSERT_TRUE(out.guarded());
-            EXPECT_TRUE(a.words() == out.words() && b.words() == out.words()) << "vec_add in place";
-            EXPECT_EQ(vec_value(out.p(), n + 1), sign < 0 ? mpz_class(va - vb) : mpz_class(va + vb));
+            EXPECT_EQ(a.words(), out.words()) << "vec_add in place over a";
+            EXPECT_EQ(b.words(), out.words()) << "vec_add in place over b";
+            EXPECT_EQ(vec_value(out.p(), n + 1),
+                      sign < 0 ? mpz_class(va - vb) : mpz_class(va + vb));
             vec_scale(x.p(), m, n + 1, mode);  // x is not read again
             ASSERT_TRUE(vec_normal(x.p(), n + 1, mode));
             ASSERT_TRUE(x.guarded());

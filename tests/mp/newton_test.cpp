@@ -65,7 +65,8 @@ Words run(int op, int n, const Words& a, const Words& b, int m, double fill = 0.
 TEST_F(Newton, WorkedValues) {
     for (int n = 2; n <= 1 << 16; n *= 2) {
         const Words x = run(0, n, small(3, n), {}, 0);
-        EXPECT_TRUE(x[0] == 0.0 && std::count(x.begin() + 1, x.end(), 33333.0) == n) << n;
+        EXPECT_EQ(x[0], 0.0) << n;
+        EXPECT_EQ(std::count(x.begin() + 1, x.end(), 33333.0), n) << n;
     }
     EXPECT_EQ(run(1, 8, small(3, 8), small(2, 8), 0),
               (Words{1, 1, -33333, -33333, -33333, -33333, -33333, -33333, -33333}));

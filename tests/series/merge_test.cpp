@@ -11,12 +11,6 @@
 
 namespace drmpi_test {
 
-// Closed forms of p(x), q(k), s(k)(A k + B) and the largest reachable k (terms_test.cpp).
-mpz_class term_p(int s, long x);
-mpz_class term_q(int s, long k);
-mpz_class term_t(int s, long k);
-long top_term(int s);
-
 namespace {
 
 using namespace drmpi;

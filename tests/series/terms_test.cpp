@@ -12,23 +12,6 @@
 
 namespace drmpi_test {
 
-// The closed forms, written out rather than read from SeriesTable (shared with
-// merge_test.cpp): p(x) = (2x-1)(cx-c+1)(cx-1), q(k) = q1 k^3, the weight
-// s(k)(A k + B), and the largest k that any run reaches.
-struct Closed { long c; const char* q1; long a, b; bool alternating; long top; };
-const Closed kSeries[3] = {{6, "10939058860032000", 545140134, 13591409, true, 98304},
-                           {4, "3073907232", 26390, 1103, false, 196608},
-                           {4, "24893568", 21460, 1123, true, 229376}};
-mpz_class term_p(int s, long x) {
-    return mpz_class(2 * x - 1) * (kSeries[s].c * (x - 1) + 1) * (kSeries[s].c * x - 1);
-}
-mpz_class term_q(int s, long k) { return mpz_class(kSeries[s].q1) * k * k * k; }
-mpz_class term_t(int s, long k) {
-    const int sign = kSeries[s].alternating && k % 2 ? -1 : 1;
-    return sign * (mpz_class(kSeries[s].a) * k + kSeries[s].b);
-}
-long top_term(int s) { return kSeries[s].top; }
-
 namespace {
 
 using namespace drmpi;

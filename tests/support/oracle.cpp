@@ -9,6 +9,29 @@
 
 namespace drmpi_test {
 
+namespace {
+struct Closed {
+    long c;
+    const char* q1;
+    long a, b;
+    bool alternating;
+    long top;
+};
+const Closed Series[3] = {{6, "10939058860032000", 545140134, 13591409, true, 98304},
+                          {4, "3073907232", 26390, 1103, false, 196608},
+                          {4, "24893568", 21460, 1123, true, 229376}};
+}  // namespace
+
+mpz_class term_p(int s, long x) {
+    return mpz_class(2 * x - 1) * (Series[s].c * (x - 1) + 1) * (Series[s].c * x - 1);
+}
+mpz_class term_q(int s, long k) { return mpz_class(Series[s].q1) * k * k * k; }
+mpz_class term_t(int s, long k) {
+    const int sign = Series[s].alternating && k % 2 ? -1 : 1;
+    return sign * (mpz_class(Series[s].a) * k + Series[s].b);
+}
+long top_term(int s) { return Series[s].top; }
+
 Fenced::Fenced(int64_t count, double fill)
     : storage_(drmpi::allocate_doubles(count + 16)), data_(storage_.get() + 8), count_(count) {
     std::fill(data_, data_ + count, fill);

@@ -33,6 +33,14 @@ int64_t uniform(int64_t lo, int64_t hi);
 // rounding errors are largest.
 void random_words(double* v, int count, bool extreme = false);
 
+// The terms of series s (0-based) in closed form, written out rather than read
+// from SeriesTable: p(x) = (2x-1)(cx-c+1)(cx-1), q(k) = q1 k^3, the weight
+// s(k)(A k + B), and the largest k that any dialogue run reaches.
+mpz_class term_p(int s, long x);
+mpz_class term_q(int s, long k);
+mpz_class term_t(int s, long k);
+long top_term(int s);
+
 // count doubles filled with `fill`, 64-byte aligned as spectra and work
 // areas must be, between two guard words that intact() checks.
 class Fenced {
