@@ -81,20 +81,24 @@ class Octant {
     const Octant* shared_ = nullptr;
 };
 
-// A table for the life of the process, 64-byte aligned, cut from blocks of
-// 64 MB or more on huge pages: page faults cost microseconds each here, and
-// the tables of a run, all its lengths together, would otherwise take
-// thousands of them.  Throws std::bad_alloc when the memory is not there.
+// A table for the life of the process, 64-byte aligned, cut from blocks that
+// double from 512 kB to 64 MB and more, the large ones on huge pages: page
+// faults cost microseconds each here, and the tables of a long run, all its
+// lengths together, would otherwise take thousands of them, while a short run
+// should not clear a huge page it hardly uses.  Throws std::bad_alloc when the
+// memory is not there.
 double* table(long count) {
     static std::mutex lock;
     static double* free = nullptr;  // the rest of the current block
     static long left = 0;
+    static long next = 1L << 16;  // doubles of the next block
     const long doubles = (count + 7) / 8 * 8;
     std::lock_guard<std::mutex> hold(lock);
     if (doubles > left) {
-        const long block = doubles > (8L << 20) ? doubles : (8L << 20);
+        const long block = doubles > next ? doubles : next;
         free = allocate_doubles(block).release();
         left = block;
+        if (next < (8L << 20)) next *= 2;
     }
     double* t = free;
     free += doubles;

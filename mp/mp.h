@@ -306,10 +306,10 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
 // {x, n} := 1/sqrt(m) for flag < 0, sqrt(m) otherwise; m > 0 a small integer.
 double mp_sqrt_int(int m, double* x, int n, int flag, double* temp);
 
-// Zeroed doubles, 64-byte aligned, freed with the pointer.  Large blocks are
-// mapped fresh from the system, on huge pages where it has them, so that they
-// come zeroed without a pass over them and with few page faults.  Throws
-// std::bad_alloc when the memory is not there.
+// Zeroed doubles, 64-byte aligned, freed with the pointer.  Blocks of 64 kB
+// and more are mapped fresh from the system, on huge pages where it has them,
+// so that they come zeroed without a pass over them and with few page faults.
+// Throws std::bad_alloc when the memory is not there.
 struct AlignedFree {
     size_t mapped = 0;  // bytes of a mapping, 0 for the heap
     void operator()(double* p) const;
