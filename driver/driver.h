@@ -128,10 +128,15 @@ RunSetup setup_run(int family, int capacity);
 
 // ------------------------------------------------------ DRM driver (drm.cpp) --
 
+// Up to this FMT size the fold of a chunk runs beside the merge of the next
+// (see drm_sum), with storage of its own.
+inline constexpr int PipelineMax = 1 << 22;
+
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
 // area that the merges, the product P S and the Newton operations use in
-// turn.  Throws std::bad_alloc when the memory is not there.
+// turn; up to PipelineMax also a second P, Q and T and the fold's own area.
+// Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
     explicit Workspace(int n);
@@ -146,6 +151,10 @@ class Workspace {
     double* sum;
     double* b;
     double* area;
+    double* p2 = nullptr;  // up to PipelineMax
+    double* q2 = nullptr;
+    double* t2 = nullptr;
+    double* fold_area = nullptr;
     StepArrays step() const { return {p, q, t, area}; }
 
   private:
@@ -163,7 +172,8 @@ using StepReport = std::function<void(int step, double seconds)>;
 
 // Evaluates the series in the given number of DRM steps, from the last chunk
 // of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
-// Returns the largest rounding error of all products.
+// Returns the largest rounding error of all products.  With two threads or
+// more, up to PipelineMax, each fold runs beside the next chunk's merge.
 double drm_sum(int series, int steps, const Workspace& w, const StepReport& report);
 
 // Replaces the folded sum S in w.sum by pi, at n words.  Returns the largest

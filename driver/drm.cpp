@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "driver/driver.h"
 #include "mp/mp.h"
@@ -29,9 +30,20 @@ int64_t area_size(int n) {
     return size > newton ? size : newton;
 }
 
+// The storage that pipelining adds: the second P, Q and T, and the fold's
+// own area for its product and division.
+int64_t pipeline_size(int n) {
+    if (n > PipelineMax) return 0;
+    const int64_t fold = fft_multiply_work(n) > newton_temp_size(n) ? fft_multiply_work(n)
+                                                                     : newton_temp_size(n);
+    return 3 * rounded(n) + fold;
+}
+
 }  // namespace
 
-int64_t Workspace::doubles(int n) { return 5 * rounded(n) + rounded(2 * n) + area_size(n); }
+int64_t Workspace::doubles(int n) {
+    return 5 * rounded(n) + rounded(2 * n) + area_size(n) + pipeline_size(n);
+}
 
 Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
     double* next = storage_.get();
@@ -41,6 +53,12 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
     }
     b = next;
     area = b + rounded(2 * n);
+    if (n <= PipelineMax) {
+        p2 = area + area_size(n);
+        q2 = p2 + rounded(n);
+        t2 = q2 + rounded(n);
+        fold_area = t2 + rounded(n);
+    }
     // Every page faulted in now, before threads share the work: faults that
     // two threads take at once wait for each other.
     volatile double* all = storage_.get();
@@ -61,25 +79,62 @@ int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word
     return static_cast<int32_t>(terms / fmt_size + 1.0);
 }
 
+namespace {
+
+// The fold of one chunk, whose P, Q and T are in c, into w.sum: S := (T + P
+// S) / Q, the first chunk's S being T / Q.  Uses w.a, w.b and the area given.
+// Returns the largest rounding error of its products.
+double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
+    const int n = w.n;
+    double err = 0.0;
+    if (first) {
+        // A zero n words below every T: the first fold yields T itself.
+        mp_set_small(0, w.b, n);
+        w.b[0] = -n;
+    } else {
+        err = mp_mul(c.p, w.sum, w.b, n, area);
+    }
+    mp_add(c.t, w.b, w.a, n, +1);
+    return dmax(err, mp_divide(w.a, c.q, w.sum, n, area));
+}
+
+}  // namespace
+
 double drm_sum(int series, int steps, const Workspace& w, const StepReport& report) {
     const int n = w.n;
     const int per_step = n / TermWords;
+    const auto first_term = [&](int i) { return static_cast<double>(steps - i) * per_step + 1.0; };
     fft_prepare(n);
     double err = 0.0;
-    for (int i = 1; i <= steps; ++i) {
-        const int step_time = clock_ms();
-        err = dmax(err, drm_step(series, n, static_cast<double>(steps - i) * per_step + 1.0,
-                                 w.step()));
-        if (i == 1) {
-            // A zero n words below every T: the first fold yields T itself.
-            mp_set_small(0, w.b, n);
-            w.b[0] = -n;
-        } else {
-            err = dmax(err, mp_mul(w.p, w.sum, w.b, n, w.area));
+    if (w.p2 == nullptr || thread_count() < 2 || steps < 2) {
+        for (int i = 1; i <= steps; ++i) {
+            const int step_time = clock_ms();
+            err = dmax(err, drm_step(series, n, first_term(i), w.step()));
+            err = dmax(err, fold(w.step(), i == 1, w, w.area));
+            report(i, (clock_ms() - step_time) / 1000.0);
         }
-        mp_add(w.t, w.b, w.a, n, +1);
-        err = dmax(err, mp_divide(w.a, w.q, w.sum, n, w.area));
-        report(i, (clock_ms() - step_time) / 1000.0);
+        return err;
+    }
+    // Pipelined: the fold of a chunk, whose division is one long chain of
+    // products, runs on a thread of its own beside the merge of the next
+    // chunk, which shares its work among the pool; the chunks alternate
+    // between two sets of P, Q and T.  The same operations on the same words
+    // either way, so the same result.
+    const StepArrays sets[2] = {w.step(), {w.p2, w.q2, w.t2, w.area}};
+    int step_time = clock_ms();
+    err = drm_step(series, n, first_term(1), sets[0]);
+    for (int i = 1; i <= steps; ++i) {
+        double fold_err = 0.0;
+        std::thread folding([&] {
+            parallel_serial_thread();
+            fold_err = fold(sets[(i - 1) % 2], i == 1, w, w.fold_area);
+        });
+        if (i < steps) err = dmax(err, drm_step(series, n, first_term(i + 1), sets[i % 2]));
+        folding.join();
+        err = dmax(err, fold_err);
+        const int now = clock_ms();
+        report(i, (now - step_time) / 1000.0);
+        step_time = now;
     }
     return err;
 }

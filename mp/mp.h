@@ -274,6 +274,11 @@ void set_thread_count(int n);
 // a task's result must not depend on t beyond the scratch it picks.
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx);
 
+// Makes every later parallel_run on the calling thread run its tasks on that
+// thread alone, as within a task: for a thread outside the pool that works
+// beside it.
+void parallel_serial_thread();
+
 // parallel_run of task(i, t).
 template <class Task>
 void parallel_for(int count, Task&& task) {

@@ -143,6 +143,8 @@ int thread_count() { return pool().threads(); }
 
 void set_thread_count(int n) { pool().set_threads(n < 1 ? 1 : n); }
 
+void parallel_serial_thread() { InTask = true; }
+
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
