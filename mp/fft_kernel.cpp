@@ -393,7 +393,7 @@ void inverse_in_place(const FftPlan& p, double* d, int lg) {
 // sub-transforms.  Every butterfly computes the same operations whichever
 // thread runs it, so the results do not depend on the thread count.  Called
 // from a task of parallel_run, everything runs on the calling thread.
-constexpr long ParallelMin = 1L << 16;
+constexpr long ParallelMin = 1L << 19;
 constexpr int Chunks = 4;
 
 // f(j0, j1) over [0, count) in Chunks ranges, on the threads for long transforms.
