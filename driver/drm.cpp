@@ -18,16 +18,10 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return (words + 8) / 8 * 8; }
 
-// Up to this FMT size the final square root and reciprocal run side by side,
-// each in its half of the area; beyond it their storage would outweigh the
-// gain, as every page first touched costs its clearing.
-constexpr int SideBySideMax = SplitMin;
-
 int64_t area_size(int n) {
     int64_t size = drm_step_area(n);
     size = size > fft_multiply_work(n) ? size : fft_multiply_work(n);
-    const int64_t newton = (n <= SideBySideMax ? 2 : 1) * newton_temp_size(n);
-    return size > newton ? size : newton;
+    return size > newton_temp_size(n) ? size : newton_temp_size(n);
 }
 
 // The storage that pipelining adds: the second P, Q and T, and the fold's
@@ -59,10 +53,6 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
         t2 = q2 + rounded(n);
         fold_area = t2 + rounded(n);
     }
-    // Every page faulted in now, before threads share the work: faults that
-    // two threads take at once wait for each other.
-    volatile double* all = storage_.get();
-    for (int64_t i = 0; i < doubles(n); i += 512) all[i] = 0.0;
 }
 
 int clock_ms() {
@@ -143,7 +133,8 @@ double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
     // The square root of the numerator and the reciprocal of the denominator
-    // do not depend on each other: up to SideBySideMax they run at once.
+    // do not depend on each other: where the fold has an area of its own
+    // (up to PipelineMax) they run at once, one in each area.
     double errs[2] = {0.0, 0.0};
     const auto part = [&](int i, double* temp) {
         if (i == 0) {
@@ -167,8 +158,8 @@ double compute_pi(int series, const Workspace& w) {
             errs[1] = mp_reciprocal(w.b, w.t, n, temp);
         }
     };
-    if (n <= SideBySideMax) {
-        parallel_for(2, [&](int i, int) { part(i, w.area + i * newton_temp_size(n)); });
+    if (w.fold_area != nullptr) {
+        parallel_for(2, [&](int i, int) { part(i, i == 0 ? w.area : w.fold_area); });
     } else {
         part(0, w.area);
         part(1, w.area);
