@@ -200,20 +200,17 @@ FFT_INLINE V lane_signs() {
 
 // Four-point transforms in place, natural order in and out: y_k = sum_j x_j s^(jk),
 // s = -i (forward) or +i (inverse), unscaled.
-FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) {
-    const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3, t3 = times_minus_i(x1 - x3);
+template <bool Inverse>
+FFT_INLINE void dft4_either(C& x0, C& x1, C& x2, C& x3) {
+    const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3;
+    const C t3 = Inverse ? times_i(x1 - x3) : times_minus_i(x1 - x3);
     x0 = t0 + t2;
     x1 = t1 + t3;
     x2 = t0 - t2;
     x3 = t1 - t3;
 }
-FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) {
-    const C t0 = x0 + x2, t1 = x0 - x2, t2 = x1 + x3, t3 = times_i(x1 - x3);
-    x0 = t0 + t2;
-    x1 = t1 + t3;
-    x2 = t0 - t2;
-    x3 = t1 - t3;
-}
+FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) { dft4_either<false>(x0, x1, x2, x3); }
+FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) { dft4_either<true>(x0, x1, x2, x3); }
 
 // Eight-point transforms in place across the vectors x[0..7], natural order in
 // and out, with s = exp(-+ i pi/4), unscaled; h holds cos(pi/4) in every lane.
