@@ -27,11 +27,14 @@ const char* const Usage = "Usage: drmpi [options] DIGITS  (drmpi --help for more
 const char* const SeriesName[3] = {"Chudnovsky", "Fast-Ramanujan", "Free-Sqrt"};
 
 // A usage error: the message and the usage line on standard error, status 2.
-int usage_error(const char* format, const char* what) {
-    std::fprintf(stderr, "drmpi: ");
-    std::fprintf(stderr, format, what);
-    std::fprintf(stderr, "\n%s", Usage);
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "drmpi: %s\n%s", message.c_str(), Usage);
     return 2;
+}
+
+// "what, not 'text'", the form of most usage errors.
+std::string not_this(const char* what, const char* text) {
+    return std::string(what) + ", not '" + text + "'";
 }
 
 // A whole number of decimal digits with at most one suffix k, M or G (10^3,
@@ -113,21 +116,21 @@ int parse(int argc, char** argv, Options* o, bool* done) {
         switch (c) {
             case 's':
                 if (!parse_int(optarg, 1, 3, &o->series))
-                    return usage_error("the series must be 1, 2 or 3, not '%s'", optarg);
+                    return usage_error(not_this("the series must be 1, 2 or 3", optarg));
                 o->series -= 1;
                 break;
             case 'o':
-                if (*optarg == '\0') return usage_error("%sthe output file name is empty", "");
+                if (*optarg == '\0') return usage_error("the output file name is empty");
                 o->output = optarg;
                 break;
             case 'f':
                 if (std::strcmp(optarg, "plain") != 0 && std::strcmp(optarg, "layout") != 0)
-                    return usage_error("the format must be layout or plain, not '%s'", optarg);
+                    return usage_error(not_this("the format must be layout or plain", optarg));
                 o->plain = std::strcmp(optarg, "plain") == 0;
                 break;
             case 't':
                 if (!parse_int(optarg, 1, 1024, &o->threads))
-                    return usage_error("the thread count must be 1 to 1024, not '%s'", optarg);
+                    return usage_error(not_this("the thread count must be 1 to 1024", optarg));
                 break;
             case 'v': o->verify = true; break;
             case 'q': o->quiet = true; break;
@@ -139,15 +142,17 @@ int parse(int argc, char** argv, Options* o, bool* done) {
                 std::printf("drmpi %s\n", DRMPI_VERSION);
                 *done = true;
                 return std::fflush(stdout) == 0 ? 0 : 1;
-            case ':': return usage_error("option '%s' needs a value", argv[optind - 1]);
-            default: return usage_error("unknown option '%s'", argv[optind - 1]);
+            case ':':
+                return usage_error(std::string("option '") + argv[optind - 1] + "' needs a value");
+            default: return usage_error(std::string("unknown option '") + argv[optind - 1] + "'");
         }
     }
-    if (optind == argc) return usage_error("%sDIGITS is missing", "");
-    if (optind + 1 < argc) return usage_error("one DIGITS only, not also '%s'", argv[optind + 1]);
+    if (optind == argc) return usage_error("DIGITS is missing");
+    if (optind + 1 < argc)
+        return usage_error(std::string("one DIGITS only, not also '") + argv[optind + 1] + "'");
     if (!parse_digits(argv[optind], &o->digits) || o->digits < 1)
-        return usage_error("DIGITS must be a whole number from 1 on, with k, M or G at most, "
-                           "not '%s'", argv[optind]);
+        return usage_error(not_this(
+            "DIGITS must be a whole number from 1 on, with k, M or G at most", argv[optind]));
     return 0;
 }
 
