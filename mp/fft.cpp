@@ -59,20 +59,20 @@ int64_t fft_spectrum_size(int n) {
 
 int64_t fft_product_work(int n) { return (n > SplitMin ? 6 : 2) * static_cast<int64_t>(n); }
 
-void fft_spectrum(const double* a, int n, double* spec) {
+void fft_spectrum(const double* a, int n, double* spectrum) {
     if (n <= SchoolbookMax) {
-        mp_copy(a, spec, n);
+        mp_copy(a, spectrum, n);
         return;
     }
     const FftPlan& p = fft_plan(n);
     if (n <= SplitMin) {
-        fft_forward_words(p, a, spec);
+        fft_forward_words(p, a, spectrum);
         return;
     }
     // Each word w = h SplitBase + l with h the whole number nearest to w /
     // SplitBase, so |h| and |l| stay below SplitBase/2 for balanced words.
-    fft_forward_digits(p, a, 1, spec);
-    fft_forward_digits(p, a, 2, spec + 2 * static_cast<int64_t>(n));
+    fft_forward_digits(p, a, 1, spectrum);
+    fft_forward_digits(p, a, 2, spectrum + 2 * static_cast<int64_t>(n));
 }
 
 namespace {
@@ -170,7 +170,7 @@ void natural_transform(double* data, int n, int direction, double* area, int wei
         z[0] = re;
     };
     const FftPlan& p = fft_plan(n);
-    double* spec = area;
+    double* spectrum = area;
     double* y = area + 2 * n;
     const bool inverse = direction == 1;
     for (int j = 0; j < n; ++j) {
@@ -179,9 +179,9 @@ void natural_transform(double* data, int n, int direction, double* area, int wei
         times_phase(y + 2 * j, inverse ? -4 * static_cast<int64_t>(j + 1)
                                        : weight * (n - 1 - j) + 4 * static_cast<int64_t>(j));
     }
-    fft_complex_forward(p, y, spec);
+    fft_complex_forward(p, y, spectrum);
     for (int k = 0; k < n; ++k) {
-        fft_spectrum_point(p, spec, inverse ? k : (n - k) % n, &data[2 * k], &data[2 * k + 1]);
+        fft_spectrum_point(p, spectrum, inverse ? k : (n - k) % n, &data[2 * k], &data[2 * k + 1]);
         if (inverse) {
             data[2 * k] /= n;
             data[2 * k + 1] /= n;

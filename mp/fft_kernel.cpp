@@ -638,27 +638,27 @@ void small_inverse(const FftPlan& p, double* re, double* im) {
 }
 
 // Between natural arrays and the spectrum layout of a length below 64.
-void small_put(int n, const double* re, const double* im, double* spec) {
+void small_put(int n, const double* re, const double* im, double* spectrum) {
     const int block = n < 8 ? n : 8;
     for (int q = 0; q < n; ++q) {
-        spec[q / block * 2 * block + q % block] = re[q];
-        spec[q / block * 2 * block + q % block + block] = im[q];
+        spectrum[q / block * 2 * block + q % block] = re[q];
+        spectrum[q / block * 2 * block + q % block + block] = im[q];
     }
 }
-void small_get(int n, const double* spec, double* re, double* im) {
+void small_get(int n, const double* spectrum, double* re, double* im) {
     const int block = n < 8 ? n : 8;
     for (int q = 0; q < n; ++q) {
-        re[q] = spec[q / block * 2 * block + q % block];
-        im[q] = spec[q / block * 2 * block + q % block + block];
+        re[q] = spectrum[q / block * 2 * block + q % block];
+        im[q] = spectrum[q / block * 2 * block + q % block + block];
     }
 }
 
 // ------------------------------------------------------- entry points --
 
-void forward_words(const FftPlan& p, const double* a, double* spec) {
+void forward_words(const FftPlan& p, const double* a, double* spectrum) {
     const int n = p.n;
     if (n >= 8) {
-        forward(p, spec, WeightedWords{a, p.weights});
+        forward(p, spectrum, WeightedWords{a, p.weights});
         return;
     }
     double re[8], im[8];
@@ -667,18 +667,18 @@ void forward_words(const FftPlan& p, const double* a, double* spec) {
         im[j] = a[j] * p.weights[n + j];
     }
     small_forward(p, re, im);
-    small_put(n, re, im, spec);
+    small_put(n, re, im, spectrum);
 }
 
 // n >= 8 only: the split digits are for long products.
-void forward_digits(const FftPlan& p, const double* a, int part, double* spec) {
-    forward(p, spec, WeightedDigits{a, p.weights, part});
+void forward_digits(const FftPlan& p, const double* a, int part, double* spectrum) {
+    forward(p, spectrum, WeightedDigits{a, p.weights, part});
 }
 
-void complex_forward(const FftPlan& p, const double* in, double* spec) {
+void complex_forward(const FftPlan& p, const double* in, double* spectrum) {
     const int n = p.n;
     if (n >= 8) {
-        forward(p, spec, Interleaved{in});
+        forward(p, spectrum, Interleaved{in});
         return;
     }
     double re[8], im[8];
@@ -687,18 +687,18 @@ void complex_forward(const FftPlan& p, const double* in, double* spec) {
         im[j] = in[2 * j + 1];
     }
     small_forward(p, re, im);
-    small_put(n, re, im, spec);
+    small_put(n, re, im, spectrum);
 }
 
-void complex_inverse(const FftPlan& p, double* spec, double* out) {
+void complex_inverse(const FftPlan& p, double* spectrum, double* out) {
     const int n = p.n;
     const double scale = 1.0 / n;
     if (n >= 8) {
-        inverse(p, spec, [&](int) { return ScaledInterleaved{out, splat(scale)}; });
+        inverse(p, spectrum, [&](int) { return ScaledInterleaved{out, splat(scale)}; });
         return;
     }
     double re[8], im[8];
-    small_get(n, spec, re, im);
+    small_get(n, spectrum, re, im);
     small_inverse(p, re, im);
     for (int j = 0; j < n; ++j) {
         out[2 * j] = re[j] * scale;
@@ -706,21 +706,21 @@ void complex_inverse(const FftPlan& p, double* spec, double* out) {
     }
 }
 
-double inverse_words(const FftPlan& p, double* spec, double* z) {
+double inverse_words(const FftPlan& p, double* spectrum, double* z) {
     const int n = p.n;
     const double scale = 1.0 / n;
     z[0] = 0.0;
     if (n >= 8) {
         V err[Chunks];
         for (V& e : err) e = splat(0.0);
-        inverse(p, spec,
+        inverse(p, spectrum,
                 [&](int i) { return RoundedWords{z, p.weights, n, splat(scale), &err[i]}; });
         double largest_err = 0.0;
         for (const V& e : err) largest_err = dmax(largest_err, largest(e));
         return largest_err;
     }
     double re[8], im[8];
-    small_get(n, spec, re, im);
+    small_get(n, spectrum, re, im);
     small_inverse(p, re, im);
     double err = 0.0;
     for (int m = 0; m < n; ++m) {

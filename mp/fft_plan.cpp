@@ -273,12 +273,12 @@ const FftPlan& fft_plan(int n, FftIsa isa) {
     return build_plan(n, isa);
 }
 
-void fft_forward_words(const FftPlan& p, const double* a, double* spec) {
-    p.kernels->forward_words(p, a, spec);
+void fft_forward_words(const FftPlan& p, const double* a, double* spectrum) {
+    p.kernels->forward_words(p, a, spectrum);
 }
 
-void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spec) {
-    p.kernels->forward_digits(p, a, part, spec);
+void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spectrum) {
+    p.kernels->forward_digits(p, a, part, spectrum);
 }
 
 void fft_mul(const FftPlan& p, const double* x, const double* y, double* out) {
@@ -289,19 +289,19 @@ void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc
     p.kernels->mul_add(p, x, y, acc);
 }
 
-double fft_inverse_words(const FftPlan& p, double* spec, double* z) {
-    return p.kernels->inverse_words(p, spec, z);
+double fft_inverse_words(const FftPlan& p, double* spectrum, double* z) {
+    return p.kernels->inverse_words(p, spectrum, z);
 }
 
-void fft_complex_forward(const FftPlan& p, const double* in, double* spec) {
-    p.kernels->complex_forward(p, in, spec);
+void fft_complex_forward(const FftPlan& p, const double* in, double* spectrum) {
+    p.kernels->complex_forward(p, in, spectrum);
 }
 
-void fft_complex_inverse(const FftPlan& p, double* spec, double* out) {
-    p.kernels->complex_inverse(p, spec, out);
+void fft_complex_inverse(const FftPlan& p, double* spectrum, double* out) {
+    p.kernels->complex_inverse(p, spectrum, out);
 }
 
-void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re, double* im) {
+void fft_spectrum_point(const FftPlan& p, const double* spectrum, int k, double* re, double* im) {
     const int n = p.n;
     long pos = 0;
     if (n < 8) {
@@ -322,8 +322,8 @@ void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re,
     }
     const long block = n < 8 ? n : 8;
     const long at = pos / block * 2 * block + pos % block;
-    *re = spec[at];
-    *im = spec[at + block];
+    *re = spectrum[at];
+    *im = spectrum[at + block];
 }
 
 }  // namespace drmpi

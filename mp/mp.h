@@ -160,14 +160,14 @@ int64_t fft_plans_bytes(int n);
 // length share their tables whatever the path.
 const FftPlan& fft_plan(int n, FftIsa isa);
 
-// {spec} := F(k) = sum_{j<n} a[j] theta^j w^(jk), k < n, for the n real whole
-// words {a, n}.  a is not in spec.
-void fft_forward_words(const FftPlan& p, const double* a, double* spec);
+// {spectrum} := F(k) = sum_{j<n} a[j] theta^j w^(jk), k < n, for the n real whole
+// words {a, n}.  a is not in spectrum.
+void fft_forward_words(const FftPlan& p, const double* a, double* spectrum);
 
 // fft_forward_words of the high digits of the words (part 1) or of their low
 // digits (part 2): for a word w, h the whole number nearest to w / SplitBase
 // and l = w - h SplitBase.  n >= 8.
-void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spec);
+void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spectrum);
 
 // Pointwise out := x * y on spectra of plan p; out may coincide with x or y.
 void fft_mul(const FftPlan& p, const double* x, const double* y, double* out);
@@ -176,22 +176,22 @@ void fft_mul(const FftPlan& p, const double* x, const double* y, double* out);
 // neither x nor y.
 void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc);
 
-// c_m := theta^(-m) * (inverse transform of spec)[m], m < n, the inverse
+// c_m := theta^(-m) * (inverse transform of spectrum)[m], m < n, the inverse
 // including the division by n; then the 2n product words before carrying:
 // z[0] := 0, z[m+1] := round(Re c_m) for m < n, z[m+n+1] := round(Im c_m) for
 // m < n-1, round(v) = floor(v + 0.5).  Returns the largest |round(v) - v| over
-// the real and imaginary parts of every c_m (Im c_(n-1) included).  spec is
+// the real and imaginary parts of every c_m (Im c_(n-1) included).  spectrum is
 // destroyed; z overlaps nothing.  The words can reach n * 2.5e9 in magnitude.
-double fft_inverse_words(const FftPlan& p, double* spec, double* z);
+double fft_inverse_words(const FftPlan& p, double* spectrum, double* z);
 
 // Unweighted transforms between n natural-order interleaved points (re at [2k],
 // im at [2k+1]) and a spectrum: the forward one with the same w as above, the
-// inverse including 1/n.  The inverse destroys spec; in and out overlap nothing.
-void fft_complex_forward(const FftPlan& p, const double* in, double* spec);
-void fft_complex_inverse(const FftPlan& p, double* spec, double* out);
+// inverse including 1/n.  The inverse destroys spectrum; in and out overlap nothing.
+void fft_complex_forward(const FftPlan& p, const double* in, double* spectrum);
+void fft_complex_inverse(const FftPlan& p, double* spectrum, double* out);
 
 // The value of frequency k, 0 <= k < n, of a spectrum of plan p.
-void fft_spectrum_point(const FftPlan& p, const double* spec, int k, double* re, double* im);
+void fft_spectrum_point(const FftPlan& p, const double* spectrum, int k, double* re, double* im);
 
 // ------------------------------------------------------ FFT products (fft.cpp) --
 // A product of two n-word operands (n a power of two, up to 2^27) is made
@@ -218,9 +218,9 @@ int64_t fft_spectrum_size(int n);
 // Doubles of scratch that a product of length n needs.
 int64_t fft_product_work(int n);
 
-// {spec, fft_spectrum_size(n)} := the spectrum of the words {a, n}; a is
-// read before spec is written and may not overlap it.
-void fft_spectrum(const double* a, int n, double* spec);
+// {spectrum, fft_spectrum_size(n)} := the spectrum of the words {a, n}; a is
+// read before spectrum is written and may not overlap it.
+void fft_spectrum(const double* a, int n, double* spectrum);
 
 // {out, 2n} := x * y, or x1 * y1 + x2 * y2, from spectra of length n, carried
 // to balanced words with the carry-out in out[0].  A spectrum may appear

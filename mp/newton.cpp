@@ -31,13 +31,13 @@ int64_t number_size(int n) { return (2 * static_cast<int64_t>(n) + 1 + 7) / 8 * 
 
 Temp carve(double* temp, int n) {
     const int64_t num = number_size(n);
-    const int64_t spec = fft_spectrum_size(n);
+    const int64_t size = fft_spectrum_size(n);
     Temp s;
     s.t = temp;
     s.u = s.t + num;
     s.sa = s.u + num;
-    s.sx = s.sa + spec;
-    s.work = s.sx + spec;
+    s.sx = s.sa + size;
+    s.work = s.sx + size;
     return s;
 }
 

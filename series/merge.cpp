@@ -25,7 +25,7 @@ namespace {
 // A pair's storage in an area: the six spectra of its blocks, then the
 // scratch of up to three products.
 struct PairArea {
-    double* spec[6];  // P_L, P_R, Q_L, Q_R, T_L, T_R
+    double* spectra[6];  // P_L, P_R, Q_L, Q_R, T_L, T_R
     double* work[3];
 };
 
@@ -35,7 +35,7 @@ int64_t pair_area_size(int w, int products) {
 
 PairArea carve(double* area, int w) {
     PairArea pa;
-    for (int i = 0; i < 6; ++i) pa.spec[i] = area + i * fft_spectrum_size(w);
+    for (int i = 0; i < 6; ++i) pa.spectra[i] = area + i * fft_spectrum_size(w);
     for (int i = 0; i < 3; ++i)
         pa.work[i] = area + 6 * fft_spectrum_size(w) + i * fft_product_work(w);
     return pa;
@@ -49,7 +49,7 @@ const double* block(const StepArrays& a, int b, int w, int i) {
 
 // Product i of the pair at word b into its merged block: 0 T, 1 P, 2 Q.
 double pair_product(const StepArrays& a, int b, int w, const PairArea& pa, int i, double* work) {
-    const double* const* s = pa.spec;
+    const double* const* s = pa.spectra;
     switch (i) {
         case 0: return fft_product_sum(s[0], s[5], s[3], s[4], w, a.t + b, work);
         case 1: return fft_product(s[0], s[1], w, a.p + b, work);
@@ -60,7 +60,7 @@ double pair_product(const StepArrays& a, int b, int w, const PairArea& pa, int i
 // The whole pair at word b on one thread.
 double merge_pair(const StepArrays& a, int b, int w, double* area) {
     const PairArea pa = carve(area, w);
-    for (int i = 0; i < 6; ++i) fft_spectrum(block(a, b, w, i), w, pa.spec[i]);
+    for (int i = 0; i < 6; ++i) fft_spectrum(block(a, b, w, i), w, pa.spectra[i]);
     double err = 0.0;
     for (int i = 0; i < 3; ++i) err = dmax(err, pair_product(a, b, w, pa, i, pa.work[0]));
     return err;
@@ -69,7 +69,7 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
 // One pair with its transforms, then its products, shared among the threads.
 double merge_pair_shared(const StepArrays& a, int b, int w) {
     const PairArea pa = carve(a.area, w);
-    parallel_for(6, [&](int i, int) { fft_spectrum(block(a, b, w, i), w, pa.spec[i]); });
+    parallel_for(6, [&](int i, int) { fft_spectrum(block(a, b, w, i), w, pa.spectra[i]); });
     double errs[3];
     parallel_for(3, [&](int i, int) { errs[i] = pair_product(a, b, w, pa, i, pa.work[i]); });
     return dmax3(errs[0], errs[1], errs[2]);

@@ -138,9 +138,9 @@ TEST(ResultGuard, RefusesAWrongProductAndAWrongIntegerPart) {
     const int n = 1 << 20;
     const drmpi::FftPlan& plan = drmpi::fft_plan(n);
     std::vector<double> a(n, 5e4), out(2 * n);
-    Fenced spec(2 * n), square(2 * n);
-    drmpi::fft_forward_words(plan, a.data(), spec.data());
-    drmpi::fft_mul(plan, spec.data(), spec.data(), square.data());
+    Fenced spectrum(2 * n), square(2 * n);
+    drmpi::fft_forward_words(plan, a.data(), spectrum.data());
+    drmpi::fft_mul(plan, spectrum.data(), spectrum.data(), square.data());
     const double err = drmpi::fft_inverse_words(plan, square.data(), out.data());
     drmpi::mp_normalize(out.data(), 2 * n);
     const mpz_class x = vec_value(a.data(), n);

@@ -116,16 +116,16 @@ TEST_F(FftKernel, TransformsMatchTheirDefiningSums) {
             const FftPlan& p = fft_plan(n);
             Words in(complex ? 2 * n : n);
             random_words(in.data(), static_cast<int>(in.size()));
-            Area spec(2 * n);
+            Area spectrum(2 * n);
             if (complex)
-                fft_complex_forward(p, in.data(), spec.data());
+                fft_complex_forward(p, in.data(), spectrum.data());
             else
-                fft_forward_words(p, in.data(), spec.data());
-            EXPECT_TRUE(spec.intact()) << "n = " << n;
+                fft_forward_words(p, in.data(), spectrum.data());
+            EXPECT_TRUE(spectrum.intact()) << "n = " << n;
             for (int i = 0; i < (n <= 64 ? n : 40); ++i) {
                 const int k = n <= 64 ? i : static_cast<int>(uniform(0, n - 1));
                 double re, im;
-                fft_spectrum_point(p, spec.data(), k, &re, &im);
+                fft_spectrum_point(p, spectrum.data(), k, &re, &im);
                 const auto want = defining_sum(in, complex, k);
                 EXPECT_LT(std::abs(want - std::complex<long double>(re, im)), 1e-9L * n)
                     << "n = " << n << ", frequency " << k << (complex ? ", complex" : ", words");
@@ -138,13 +138,13 @@ TEST_F(FftKernel, ComplexRoundTripAtEveryLength) {
         const FftPlan& p = fft_plan(n);
         Words in(2 * n);
         random_words(in.data(), 2 * n);
-        Area spec(2 * n), out(2 * n);
-        fft_complex_forward(p, in.data(), spec.data());
-        fft_complex_inverse(p, spec.data(), out.data());
+        Area spectrum(2 * n), out(2 * n);
+        fft_complex_forward(p, in.data(), spectrum.data());
+        fft_complex_inverse(p, spectrum.data(), out.data());
         double worst = 0.0;
         for (int i = 0; i < 2 * n; ++i) worst = std::fmax(worst, std::fabs(out.data()[i] - in[i]));
         EXPECT_LT(worst, 1e-9) << "n = " << n;
-        EXPECT_TRUE(spec.intact()) << "n = " << n;
+        EXPECT_TRUE(spectrum.intact()) << "n = " << n;
         EXPECT_TRUE(out.intact()) << "n = " << n;
     }
 }

@@ -200,16 +200,16 @@ TEST_F(Fft, SplitProductsStayExactBeyondTheUnsplitLengths) {
 TEST_F(Fft, SumOfProductsEqualsTheSeparateProducts) {
     for (int n : {1, 4, 16, 64, 1024, 1 << 16, 2 * SplitMin}) {
         Words v[4];
-        Fenced spec[4] = {Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n)),
-                          Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n))};
+        Fenced spectrum[4] = {Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n)),
+                              Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n))};
         for (int i = 0; i < 4; ++i) {
             v[i].resize(n);
             random_words(v[i].data(), n, i % 2);
-            fft_spectrum(v[i].data(), n, spec[i].data());
+            fft_spectrum(v[i].data(), n, spectrum[i].data());
         }
         Fenced sum(2 * n), work(fft_product_work(n));
-        fft_product_sum(spec[0].data(), spec[1].data(), spec[2].data(), spec[3].data(), n,
-                        sum.data(), work.data());
+        fft_product_sum(spectrum[0].data(), spectrum[1].data(), spectrum[2].data(),
+                        spectrum[3].data(), n, sum.data(), work.data());
         Words first, second;
         multiply(v[0].data(), v[1].data(), n, &first);
         multiply(v[2].data(), v[3].data(), n, &second);
