@@ -9,10 +9,9 @@
 //     pi = 426880 sqrt(10005) Q(0, n) / T(0, n)   for n terms.
 #include <gmp.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "yardstick.h"
 
 namespace {
 
@@ -106,24 +105,13 @@ bool pi_scaled(mpz_t out, long digits, long guard) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    char* end = nullptr;
-    const long digits = argc == 3 ? std::strtol(argv[1], &end, 10) : 0;
-    if (argc != 3 || *end != '\0' || digits < 1 || digits > 100000000) {
-        std::fprintf(stderr, "usage: %s DIGITS FILE  (1 <= DIGITS <= 10^8)\n", argv[0]);
-        return 2;
-    }
+    const long digits = yardstick_digits(argc, argv);
+    if (digits == 0) return 2;
     mpz_t pi;
     mpz_init(pi);
     if (!pi_scaled(pi, digits, Guard)) {
         std::fprintf(stderr, "%s: the digit after position %ld is undecided\n", argv[0], digits);
         return 1;
     }
-    char* text = mpz_get_str(nullptr, 10, pi);
-    std::FILE* f = std::fopen(argv[2], "w");
-    const bool ok = f && std::fprintf(f, "3.%s\n", text + 1) >= 0;
-    if (!f || std::fclose(f) != 0 || !ok) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[2], std::strerror(errno));
-        return 1;
-    }
-    return 0;
+    return yardstick_write(argv, mpz_get_str(nullptr, 10, pi));
 }

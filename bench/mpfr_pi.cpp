@@ -5,19 +5,13 @@
 // conversion (mpfr_get_str), as a user of the library would call them.
 #include <mpfr.h>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "yardstick.h"
 
 int main(int argc, char** argv) {
-    char* end = nullptr;
-    const long digits = argc == 3 ? std::strtol(argv[1], &end, 10) : 0;
-    if (argc != 3 || *end != '\0' || digits < 1 || digits > 100000000) {
-        std::fprintf(stderr, "usage: %s DIGITS FILE  (1 <= DIGITS <= 10^8)\n", argv[0]);
-        return 2;
-    }
+    const long digits = yardstick_digits(argc, argv);
+    if (digits == 0) return 2;
     // 64 bits beyond the DIGITS + 1 significant digits: pi rounded toward zero
     // then truncates to the same digits unless 18 or more of the digits that
     // follow are all 9.
@@ -28,13 +22,8 @@ int main(int argc, char** argv) {
     mpfr_exp_t exponent = 0;
     char* text = mpfr_get_str(nullptr, &exponent, 10, static_cast<size_t>(digits + 1), pi,
                               MPFR_RNDZ);
-    std::FILE* f = std::fopen(argv[2], "w");
-    const bool ok = f && std::fprintf(f, "3.%s\n", text + 1) >= 0;
-    if (!f || std::fclose(f) != 0 || !ok) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], argv[2], std::strerror(errno));
-        return 1;
-    }
+    const int status = yardstick_write(argv, text);
     mpfr_free_str(text);
     mpfr_clear(pi);
-    return 0;
+    return status;
 }
