@@ -22,14 +22,19 @@ void finish(double* out, int n, Carry mode) {
 // conversion of a far-apart exponent defined.
 int word_gap(double d, int n) { return d < n ? static_cast<int32_t>(d) : n; }
 
-}  // namespace
-
-void vec_add(const double* a, const double* b, double* out, int count, int sign, Carry mode) {
+// out = a + sign * b word by word, without carries; out may be a or b.
+void add_words(const double* a, const double* b, double* out, int count, int sign) {
     if (sign < 0) {
         for (int i = 0; i < count; ++i) out[i] = a[i] - b[i];
     } else {
         for (int i = 0; i < count; ++i) out[i] = a[i] + b[i];
     }
+}
+
+}  // namespace
+
+void vec_add(const double* a, const double* b, double* out, int count, int sign, Carry mode) {
+    add_words(a, b, out, count, sign);
     mp_normalize(out, count, mode);
 }
 
@@ -42,7 +47,7 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign, Carr
         const int d = word_gap(ex - ey, n);
         out[0] = ex;
         if (out != x) mp_copy(x + 1, out + 1, d);
-        if (d < n) vec_add(x + d + 1, y + 1, out + d + 1, n - d, sign, mode);
+        if (d < n) add_words(x + d + 1, y + 1, out + d + 1, n - d, sign);
     } else {
         // y leads: its first d words enter with the sign; x's last d words
         // are dropped.
@@ -53,8 +58,10 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign, Carr
         } else {
             mp_copy(y + 1, out + 1, d);
         }
-        if (d < n) vec_add(x + 1, y + d + 1, out + d + 1, n - d, sign, mode);
+        if (d < n) add_words(x + 1, y + d + 1, out + d + 1, n - d, sign);
     }
+    // Sums of two canonical words stay far below 2^52: one normalisation
+    // over all n words carries them.
     finish(out, n, mode);
 }
 
