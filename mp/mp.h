@@ -82,7 +82,7 @@ inline double dmax3(double u, double v, double w) { return dmax(dmax(u, v), w); 
 // b when a > b, otherwise a.
 inline int imin(int a, int b) { return a > b ? b : a; }
 
-// Whole part of log2(n + 0.5): floor(log2 n) for n >= 1, -1 for n = 0.
+// floor(log2 n) for n >= 1, -1 for n = 0; n >= 0.
 int ilog2(int n);
 
 // ------------------------------------------------ linear operations (linear.cpp) --

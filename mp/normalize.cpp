@@ -1,5 +1,6 @@
 // Number representation: carry normalisation, stripping, and the small
 // helpers every other file uses.
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -247,10 +248,6 @@ int int_pow(int base, int exp) {
     return static_cast<int>(r);
 }
 
-int ilog2(int n) {
-    // The added half keeps an exact power of two from falling just below its
-    // logarithm.
-    return static_cast<int>(std::log(n + 0.5) / std::log(2.0));
-}
+int ilog2(int n) { return std::bit_width(static_cast<unsigned>(n)) - 1; }
 
 }  // namespace drmpi
