@@ -27,16 +27,16 @@ void terms(const SeriesFormula& f, double first, int j0, int j1, const StepArray
         linear_product(a.p + pos, k + 1.0, f.numerator, TermWords, 3);
         linear_product(a.q + pos, k, f.denominator, TermWords, 6);
 
+        // t = s (A k + B), s = (-1)^k for an alternating series: k in words
+        // first, since A k may pass 2^53, then the sign with A and B.
+        const bool negative = f.alternating && (static_cast<int32_t>(k) & 1) != 0;
+        const double s = negative ? -1.0 : 1.0;
         double* t = a.t + pos;
         mp_fill(0, t, TermWords);
         t[last] = k;
         mp_normalize(t, TermWords);
-        vec_scale(t, f.slope, TermWords);
-        t[last] += f.intercept;
-        mp_normalize(t, TermWords);
-        // (-1)^k: the parity of a whole k below 2^31.
-        const bool negative = f.alternating && (static_cast<int32_t>(k) & 1) != 0;
-        vec_scale(t, negative ? -1.0 : 1.0, TermWords);
+        vec_scale(t, s * f.slope, TermWords);
+        t[last] += s * f.intercept;
         mp_normalize(t, TermWords);
     }
 }
