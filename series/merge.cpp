@@ -13,6 +13,7 @@
 // one inverse transform; 9 transforms instead of the 12 of four products.
 // The merged blocks are written over the pair's own blocks, whose words the
 // spectra have already taken.
+#include <algorithm>
 #include <atomic>
 
 #include "mp/mp.h"
@@ -81,10 +82,9 @@ int64_t drm_step_area(int n) {
     // A level of pairs at width w on min(threads, pairs) threads uses at most
     // pairs areas of one pair each; the last level, one pair, one area with
     // the scratch of its three products at once.
-    int64_t size = pair_area_size(n / 2 < 1 ? 1 : n / 2, 3);
+    int64_t size = pair_area_size(std::max(n / 2, 1), 3);
     for (int w = TermWords; w <= n / 4; w *= 2)
-        size = size > (n / (2 * w)) * pair_area_size(w, 1) ? size
-                                                             : (n / (2 * w)) * pair_area_size(w, 1);
+        size = std::max(size, (n / (2 * w)) * pair_area_size(w, 1));
     return size;
 }
 
