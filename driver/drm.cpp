@@ -1,5 +1,6 @@
 // The DRM driver: the storage of a run, the step count, the fold of every
 // chunk into the running sum, and the final assembly of pi.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,19 +19,15 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return (words + 8) / 8 * 8; }
 
-int64_t area_size(int n) {
-    int64_t size = drm_step_area(n);
-    size = size > fft_multiply_work(n) ? size : fft_multiply_work(n);
-    return size > newton_temp_size(n) ? size : newton_temp_size(n);
-}
+// The area of a fold: a product, then a division.
+int64_t fold_size(int n) { return std::max(fft_multiply_work(n), newton_temp_size(n)); }
+
+int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
 // The storage that pipelining adds: the second P, Q and T, and the fold's
 // own area for its product and division.
 int64_t pipeline_size(int n) {
-    if (n > PipelineMax) return 0;
-    const int64_t fold = fft_multiply_work(n) > newton_temp_size(n) ? fft_multiply_work(n)
-                                                                     : newton_temp_size(n);
-    return 3 * rounded(n) + fold;
+    return n > PipelineMax ? 0 : 3 * rounded(n) + fold_size(n);
 }
 
 }  // namespace
