@@ -164,11 +164,10 @@ bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult
     if (o.plain) {
         write_plain(f, r.digits, o.digits);
     } else {
-        std::fprintf(f, " ** Pi Computation by %s ** \n", MethodTable[3].title);
-        std::fprintf(f, "  ID=%d,  Pi Decimal=%" PRIu64 ",  FMT Size=%" PRId64 "\n", o.series + 1,
-                     size.digits, size.fmt_size);
-        std::fprintf(f, "  DRM Steps= %d,  FMT Size= %" PRId64 " \n", r.steps, size.fmt_size);
-        std::fprintf(f, "  Total Time= %f (s)  Rounding Error= %e \n", r.seconds, r.error);
+        for (const std::string& line :
+             {title_line(MethodTable[3].title, true), size_line(o.series + 1, size),
+              steps_line(r.steps, size.fmt_size), total_line(r.seconds, r.error)})
+            std::fputs(line.c_str(), f);
         write_digit_lines(f, r.digits);
     }
     return std::ferror(f) == 0;
@@ -242,14 +241,14 @@ int compute_and_write(const Options& o, ComputePi compute, const RunSize& size,
     try {
         first = compute(o.series, size, report);
         if (!first.sound) {
-            report.line(" ** Error Stop ** Rounding Error too large \n");
+            report.line("%s", RoundingStop);
             return 1;
         }
         if (o.verify) {
             const int other = o.series == 0 ? 1 : 0;
             second = compute(other, size, report);
             if (!second.sound) {
-                report.line(" ** Error Stop ** Rounding Error too large \n");
+                report.line("%s", RoundingStop);
                 return 1;
             }
             const size_t count = static_cast<size_t>(o.digits);

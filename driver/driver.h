@@ -97,7 +97,7 @@ void result_file_discard();
 int result_file_commit();
 
 // Writes one line to the console, then the same line to ResultFile.
-void print_both(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void print_both(const std::string& line);
 
 // ------------------------------------------------------ run set-up (setup.cpp) --
 
@@ -201,6 +201,18 @@ void write_plain(FILE* f, const std::string& digits, int64_t count);
 // rounding error to the console and the result file, then the digit lines to
 // the file.
 void report_result(double* pi, int word_count, int start_time, double max_error);
+
+// The lines of a run's header and close, each with its newline, as the
+// console, the report and the result file all show them.  The title line of
+// a file ends in " ** ", that of the console in a blank.
+std::string title_line(const char* title, bool in_file);
+std::string size_line(int id, const RunSize& size);  // id 1-based
+std::string steps_line(int steps, int64_t fmt_size);
+std::string step_line(int step, double seconds);
+std::string total_line(double seconds, double error);
+
+// The line that ends a run whose rounding error is too large.
+inline constexpr char RoundingStop[] = " ** Error Stop ** Rounding Error too large \n";
 
 // Whether a finished run may be written: its largest rounding error is at
 // most ErrorLimit (a NaN is not) and pi, as report_result leaves it, has

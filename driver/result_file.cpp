@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -194,17 +193,9 @@ int result_file_commit() {
     return 0;
 }
 
-void print_both(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    std::va_list again;
-    va_copy(again, args);
-    char line[256];
-    std::vsnprintf(line, sizeof line, format, args);
-    console("%s", line);
-    std::vfprintf(ResultFile, format, again);
-    va_end(again);
-    va_end(args);
+void print_both(const std::string& line) {
+    console("%s", line.c_str());
+    std::fputs(line.c_str(), ResultFile);
 }
 
 }  // namespace drmpi

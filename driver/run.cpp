@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cinttypes>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -56,10 +55,9 @@ void Report::line(const char* format, ...) {
 }
 
 void Report::start(int series, const RunSize& size, int steps) {
-    line(" ** Pi Computation by %s \n", MethodTable[3].title);
-    line("  ID=%d,  Pi Decimal=%" PRIu64 ",  FMT Size=%" PRId64 "\n", series + 1, size.digits,
-         size.fmt_size);
-    line("  DRM Steps= %d,  FMT Size= %" PRId64 " \n", steps, size.fmt_size);
+    line("%s", title_line(MethodTable[3].title, false).c_str());
+    line("%s", size_line(series + 1, size).c_str());
+    line("%s", steps_line(steps, size.fmt_size).c_str());
     {
         std::lock_guard<std::mutex> hold(mutex_);
         steps_ = steps;
@@ -75,7 +73,7 @@ void Report::step(int step, double seconds) {
         std::lock_guard<std::mutex> hold(mutex_);
         done_ = step;
     }
-    line("  DRM Step=%3d,  Time=%8.2f (s)\n", step, seconds);
+    line("%s", step_line(step, seconds).c_str());
 }
 
 void Report::finish(double seconds, double error) {
@@ -83,7 +81,7 @@ void Report::finish(double seconds, double error) {
         std::lock_guard<std::mutex> hold(mutex_);
         running_ = false;
     }
-    line("  Total Time= %f (s)  Rounding Error= %e \n", seconds, error);
+    line("%s", total_line(seconds, error).c_str());
 }
 
 // The progress line, overwritten in place: the step, the share of the work

@@ -2,7 +2,6 @@
 // header lines.
 #include <cctype>
 #include <cerrno>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -107,17 +106,15 @@ RunSetup setup_run(int family, int capacity) {
     typed = ask_number(" Type In N (N=Number of Pi Decimal-Digits)", nullptr, &too_long);
     if (typed < 1) stop("N < 1");
 
-    // The console's title line ends in a blank, the file's in " ** ".
-    console(" ** Pi Computation by %s \n", m.title);
-    std::fprintf(ResultFile, " ** Pi Computation by %s ** \n", m.title);
+    console("%s", title_line(m.title, false).c_str());
+    std::fputs(title_line(m.title, true).c_str(), ResultFile);
     // A number beyond 64 bits is far beyond any capacity; no size of it can
     // be shown.
     if (too_long) stop("N > ND");
 
     // Sized in 64 bits, so that any N that fits shows its true rounding.
     const RunSize s = size_run(typed);
-    print_both("  ID=%d,  Pi Decimal=%" PRIu64 ",  FMT Size=%" PRId64 "\n", id, s.digits,
-               s.fmt_size);
+    print_both(size_line(id, s));
     if (s.fmt_size > capacity) stop("N > ND");
 
     RunSetup run{id - 1, static_cast<int>(s.fmt_size), static_cast<int>(s.word_count), per_word,
