@@ -173,66 +173,8 @@ bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult
     return std::ferror(f) == 0;
 }
 
-}  // namespace
-
-int run_command_line(int argc, char** argv) {
-    Options o;
-    bool done = false;
-    if (const int status = parse(argc, argv, &o, &done); status != 0 || done) return status;
-    return run_command(o, compute_digits);
-}
-
-namespace {
-
-// The run after its result file is open; on any failure the file is
-// discarded by run_command.
-int compute_and_write(const Options& o, ComputePi compute, const RunSize& size,
-                      const std::string& name);
-
-}  // namespace
-
-int run_command(const Options& o, ComputePi compute) {
-    const RunSize size = size_run(o.digits);
-    if (size.fmt_size > MaxFmtSize) {
-        std::fprintf(stderr, "drmpi: %" PRId64 " digits are beyond the largest run, %" PRId64
-                     " digits\n", o.digits, static_cast<int64_t>(MaxFmtSize - 4) * DigitsPerWord);
-        return 1;
-    }
-    const int fmt = static_cast<int>(size.fmt_size);
-    const int64_t need = run_memory(fmt, o.verify);
-    const int64_t have = memory_available();
-    if (have > 0 && need > have) {
-        int fits = fmt;
-        while (fits > 8 && run_memory(fits, o.verify) > have) fits /= 2;
-        std::fprintf(stderr,
-                     "drmpi: %" PRId64 " digits need about %lld MB of memory, and %lld MB are "
-                     "available: at most %" PRId64 " digits fit\n",
-                     o.digits, megabytes(need), megabytes(have),
-                     run_memory(fits, o.verify) > have ? int64_t{0}
-                                                       : int64_t{fits - 4} * DigitsPerWord);
-        return 1;
-    }
-    if (o.threads > 0) set_thread_count(o.threads);
-
-    const bool to_stdout = o.output == "-";
-    std::string name = o.output;
-    if (name.empty()) {  // the dialogue's file of the series
-        name = MethodTable[3].file_template;
-        name[7] = static_cast<char>('1' + o.series);
-    }
-    if (!to_stdout) {
-        if (const int e = result_file_open(name.c_str()); e != 0) {
-            std::fprintf(stderr, "drmpi: cannot create %s: %s\n", name.c_str(), std::strerror(e));
-            return 1;
-        }
-    }
-    const int status = compute_and_write(o, compute, size, to_stdout ? "" : name);
-    if (status != 0 && !to_stdout) result_file_discard();
-    return status;
-}
-
-namespace {
-
+// The run after its result file is open (name "" for standard output); on
+// any failure the file is discarded by run_command.
 int compute_and_write(const Options& o, ComputePi compute, const RunSize& size,
                       const std::string& name) {
     const bool to_stdout = name.empty();
@@ -286,5 +228,52 @@ int compute_and_write(const Options& o, ComputePi compute, const RunSize& size,
 }
 
 }  // namespace
+
+int run_command_line(int argc, char** argv) {
+    Options o;
+    bool done = false;
+    if (const int status = parse(argc, argv, &o, &done); status != 0 || done) return status;
+    return run_command(o, compute_digits);
+}
+
+int run_command(const Options& o, ComputePi compute) {
+    const RunSize size = size_run(o.digits);
+    if (size.fmt_size > MaxFmtSize) {
+        std::fprintf(stderr, "drmpi: %" PRId64 " digits are beyond the largest run, %" PRId64
+                     " digits\n", o.digits, static_cast<int64_t>(MaxFmtSize - 4) * DigitsPerWord);
+        return 1;
+    }
+    const int fmt = static_cast<int>(size.fmt_size);
+    const int64_t need = run_memory(fmt, o.verify);
+    const int64_t have = memory_available();
+    if (have > 0 && need > have) {
+        int fits = fmt;
+        while (fits > 8 && run_memory(fits, o.verify) > have) fits /= 2;
+        std::fprintf(stderr,
+                     "drmpi: %" PRId64 " digits need about %lld MB of memory, and %lld MB are "
+                     "available: at most %" PRId64 " digits fit\n",
+                     o.digits, megabytes(need), megabytes(have),
+                     run_memory(fits, o.verify) > have ? int64_t{0}
+                                                       : int64_t{fits - 4} * DigitsPerWord);
+        return 1;
+    }
+    if (o.threads > 0) set_thread_count(o.threads);
+
+    const bool to_stdout = o.output == "-";
+    std::string name = o.output;
+    if (name.empty()) {  // the dialogue's file of the series
+        name = MethodTable[3].file_template;
+        name[7] = static_cast<char>('1' + o.series);
+    }
+    if (!to_stdout) {
+        if (const int e = result_file_open(name.c_str()); e != 0) {
+            std::fprintf(stderr, "drmpi: cannot create %s: %s\n", name.c_str(), std::strerror(e));
+            return 1;
+        }
+    }
+    const int status = compute_and_write(o, compute, size, to_stdout ? "" : name);
+    if (status != 0 && !to_stdout) result_file_discard();
+    return status;
+}
 
 }  // namespace drmpi
