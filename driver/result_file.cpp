@@ -80,10 +80,7 @@ std::string follow_links(std::string path) {
 // Creates the temporary file beside Target with the permissions that the
 // target has, or that a new file would get.  Returns 0 or errno.
 int create_temp(const struct stat* existing) {
-    const size_t slash = Target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : Target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? Target : Target.substr(slash + 1);
-    std::string name = folder + base + ".XXXXXX.tmp";
+    std::string name = Target + ".XXXXXX.tmp";
     if (name.size() > PATH_MAX) return ENAMETOOLONG;
 
     int fd = -1;
@@ -160,20 +157,16 @@ void result_file_discard() {
 int result_file_commit() {
     FILE* f = ResultFile;
     ResultFile = nullptr;
+    int e = 0;
     if (std::fflush(f) != 0 || std::ferror(f)) {
-        const int e = errno;
-        std::fclose(f);
-        return write_failed(e != 0 ? e : EIO);
+        e = errno != 0 ? errno : EIO;
+    } else if (!Direct && fsync(fileno(f)) != 0) {
+        e = errno;
     }
-    if (!Direct && fsync(fileno(f)) != 0) {
-        const int e = errno;
-        std::fclose(f);
-        return write_failed(e);
-    }
-    if (std::fclose(f) != 0) return write_failed(errno);
+    if (std::fclose(f) != 0 && e == 0) e = errno;
+    if (e != 0) return write_failed(e);
     if (Direct) return 0;
 
-    int e = 0;
     with_signals_blocked([&] {
         if (std::rename(TempName, Target.c_str()) != 0) {
             e = errno;
