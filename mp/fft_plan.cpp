@@ -106,6 +106,26 @@ double* table(long count) {
     return t;
 }
 
+// log2 of the leaves of a plan of length n >= 8: 64 points from 64 on, else 8.
+int leaf_log2(int n) { return n >= 64 ? 6 : 3; }
+
+// Calls f(l, radix) for each pass above the leaves of a plan of length n >= 8,
+// from the top, the pass over sub-transforms of 2^l points: radix 2 for the
+// first when log2(n / leaf) is odd, radix 4 for all others.
+template <class F>
+void for_each_pass(int n, const F& f) {
+    const int leaf = leaf_log2(n);
+    for (int l = ilog2(n); l > leaf;) {
+        const int radix = (l - leaf) % 2 == 1 ? 2 : 4;
+        f(l, radix);
+        l -= radix == 2 ? 1 : 2;
+    }
+}
+
+// Doubles of the table of a pass over 2^l points: for each of its 2^l / radix
+// butterflies the radix - 1 complex twiddles.
+long pass_doubles(int l, int radix) { return (1L << l) / radix * 2 * (radix - 1); }
+
 // Fills the tables of a plan of length n (see fft_kernel.h) from the cos and
 // sin of oct, whose length is n.
 void build_tables(FftPlan* p, int n, const Octant& oct) {
@@ -123,23 +143,19 @@ void build_tables(FftPlan* p, int n, const Octant& oct) {
         return;
     }
     for (long j = 0; j < n; ++j) oct.cis(j, &w[j / 8 * 16 + j % 8], &w[j / 8 * 16 + j % 8 + 8]);
-    const int leaf = n >= 64 ? 6 : 3;
-    for (int l = p->log2n; l > leaf; l -= 2) {
-        const long big = 1L << l;
-        const bool radix2 = (l - leaf) % 2 == 1;  // only the top pass
-        const long count = radix2 ? big / 2 : big / 4;
-        const int powers = radix2 ? 1 : 3;
-        double* t = table(count * 2 * powers);
+    for_each_pass(n, [&](int l, int radix) {
+        const long count = (1L << l) / radix;
+        const int powers = radix - 1;
+        double* t = table(pass_doubles(l, radix));
         for (long j = 0; j < count; ++j)
             for (int r = 1; r <= powers; ++r) {
                 double* e = t + j / 8 * 16 * powers + (r - 1) * 16 + j % 8;
                 oct.root(r * j, l, &e[0], &e[8]);
             }
         p->pass[l] = t;
-        if (radix2) l += 1;  // the passes below are radix 4 from l - 1
-    }
+    });
     double* t = table(8 * 16);
-    if (leaf == 6) {
+    if (leaf_log2(n) == 6) {
         for (int k1 = 1; k1 <= 7; ++k1)
             for (int l = 0; l < 8; ++l)
                 oct.root(static_cast<long>(l) * k1, 6, &t[(k1 - 1) * 16 + l],
@@ -240,12 +256,7 @@ int64_t fft_plans_bytes(int n) {
             doubles += m + 16;
             continue;
         }
-        const int leaf = m >= 64 ? 6 : 3;
-        for (int l = ilog2(m); l > leaf; l -= 2) {
-            const bool radix2 = (l - leaf) % 2 == 1;
-            doubles += (int64_t{1} << l) / (radix2 ? 2 : 4) * 2 * (radix2 ? 1 : 3) + 16;
-            if (radix2) l += 1;
-        }
+        for_each_pass(m, [&](int l, int radix) { doubles += pass_doubles(l, radix) + 16; });
         doubles += 8 * 16;
     }
     return doubles * static_cast<int64_t>(sizeof(double));
@@ -307,18 +318,12 @@ void fft_spectrum_point(const FftPlan& p, const double* spectrum, int k, double*
     if (n < 8) {
         for (int b = 0; b < p.log2n; ++b) pos |= ((k >> b) & 1L) << (p.log2n - 1 - b);
     } else {
-        const long leaf = n >= 64 ? 64 : 8;
-        long size = n;
-        if (ilog2(n / leaf) % 2 == 1) {
-            pos += (k & 1) * (size / 2);
-            k >>= 1;
-            size /= 2;
-        }
-        for (; size > leaf; size /= 4) {
-            pos += (k & 3) * (size / 4);
-            k >>= 2;
-        }
-        pos += leaf == 64 ? k : (k & 1) * 4 + (k & 2) + (k >> 2);
+        // Each pass sends frequency k to part k mod radix of its sub-transform.
+        for_each_pass(n, [&](int l, int radix) {
+            pos += (k % radix) * ((1L << l) / radix);
+            k /= radix;
+        });
+        pos += leaf_log2(n) == 6 ? k : (k & 1) * 4 + (k & 2) + (k >> 2);
     }
     const long block = n < 8 ? n : 8;
     const long at = pos / block * 2 * block + pos % block;
