@@ -53,7 +53,7 @@ __attribute__((always_inline)) inline Vec load(const double* p) {
     return v;
 }
 
-__attribute__((always_inline)) inline void store(double* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+__attribute__((always_inline)) inline void store(double* p, const Vec& v) { std::memcpy(p, &v, sizeof v); }
 
 // Eight words split at once, x = q Radix + r, without the corrections of
 // split().  For whole x below 2^46 in magnitude the quotient through the
@@ -62,7 +62,7 @@ __attribute__((always_inline)) inline void store(double* p, Vec v) { std::memcpy
 // which the scan after the rounds allows for.  Larger x may be split one unit
 // of Radix off either way; such words only come before further rounds, which
 // put it right.
-__attribute__((always_inline)) inline void split8(Vec x, double off, Vec* q, Vec* r) {
+__attribute__((always_inline)) inline void split8(const Vec& x, double off, Vec* q, Vec* r) {
     constexpr double Magic = 6755399441055744.0;
     const Vec t = (x + off) * (1.0 / Radix) - 0.5;
     *q = (t + Magic) - Magic;
