@@ -1,8 +1,6 @@
 // The command line: drmpi [options] DIGITS.  Parses the options, sizes the
 // run against the memory there is, computes (and verifies), and writes the
 // result file or standard output; reports go to standard error.
-#include <getopt.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -10,6 +8,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "driver/driver.h"
 #include "mp/mp.h"
@@ -37,24 +37,34 @@ std::string not_this(const char* what, const char* text) {
     return std::string(what) + ", not '" + text + "'";
 }
 
+// The largest digit count of a run: the words of the longest transform but
+// the four that a run leaves spare.
+constexpr int64_t MaxDigits = static_cast<int64_t>(MaxFmtSize - 4) * DigitsPerWord;
+
+enum class Digits { Ok, Bad, Huge };
+
 // A whole number of decimal digits with at most one suffix k, M or G (10^3,
-// 10^6, 10^9); false when the text is anything else or the value exceeds 10^18.
-bool parse_digits(const char* text, int64_t* value) {
+// 10^6, 10^9): Ok with *value, Huge when it exceeds 10^18, Bad when the text
+// is anything else.
+Digits parse_digits(const char* text, int64_t* value) {
+    constexpr int64_t Cap = 1000000000000000000;
     int64_t v = 0;
+    bool huge = false;
     const char* p = text;
-    if (*p < '0' || *p > '9') return false;
+    if (*p < '0' || *p > '9') return Digits::Bad;
     for (; *p >= '0' && *p <= '9'; ++p) {
-        if (v > 100000000000000000) return false;
-        v = v * 10 + (*p - '0');
+        huge = huge || v > (Cap - (*p - '0')) / 10;
+        if (!huge) v = v * 10 + (*p - '0');
     }
     int64_t scale = 1;
     if (*p == 'k') scale = 1000;
     if (*p == 'M') scale = 1000000;
     if (*p == 'G') scale = 1000000000;
     if (scale > 1) ++p;
-    if (*p != '\0' || v > 1000000000000000000 / scale) return false;
+    if (*p != '\0') return Digits::Bad;
+    if (huge || v > Cap / scale) return Digits::Huge;
     *value = v * scale;
-    return true;
+    return Digits::Ok;
 }
 
 // A whole number from lo to hi, in decimal digits and nothing else.
@@ -73,7 +83,7 @@ void print_help() {
     const int fmt = 1 << 24;
     const double per_million = static_cast<double>(run_memory(fmt, false)) /
                                ((fmt - 4.0) * DigitsPerWord / 1e6) / (1 << 20);
-    std::printf(
+    console(
         "Usage: drmpi [options] DIGITS\n"
         "Computes DIGITS decimal digits of pi by a Ramanujan-type series and writes them\n"
         "to a file.  DIGITS is a whole number, optionally followed by k, M or G (thousands,\n"
@@ -84,148 +94,162 @@ void print_help() {
         "  -o, --output FILE   the result file (default RamnDRM<ID>.txt); - for standard output\n"
         "  -f, --format FORM   layout (the default): the header and numbered lines of 80 digits;\n"
         "                      plain: \"3.\", exactly DIGITS digits (truncated) and a newline\n"
-        "  -t, --threads N     the number of threads (default: every processor, or DRMPI_THREADS)\n"
+        "  -t, --threads N     the number of threads (default: every processor, or\n"
+        "                      DRMPI_THREADS; %d here)\n"
         "      --verify        compute the digits again with another series and compare them\n"
         "                      all (series 1 is checked by series 2, series 2 and 3 by series 1)\n"
-        "  -q, --quiet         no report and no progress on standard error\n"
+        "  -q, --quiet         no report, progress or \"verified\" line on standard error;\n"
+        "                      the reason of a failure is always given\n"
         "  -h, --help          this text\n"
         "      --version       the version\n"
         "\n"
         "The report and the progress go to standard error.  A result file is replaced only by\n"
-        "a complete, verified result.  Memory: about %.0f MB per million digits (the sizes go\n"
-        "by powers of two, so a run may take up to twice that); a run that does not fit the\n"
-        "memory available is refused before it starts.\n"
+        "a complete result that passed the rounding check (and, with --verify, the second\n"
+        "series).  Memory: about %.0f MB per million digits (the sizes go by powers of two, so\n"
+        "a run may take up to twice that); a run that does not fit the memory available is\n"
+        "refused before it starts.\n"
         "\n"
         "Exit status: 0 success; 1 a failed run (rounding error, write error, failed\n"
         "verification, not enough memory); 2 a usage error.\n",
-        per_million);
+        thread_count(), per_million);
 }
 
-// The options after the first parsing stage: 0 to run, or the exit status.
-int parse(int argc, char** argv, Options* o, bool* done) {
-    static const option Long[] = {
-        {"series", required_argument, nullptr, 's'}, {"output", required_argument, nullptr, 'o'},
-        {"format", required_argument, nullptr, 'f'}, {"threads", required_argument, nullptr, 't'},
-        {"verify", no_argument, nullptr, 'v'},       {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
-        {nullptr, 0, nullptr, 0}};
-    *done = false;
-    opterr = 0;
-    optind = 1;
-    for (int c; (c = getopt_long(argc, argv, ":s:o:f:t:qh", Long, nullptr)) != -1;) {
-        switch (c) {
-            case 's':
-                if (!parse_int(optarg, 1, 3, &o->series))
-                    return usage_error(not_this("the series must be 1, 2 or 3", optarg));
-                o->series -= 1;
-                break;
-            case 'o':
-                if (*optarg == '\0') return usage_error("the output file name is empty");
-                o->output = optarg;
-                break;
-            case 'f':
-                if (std::strcmp(optarg, "plain") != 0 && std::strcmp(optarg, "layout") != 0)
-                    return usage_error(not_this("the format must be layout or plain", optarg));
-                o->plain = std::strcmp(optarg, "plain") == 0;
-                break;
-            case 't':
-                if (!parse_int(optarg, 1, 1024, &o->threads))
-                    return usage_error(not_this("the thread count must be 1 to 1024", optarg));
-                break;
-            case 'v': o->verify = true; break;
-            case 'q': o->quiet = true; break;
-            case 'h':
-                print_help();
-                *done = true;
-                return std::fflush(stdout) == 0 ? 0 : 1;
-            case 'V':
-                std::printf("drmpi %s\n", DRMPI_VERSION);
-                *done = true;
-                return std::fflush(stdout) == 0 ? 0 : 1;
-            case ':':
-                return usage_error(std::string("option '") + argv[optind - 1] + "' needs a value");
-            default: return usage_error(std::string("unknown option '") + argv[optind - 1] + "'");
-        }
+// An option: the key that take() knows it by, which is its short form too
+// where it has one, its long name, and whether it takes a value.
+struct Spec {
+    char key;
+    bool has_short;
+    const char* name;
+    bool takes_value;
+};
+
+const Spec Specs[] = {
+    {'s', true, "series", true},    {'o', true, "output", true}, {'f', true, "format", true},
+    {'t', true, "threads", true},   {'v', false, "verify", false}, {'q', true, "quiet", false},
+    {'h', true, "help", false},     {'V', false, "version", false},
+};
+
+// The option of a long name, which may be cut to any prefix that names one
+// option only; nullptr with the message in *error otherwise.
+const Spec* long_option(const std::string& name, std::string* error) {
+    std::vector<const Spec*> matches;
+    for (const Spec& s : Specs) {
+        if (name == s.name) return &s;
+        if (!name.empty() && std::string_view(s.name).starts_with(name)) matches.push_back(&s);
     }
-    if (optind == argc) return usage_error("DIGITS is missing");
-    if (optind + 1 < argc)
-        return usage_error(std::string("one DIGITS only, not also '") + argv[optind + 1] + "'");
-    if (!parse_digits(argv[optind], &o->digits) || o->digits < 1)
-        return usage_error(not_this(
-            "DIGITS must be a whole number from 1 on, with k, M or G at most", argv[optind]));
+    if (matches.size() == 1) return matches[0];
+    if (matches.empty()) {
+        *error = "unknown option '--" + name + "'";
+    } else {
+        *error = "option '--" + name + "' is ambiguous:";
+        for (const Spec* m : matches) *error += std::string(" --") + m->name;
+    }
+    return nullptr;
+}
+
+// Takes one option into o; "" or the message of a usage error.  *done says
+// that it was --help or --version, already answered.
+std::string take(const Spec& spec, const char* value, Options* o, bool* done) {
+    switch (spec.key) {
+        case 's':
+            if (!parse_int(value, 1, 3, &o->series))
+                return not_this("the series must be 1, 2 or 3", value);
+            o->series -= 1;
+            break;
+        case 'o':
+            if (*value == '\0') return "the output file name is empty";
+            o->output = value;
+            break;
+        case 'f':
+            if (std::strcmp(value, "plain") != 0 && std::strcmp(value, "layout") != 0)
+                return not_this("the format must be layout or plain", value);
+            o->plain = std::strcmp(value, "plain") == 0;
+            break;
+        case 't':
+            if (!parse_int(value, 1, MaxThreads, &o->threads))
+                return not_this("the thread count must be 1 to 1024", value);
+            break;
+        case 'v': o->verify = true; break;
+        case 'q': o->quiet = true; break;
+        case 'h':
+            print_help();
+            *done = true;
+            break;
+        case 'V':
+            console("drmpi %s\n", DRMPI_VERSION);
+            *done = true;
+            break;
+    }
+    return "";
+}
+
+// Parses the arguments into o: short options, alone or grouped (-qs2), long
+// ones or any unique prefix of them, each with its value attached (-s2,
+// --series=2) or as the next argument, and DIGITS, before, between or after
+// them; "--" ends the options.  Returns 0 to run, or the exit status after
+// the message; *done after --help or --version.
+int parse(int argc, char** argv, Options* o, bool* done) {
+    *done = false;
+    const char* digits = nullptr;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        std::string error;
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && arg[0] == '-' && arg[1] == '-') {
+            const char* eq = std::strchr(arg, '=');
+            const std::string name(arg + 2, eq != nullptr ? eq : arg + std::strlen(arg));
+            const Spec* spec = long_option(name, &error);
+            if (spec == nullptr) return usage_error(error);
+            const std::string shown = std::string("option '--") + spec->name + "'";
+            const char* value = eq != nullptr ? eq + 1 : nullptr;
+            if (!spec->takes_value && value != nullptr) return usage_error(shown + " takes no value");
+            if (spec->takes_value && value == nullptr) {
+                if (i + 1 == argc) return usage_error(shown + " needs a value");
+                value = argv[++i];
+            }
+            error = take(*spec, value, o, done);
+        } else if (options && arg[0] == '-' && arg[1] != '\0') {
+            for (const char* p = arg + 1; *p != '\0' && error.empty() && !*done; ++p) {
+                const Spec* spec = nullptr;
+                for (const Spec& s : Specs)
+                    if (s.has_short && s.key == *p) spec = &s;
+                if (spec == nullptr) return usage_error(std::string("unknown option '-") + *p + "'");
+                if (!spec->takes_value) {
+                    error = take(*spec, nullptr, o, done);
+                    continue;
+                }
+                const char* value = p[1] != '\0' ? p + 1 : i + 1 < argc ? argv[++i] : nullptr;
+                if (value == nullptr)
+                    return usage_error(std::string("option '-") + *p + "' needs a value");
+                error = take(*spec, value, o, done);
+                break;
+            }
+        } else if (digits == nullptr) {
+            digits = arg;
+        } else {
+            return usage_error(std::string("one DIGITS only, not also '") + arg + "'");
+        }
+        if (!error.empty()) return usage_error(error);
+        if (*done) return console_finish();
+    }
+    if (digits == nullptr) return usage_error("DIGITS is missing");
+    const Digits d = parse_digits(digits, &o->digits);
+    if (d == Digits::Bad || (d == Digits::Ok && o->digits < 1))
+        return usage_error(
+            not_this("DIGITS must be a whole number from 1 on, with k, M or G at most", digits));
+    if (d == Digits::Huge || o->digits > MaxDigits) {
+        const std::string shown = d == Digits::Huge ? digits : std::to_string(o->digits);
+        std::fprintf(stderr, "drmpi: %s digits are beyond the largest run, %" PRId64 " digits\n",
+                     shown.c_str(), MaxDigits);
+        return 1;
+    }
     return 0;
 }
 
 // Megabytes, rounded up.
 long long megabytes(int64_t bytes) { return static_cast<long long>((bytes + (1 << 20) - 1) >> 20); }
-
-// Writes the result in its format to f; false when a write failed.
-bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult& r) {
-    if (o.plain) {
-        write_plain(f, r.digits, o.digits);
-    } else {
-        for (const std::string& line :
-             {title_line(MethodTable[3].title, true), size_line(o.series + 1, size),
-              steps_line(r.steps, size.fmt_size), total_line(r.seconds, r.error)})
-            std::fputs(line.c_str(), f);
-        write_digit_lines(f, r.digits);
-    }
-    return std::ferror(f) == 0;
-}
-
-// The run after its result file is open (name "" for standard output); on
-// any failure the file is discarded by run_command.
-int compute_and_write(const Options& o, ComputePi compute, const RunSize& size,
-                      const std::string& name) {
-    const bool to_stdout = name.empty();
-    Report report(o.quiet);
-    PiResult first, second;
-    try {
-        first = compute(o.series, size, report);
-        if (!first.sound) {
-            report.line("%s", RoundingStop);
-            return 1;
-        }
-        if (o.verify) {
-            const int other = o.series == 0 ? 1 : 0;
-            second = compute(other, size, report);
-            if (!second.sound) {
-                report.line("%s", RoundingStop);
-                return 1;
-            }
-            const size_t count = static_cast<size_t>(o.digits);
-            size_t at = 0;
-            while (at < count && first.digits[at] == second.digits[at]) ++at;
-            if (at < count) {
-                std::fprintf(stderr,
-                             "drmpi: verification failed: digit %zu after the point is %c with "
-                             "series %d and %c with series %d\n",
-                             at + 1, first.digits[at], o.series + 1, second.digits[at], other + 1);
-                return 1;
-            }
-            std::fprintf(stderr, "verified: %" PRId64 " digits agree with series %d\n", o.digits,
-                         other + 1);
-        }
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "drmpi: not enough memory for %" PRId64 " digits\n", o.digits);
-        return 1;
-    }
-
-    if (to_stdout) {
-        if (!write_result(stdout, o, size, first) || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "drmpi: cannot write standard output: %s\n",
-                         std::strerror(errno));
-            return 1;
-        }
-        return 0;
-    }
-    write_result(ResultFile, o, size, first);
-    if (const int e = result_file_commit(); e != 0) {
-        std::fprintf(stderr, "drmpi: cannot write %s: %s\n", name.c_str(), std::strerror(e));
-        return 1;
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -237,12 +261,8 @@ int run_command_line(int argc, char** argv) {
 }
 
 int run_command(const Options& o, ComputePi compute) {
+    if (o.threads > 0) set_thread_count(o.threads);
     const RunSize size = size_run(o.digits);
-    if (size.fmt_size > MaxFmtSize) {
-        std::fprintf(stderr, "drmpi: %" PRId64 " digits are beyond the largest run, %" PRId64
-                     " digits\n", o.digits, static_cast<int64_t>(MaxFmtSize - 4) * DigitsPerWord);
-        return 1;
-    }
     const int fmt = static_cast<int>(size.fmt_size);
     const int64_t need = run_memory(fmt, o.verify);
     const int64_t have = memory_available();
@@ -257,23 +277,22 @@ int run_command(const Options& o, ComputePi compute) {
                                                        : int64_t{fits - 4} * DigitsPerWord);
         return 1;
     }
-    if (o.threads > 0) set_thread_count(o.threads);
 
+    // Standard output is the result file through descriptor 1.
     const bool to_stdout = o.output == "-";
-    std::string name = o.output;
+    std::string name = to_stdout ? "/dev/stdout" : o.output;
     if (name.empty()) {  // the dialogue's file of the series
         name = MethodTable[3].file_template;
         name[7] = static_cast<char>('1' + o.series);
     }
-    if (!to_stdout) {
-        if (const int e = result_file_open(name.c_str()); e != 0) {
-            std::fprintf(stderr, "drmpi: cannot create %s: %s\n", name.c_str(), std::strerror(e));
-            return 1;
-        }
+    const std::string shown = to_stdout ? "standard output" : name;
+    if (const int e = result_file_open(name.c_str()); e != 0) {
+        std::fprintf(stderr, "drmpi: cannot %s %s: %s\n", to_stdout ? "write" : "create",
+                     shown.c_str(), std::strerror(e));
+        return 1;
     }
-    const int status = compute_and_write(o, compute, size, to_stdout ? "" : name);
-    if (status != 0 && !to_stdout) result_file_discard();
-    return status;
+    return compute_and_write(o, size, compute, o.quiet ? ReportTo::Nowhere : ReportTo::Errors,
+                             shown);
 }
 
 }  // namespace drmpi

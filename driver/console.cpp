@@ -16,19 +16,26 @@ namespace drmpi {
 namespace {
 
 int ConsoleErrno = 0;  // errno of the first failed console write, 0 when none failed
+bool ClosedAtStart[3] = {};  // descriptors 0..2 that console_init found closed
 
 }  // namespace
 
 void console_init() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        ClosedAtStart[fd] = true;
         // open() takes the lowest free number, which is fd itself.
         const int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (got != fd && got != -1) close(got);
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit makes writes fail with EFBIG instead of killing the
+    // process, on any output.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
+
+bool console_was_closed(int fd) { return fd >= 0 && fd <= 2 && ClosedAtStart[fd]; }
 
 void console(const char* format, ...) {
     std::va_list args;

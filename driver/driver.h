@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -62,8 +61,13 @@ inline constexpr double ErrorLimit = 0.25;
 // Makes the process safe to run from any shell: descriptors 0..2 that are
 // closed are opened on /dev/null (so no file can take their numbers), standard
 // output is line-buffered (prompts and progress show through a pipe at once),
-// and SIGPIPE is ignored (a vanished reader becomes a write error).
+// and SIGPIPE and SIGXFSZ are ignored (a vanished reader or a file-size limit
+// becomes a write error).
 void console_init();
+
+// Whether descriptor fd (0..2) was closed when console_init ran: output asked
+// of it cannot be delivered, though /dev/null now holds its number.
+bool console_was_closed(int fd);
 
 // Writes to standard output like printf; the first failure is remembered.
 void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -81,10 +85,14 @@ extern FILE* ResultFile;
 // Prepares the result file `name` without touching it: follows symbolic
 // links to the file they name, checks that an existing file can be written,
 // and creates the temporary file in the target's folder with the target's
-// permissions.  A target that is not a regular file (a device, say) is
-// opened and written directly.  Returns 0, or the errno of the failure.
-// Until the commit, any exit or SIGHUP, SIGINT, SIGQUIT or SIGTERM removes the
-// temporary file and leaves the target as it was.
+// permissions; where that name would be too long, the target's name in it is
+// cut short.  A target that is not a regular file (a device, say) is opened
+// and written directly, and the name of a descriptor (/dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N) writes through that descriptor.
+// Returns 0, or the errno of the failure.  Until the commit, any exit, the
+// termination signals SIGHUP, SIGINT, SIGQUIT and SIGTERM, and the crash
+// signals SIGSEGV, SIGBUS, SIGABRT, SIGFPE and SIGILL remove the temporary
+// file and leave the target as it was.
 int result_file_open(const char* name);
 
 // Closes the file without completing it: the temporary file goes, and the
@@ -95,9 +103,6 @@ void result_file_discard();
 // Returns 0, or the errno of a failure, after which the temporary file is
 // gone and the target as it was.
 int result_file_commit();
-
-// Writes one line to the console, then the same line to ResultFile.
-void print_both(const std::string& line);
 
 // ------------------------------------------------------ run set-up (setup.cpp) --
 
@@ -114,16 +119,16 @@ RunSize size_run(int64_t n);
 // What the set-up dialogue delivers.
 struct RunSetup {
     int series;  // 0-based
-    int fmt_size;
-    int word_count;
-    int digits_per_word;
+    int64_t digits;  // N as typed
+    RunSize size;
     char file_name[16];  // the result file's name, RamnDRM?.txt
 };
 
 // Asks for the series ID, prepares its result file, asks for N, sizes the run
-// and writes the header lines.  Ends the program with status 1 when the FMT
-// size exceeds capacity, when N is below 1, when the file cannot be created
-// or when the input ends; the result file is then left as it was.
+// and shows the title and size lines on the console.  Ends the program with
+// status 1 when the FMT size exceeds capacity, when N is below 1, when the
+// file cannot be created or when the input ends; the result file is then
+// left as it was.
 RunSetup setup_run(int family, int capacity);
 
 // ------------------------------------------------------ DRM driver (drm.cpp) --
@@ -167,14 +172,20 @@ int clock_ms();
 // Number of DRM steps that cover the terms needed for word_count words.
 int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word);
 
-// Called after each DRM step with its number, from 1, and its time in seconds.
-using StepReport = std::function<void(int step, double seconds)>;
+class Report;
+
+// Whether drm_sum runs the fold of each chunk beside the merge of the next:
+// with two threads or more, two steps or more, and up to PipelineMax.
+bool drm_pipelined(int n, int steps);
 
 // Evaluates the series in the given number of DRM steps, from the last chunk
 // of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
-// Returns the largest rounding error of all products.  With two threads or
-// more, up to PipelineMax, each fold runs beside the next chunk's merge.
-double drm_sum(int series, int steps, const Workspace& w, const StepReport& report);
+// Tells report of each chunk merged and folded, and each step done.
+// Returns the largest rounding error of all products.  Where drm_pipelined
+// says so and w has the storage, each fold runs beside the next chunk's merge
+// (on the side thread, when parallel_start has started it).  The plans up to
+// w.n are built on first use unless fft_prepare has built them.
+double drm_sum(int series, int steps, const Workspace& w, Report& report);
 
 // Replaces the folded sum S in w.sum by pi, at n words.  Returns the largest
 // rounding error of its products.
@@ -196,11 +207,6 @@ void write_digit_lines(FILE* f, const std::string& digits);
 
 // Writes "3.", the first count digits and a newline.
 void write_plain(FILE* f, const std::string& digits, int64_t count);
-
-// Turns pi to its digits and writes the total time since start_time and the
-// rounding error to the console and the result file, then the digit lines to
-// the file.
-void report_result(double* pi, int word_count, int start_time, double max_error);
 
 // The lines of a run's header and close, each with its newline, as the
 // console, the report and the result file all show them.  The title line of
@@ -244,45 +250,88 @@ struct PiResult {
     bool sound = false;  // result_sound
 };
 
-// The report of a command-line run on standard error: the lines of the
-// dialogue's report and, when standard error is a terminal, a progress line
-// that a thread keeps up to date.  A quiet report writes nothing.
+// Where a report goes: the dialogue's console (standard output, without the
+// title and size lines, which the dialogue has shown), standard error (with
+// a progress line on a terminal), or nowhere (quiet).
+enum class ReportTo { Console, Errors, Nowhere };
+
+// The work of a computation of series (0-based) in steps DRM steps, in units
+// of the merge of one chunk, as the progress line counts it.
+double computation_work(int series, int steps);
+
+// The report of a run: the lines of the dialogue's report and, on a terminal,
+// a progress line that a thread keeps up to date, with the share of
+// total_work (in the units of computation_work) done and an estimate of the
+// time left.  Safe to call from the thread of the run while the progress
+// thread draws.
 class Report {
   public:
-    explicit Report(bool quiet);
+    Report(ReportTo to, double total_work);
     ~Report();
     Report(const Report&) = delete;
     Report& operator=(const Report&) = delete;
 
     void line(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void start(int series, const RunSize& size, int steps);  // the header lines
-    void step(int step, double seconds);                     // a step line
-    void finish(double seconds, double error);               // the total time and error
+    // A line that ends a failed run: shown even where the report is quiet
+    // (on standard error then).
+    void stop(const char* text);
+    // The header lines of a computation that starts.
+    void start(int series, const RunSize& size, int steps);
+    void merged();                              // a chunk merged
+    void folded();                              // a chunk folded
+    void step(int step, double seconds);        // a step line
+    void finish(double seconds, double error);  // the total time and error
 
   private:
+    void done_work(double work);
     void draw();
     void clear();
     void tick();
     void stop_ticker();
 
-    const bool quiet_;
+    const ReportTo to_;
     const bool live_;
+    const double total_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread ticker_;
     bool stop_ = false;
     bool running_ = false;
     bool drawn_ = false;
+    int computation_ = 0;  // 1 for the first, 2 for a verification's
+    int series_ = 0;
     int steps_ = 0;
-    int done_ = 0;
-    std::chrono::steady_clock::time_point begin_;
+    int step_ = 0;  // steps done of the current computation
+    bool touched_ = false;  // the current computation has merged a chunk
+    double done_ = 0.0;  // work done, all computations
+    std::chrono::steady_clock::time_point begin_, done_at_;
 };
 
 // The computation of series (0-based) at the size given, in a workspace of its
-// own, reported step by step.  Throws std::bad_alloc when the memory is not
-// there.
+// own, reported step by step.  It reserves the workspace, builds the plans
+// and starts the threads before it reports its start, so that a machine that
+// lacks them stops it there: std::bad_alloc when the memory is not there,
+// std::system_error when a thread cannot be started.
 using ComputePi = PiResult (*)(int series, const RunSize& size, Report& report);
 PiResult compute_digits(int series, const RunSize& size, Report& report);
+
+// The part of a run that the dialogue and the command line share, once the
+// result file is open: computes what o asks for with compute (tests put a
+// faulty one in its place), reported to `to`, verifies it when o.verify, and
+// completes the result file, whose name `shown` messages give.  The exit
+// status: 0, or 1 after the reason went to the report or standard error; on
+// failure the result file is discarded and the earlier one stays.
+int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, ReportTo to,
+                      const std::string& shown);
+
+// The dialogue: set-up, run and result file; the exit status.
+int run_dialogue(ComputePi compute);
+
+// Sets the thread count from DRMPI_THREADS when it holds a whole number from
+// 1 to MaxThreads; any other value gets a warning on standard error naming
+// it, and the count stays the default.
+void threads_from_environment();
+inline constexpr int MaxThreads = 1024;
 
 // Bytes that a run of FMT size n takes, verified or not.
 int64_t run_memory(int fmt_size, bool verify);
@@ -294,8 +343,9 @@ int64_t memory_available();
 // usage error.
 int run_command_line(int argc, char** argv);
 
-// The run that the options describe, with compute making the computations
-// (tests put a faulty one in its place).  The exit status.
+// The run that the options describe, o.digits within the largest run, with
+// compute making the computations (tests put a faulty one in its place).
+// The exit status.
 int run_command(const Options& o, ComputePi compute);
 
 }  // namespace drmpi

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "driver/driver.h"
 #include "mp/mp.h"
@@ -87,40 +86,51 @@ double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
 
 }  // namespace
 
-double drm_sum(int series, int steps, const Workspace& w, const StepReport& report) {
+bool drm_pipelined(int n, int steps) {
+    return n <= PipelineMax && steps >= 2 && thread_count() >= 2;
+}
+
+double drm_sum(int series, int steps, const Workspace& w, Report& report) {
     const int n = w.n;
     const int per_step = n / TermWords;
     const auto first_term = [&](int i) { return static_cast<double>(steps - i) * per_step + 1.0; };
-    fft_prepare(n);
+    const auto merge = [&](int i, const StepArrays& set) {
+        const double err = drm_step(series, n, first_term(i), set);
+        report.merged();
+        return err;
+    };
+    const auto fold_chunk = [&](int i, const StepArrays& set, double* area) {
+        const double err = fold(set, i == 1, w, area);
+        report.folded();
+        return err;
+    };
     double err = 0.0;
-    if (w.p2 == nullptr || thread_count() < 2 || steps < 2) {
+    if (w.p2 == nullptr || !drm_pipelined(n, steps)) {
         for (int i = 1; i <= steps; ++i) {
             const int step_time = clock_ms();
-            err = dmax(err, drm_step(series, n, first_term(i), w.step()));
-            err = dmax(err, fold(w.step(), i == 1, w, w.area));
-            report(i, (clock_ms() - step_time) / 1000.0);
+            err = dmax(err, merge(i, w.step()));
+            err = dmax(err, fold_chunk(i, w.step(), w.area));
+            report.step(i, (clock_ms() - step_time) / 1000.0);
         }
         return err;
     }
     // Pipelined: the fold of a chunk, whose division is one long chain of
-    // products, runs on a thread of its own beside the merge of the next
+    // products, runs on the side thread beside the merge of the next
     // chunk, which shares its work among the pool; the chunks alternate
     // between two sets of P, Q and T.  The same operations on the same words
     // either way, so the same result.
     const StepArrays sets[2] = {w.step(), {w.p2, w.q2, w.t2, w.area}};
     int step_time = clock_ms();
-    err = drm_step(series, n, first_term(1), sets[0]);
+    err = merge(1, sets[0]);
     for (int i = 1; i <= steps; ++i) {
         double fold_err = 0.0;
-        std::thread folding([&] {
-            parallel_serial_thread();
-            fold_err = fold(sets[(i - 1) % 2], i == 1, w, w.fold_area);
-        });
-        if (i < steps) err = dmax(err, drm_step(series, n, first_term(i + 1), sets[i % 2]));
-        folding.join();
+        parallel_beside([&] { fold_err = fold_chunk(i, sets[(i - 1) % 2], w.fold_area); },
+                        [&] {
+                            if (i < steps) err = dmax(err, merge(i + 1, sets[i % 2]));
+                        });
         err = dmax(err, fold_err);
         const int now = clock_ms();
-        report(i, (now - step_time) / 1000.0);
+        report.step(i, (now - step_time) / 1000.0);
         step_time = now;
     }
     return err;

@@ -23,19 +23,33 @@ FILE* ResultFile = nullptr;
 
 namespace {
 
+// The termination signals, blocked while the temporary file's name changes.
 const int Signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+// The signals of a crash: handled too, so that only SIGKILL leaves a
+// temporary file, but never blocked (a fault while blocked kills at once).
+const int CrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
 
 std::string Target;     // the file that a commit replaces, links followed
 bool Direct = false;    // the target is written in place (not a regular file)
 
-// The temporary file while it exists, read by the signal handler; signals are
-// blocked while it changes.
+// The temporary file while it exists.  The signal handler reads it, so it is
+// the one global that the file must keep; signals are blocked while it changes.
 char TempName[PATH_MAX + 1];
 
+// Removes the temporary file and ends the process by the same signal, its
+// default action restored (SA_RESETHAND) and not blocked (SA_NODEFER).
 void on_signal(int sig) {
     if (TempName[0] != '\0') unlink(TempName);
-    std::signal(sig, SIG_DFL);
     std::raise(sig);
+}
+
+void install_handlers() {
+    struct sigaction sa = {};
+    sa.sa_handler = on_signal;
+    sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    for (int s : Signals) sigaction(s, &sa, nullptr);
+    for (int s : CrashSignals) sigaction(s, &sa, nullptr);
 }
 
 // Runs f with the termination signals blocked.
@@ -58,14 +72,36 @@ void remove_temp() {
 
 void discard_at_exit() { result_file_discard(); }
 
+// The descriptor that a name of one stands for: /dev/stdin, /dev/stdout,
+// /dev/stderr, /dev/fd/N or /proc/self/fd/N; -1 for any other name.
+int descriptor_of(const std::string& path) {
+    if (path == "/dev/stdin") return 0;
+    if (path == "/dev/stdout") return 1;
+    if (path == "/dev/stderr") return 2;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const size_t len = std::strlen(prefix);
+        if (path.compare(0, len, prefix) != 0 || path.size() == len || path.size() > len + 9)
+            continue;
+        int fd = 0;
+        for (size_t i = len; i < path.size(); ++i) {
+            if (path[i] < '0' || path[i] > '9') return -1;
+            fd = fd * 10 + (path[i] - '0');
+        }
+        return fd;
+    }
+    return -1;
+}
+
 // The file that writing through `name` reaches: symbolic links are followed,
 // relative ones from the folder of the link, also when the last one dangles
-// (writing through it would create that file).  Returns "" with errno ELOOP
-// when the links go round.
+// (writing through it would create that file).  A link chain stops at the
+// name of a descriptor, which is written through the descriptor rather than
+// resolved.  Returns "" with errno ELOOP when the links go round.
 std::string follow_links(std::string path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st;
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (descriptor_of(path) >= 0 || lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
         char buf[PATH_MAX + 1];
         const ssize_t len = readlink(path.c_str(), buf, PATH_MAX);
         if (len < 0) return path;
@@ -77,10 +113,39 @@ std::string follow_links(std::string path) {
     return "";
 }
 
+// Opens descriptor fd, as given to the process, for writing in place: a
+// duplicate, so that the commit's close leaves fd itself open.  Returns 0 or
+// errno (EBADF when fd is not open for writing, or was closed at start).
+int open_descriptor(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || (fd <= 2 && console_was_closed(fd)))
+        return EBADF;
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) return errno;
+    if ((ResultFile = fdopen(copy, "w")) == nullptr) {
+        const int e = errno;
+        close(copy);
+        return e;
+    }
+    return 0;
+}
+
+// The temporary name beside Target: the target's name and ".XXXXXX.tmp", its
+// last part cut where the whole would pass the longest name that the folder
+// takes.
+std::string temp_name() {
+    const size_t slash = Target.rfind('/');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = base == 0 ? "." : Target.substr(0, base);
+    const long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t fits = (longest > 0 ? static_cast<size_t>(longest) : NAME_MAX) - 11;
+    return Target.substr(0, base) + Target.substr(base, fits) + ".XXXXXX.tmp";
+}
+
 // Creates the temporary file beside Target with the permissions that the
 // target has, or that a new file would get.  Returns 0 or errno.
 int create_temp(const struct stat* existing) {
-    std::string name = Target + ".XXXXXX.tmp";
+    std::string name = temp_name();
     if (name.size() > PATH_MAX) return ENAMETOOLONG;
 
     int fd = -1;
@@ -121,6 +186,10 @@ int write_failed(int e) {
 int result_file_open(const char* name) {
     Target = follow_links(name);
     if (Target.empty()) return errno;
+    if (const int fd = descriptor_of(Target); fd >= 0) {
+        Direct = true;
+        return open_descriptor(fd);
+    }
 
     struct stat st;
     const bool exists = stat(Target.c_str(), &st) == 0;
@@ -141,9 +210,7 @@ int result_file_open(const char* name) {
     if (!installed) {
         installed = true;
         std::atexit(discard_at_exit);
-        for (int s : Signals) std::signal(s, on_signal);
-        // A file-size limit makes writes fail instead of killing the process.
-        std::signal(SIGXFSZ, SIG_IGN);
+        install_handlers();
     }
     return create_temp(exists ? &st : nullptr);
 }

@@ -1,14 +1,13 @@
-// A computation of pi for the command line: its memory, its report on
-// standard error with a live progress line, and the computation itself.
-#include <unistd.h>
-
-#include <chrono>
-#include <condition_variable>
-#include <cstdarg>
+// A run of the dialogue or the command line: its memory, the computation of
+// pi, its verification, and the result file.
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <thread>
+#include <new>
+#include <string>
+#include <system_error>
 
 #include "driver/driver.h"
 #include "mp/mp.h"
@@ -39,110 +38,139 @@ int64_t memory_available() {
     return kb < 0 ? -1 : static_cast<int64_t>(kb) * 1024;
 }
 
-Report::Report(bool quiet) : quiet_(quiet), live_(!quiet && isatty(2) == 1) {}
-
-Report::~Report() { stop_ticker(); }
-
-void Report::line(const char* format, ...) {
-    if (quiet_) return;
-    std::lock_guard<std::mutex> hold(mutex_);
-    clear();
-    std::va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    draw();
-}
-
-void Report::start(int series, const RunSize& size, int steps) {
-    line("%s", title_line(MethodTable[3].title, false).c_str());
-    line("%s", size_line(series + 1, size).c_str());
-    line("%s", steps_line(steps, size.fmt_size).c_str());
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        steps_ = steps;
-        done_ = 0;
-        begin_ = std::chrono::steady_clock::now();
-        running_ = true;
-    }
-    if (live_ && !ticker_.joinable()) ticker_ = std::thread([this] { tick(); });
-}
-
-void Report::step(int step, double seconds) {
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        done_ = step;
-    }
-    line("%s", step_line(step, seconds).c_str());
-}
-
-void Report::finish(double seconds, double error) {
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        running_ = false;
-    }
-    line("%s", total_line(seconds, error).c_str());
-}
-
-// The progress line, overwritten in place: the step, the share of the work
-// done (the final assembly of pi counts as one step more), the time so far
-// and an estimate of the time left.  Called with the mutex held.
-void Report::draw() {
-    if (!live_ || !running_) return;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
-    const double share = static_cast<double>(done_) / (steps_ + 1);
-    char left[48] = "";
-    if (done_ > 0)
-        std::snprintf(left, sizeof left, ", about %.0f s left", elapsed / share - elapsed);
-    std::fprintf(stderr, "\r  step %d of %d, %3.0f %% done, %.0f s%s\033[K", done_ + 1 > steps_
-                 ? steps_ : done_ + 1, steps_, 100 * share, elapsed, left);
-    std::fflush(stderr);
-    drawn_ = true;
-}
-
-void Report::clear() {
-    if (!drawn_) return;
-    std::fputs("\r\033[K", stderr);
-    drawn_ = false;
-}
-
-void Report::tick() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    while (!stop_) {
-        clear();
-        draw();
-        wake_.wait_for(hold, std::chrono::milliseconds(500));
-    }
-    clear();
-}
-
-void Report::stop_ticker() {
-    if (!ticker_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
-    ticker_.join();
-}
-
 PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int n = static_cast<int>(size.fmt_size);
     const int words = static_cast<int>(size.word_count);
     PiResult r;
     r.steps = drm_step_count(series, words, n, DigitsPerWord);
-    report.start(series, size, r.steps);
     const Workspace w(n);
+    fft_prepare(n);
+    parallel_start(drm_pipelined(n, r.steps));
+    report.start(series, size, r.steps);
     const int start = clock_ms();
-    r.error = drm_sum(series, r.steps, w,
-                      [&](int step, double seconds) { report.step(step, seconds); });
+    r.error = drm_sum(series, r.steps, w, report);
     r.error = dmax(r.error, compute_pi(series, w));
     r.digits = pi_digits(w.sum, words);
     r.sound = result_sound(w.sum, r.error);
     r.seconds = (clock_ms() - start) / 1000.0;
     report.finish(r.seconds, r.error);
     return r;
+}
+
+namespace {
+
+// The series that verifies series (0-based): 1 is checked by 2, 2 and 3 by 1.
+int partner(int series) { return series == 0 ? 1 : 0; }
+
+// Writes the result in its format to f; false when a write failed.
+bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult& r) {
+    if (o.plain) {
+        write_plain(f, r.digits, o.digits);
+    } else {
+        for (const std::string& line :
+             {title_line(MethodTable[3].title, true), size_line(o.series + 1, size),
+              steps_line(r.steps, size.fmt_size), total_line(r.seconds, r.error)})
+            std::fputs(line.c_str(), f);
+        write_digit_lines(f, r.digits);
+    }
+    return std::ferror(f) == 0;
+}
+
+// The computation and its verification; 0, or 1 after the reason was given.
+int compute_checked(const Options& o, const RunSize& size, ComputePi compute, Report& report,
+                    PiResult* first) {
+    *first = compute(o.series, size, report);
+    if (!first->sound) {
+        report.stop(RoundingStop);
+        return 1;
+    }
+    if (!o.verify) return 0;
+    const int other = partner(o.series);
+    const PiResult second = compute(other, size, report);
+    if (!second.sound) {
+        report.stop(RoundingStop);
+        return 1;
+    }
+    const size_t count = static_cast<size_t>(o.digits);
+    size_t at = 0;
+    while (at < count && first->digits[at] == second.digits[at]) ++at;
+    if (at < count) {
+        std::fprintf(stderr,
+                     "drmpi: verification failed: digit %zu after the point is %c with series %d "
+                     "and %c with series %d\n",
+                     at + 1, first->digits[at], o.series + 1, second.digits[at], other + 1);
+        return 1;
+    }
+    if (!o.quiet)
+        std::fprintf(stderr, "verified: %" PRId64 " digits agree with series %d\n", o.digits,
+                     other + 1);
+    return 0;
+}
+
+}  // namespace
+
+int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, ReportTo to,
+                      const std::string& shown) {
+    const int n = static_cast<int>(size.fmt_size);
+    const int words = static_cast<int>(size.word_count);
+    double work = 0.0;
+    for (const int series : {o.series, partner(o.series)}) {
+        const int steps = drm_step_count(series, words, n, DigitsPerWord);
+        work += computation_work(series, steps);
+        if (!o.verify) break;
+    }
+    Report report(to, work);
+    PiResult r;
+    int status = 1;
+    try {
+        status = compute_checked(o, size, compute, report, &r);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "drmpi: not enough memory for %" PRId64 " digits\n", o.digits);
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "drmpi: cannot start %d threads: %s\n", thread_count(),
+                     std::strerror(e.code().value()));
+    }
+    if (status != 0) {
+        result_file_discard();
+        return status;
+    }
+    write_result(ResultFile, o, size, r);
+    if (const int e = result_file_commit(); e != 0) {
+        if (to == ReportTo::Console) {
+            const std::string stop = " ** Error Stop ** cannot write " + shown + ": " +
+                                     std::strerror(e) + " \n";
+            report.stop(stop.c_str());
+        } else {
+            std::fprintf(stderr, "drmpi: cannot write %s: %s\n", shown.c_str(), std::strerror(e));
+        }
+        return 1;
+    }
+    return 0;
+}
+
+int run_dialogue(ComputePi compute) {
+    const RunSetup run = setup_run(3, ND);
+    Options o;
+    o.series = run.series;
+    o.digits = run.digits;
+    const int status = compute_and_write(o, run.size, compute, ReportTo::Console, run.file_name);
+    return console_finish() | status;
+}
+
+void threads_from_environment() {
+    const char* s = std::getenv("DRMPI_THREADS");
+    if (s == nullptr) return;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (end != s && *end == '\0' && errno == 0 && v >= 1 && v <= MaxThreads) {
+        set_thread_count(static_cast<int>(v));
+        return;
+    }
+    std::fprintf(stderr,
+                 "drmpi: warning: DRMPI_THREADS='%s' is not a thread count from 1 to %d; "
+                 "using %d threads\n",
+                 s, MaxThreads, thread_count());
 }
 
 }  // namespace drmpi

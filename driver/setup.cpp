@@ -87,7 +87,6 @@ RunSize size_run(int64_t n) {
 }
 
 RunSetup setup_run(int family, int capacity) {
-    const int per_word = 5;
     if (family < 0 || family > 3) family = 0;
     const MethodFamily& m = MethodTable[family];
 
@@ -107,18 +106,14 @@ RunSetup setup_run(int family, int capacity) {
     if (typed < 1) stop("N < 1");
 
     console("%s", title_line(m.title, false).c_str());
-    std::fputs(title_line(m.title, true).c_str(), ResultFile);
     // A number beyond 64 bits is far beyond any capacity; no size of it can
     // be shown.
     if (too_long) stop("N > ND");
 
     // Sized in 64 bits, so that any N that fits shows its true rounding.
-    const RunSize s = size_run(typed);
-    print_both(size_line(id, s));
-    if (s.fmt_size > capacity) stop("N > ND");
-
-    RunSetup run{id - 1, static_cast<int>(s.fmt_size), static_cast<int>(s.word_count), per_word,
-                 {}};
+    RunSetup run{id - 1, typed, size_run(typed), {}};
+    console("%s", size_line(id, run.size).c_str());
+    if (run.size.fmt_size > capacity) stop("N > ND");
     std::snprintf(run.file_name, sizeof run.file_name, "%s", name);
     return run;
 }

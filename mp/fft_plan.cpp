@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -205,17 +206,19 @@ const FftPlan& build_plan(int n, FftIsa isa) {
     std::lock_guard<std::mutex> guard(s.lock);
     if (const FftPlan* p = s.plan[i].load(std::memory_order_relaxed)) return *p;
     if (!s.tables) {
-        s.tables = new FftPlan;
+        // Kept only when whole: a failed allocation leaves the slot empty.
+        auto tables = std::make_unique<FftPlan>();
         const Octant* big = nullptr;
         {
             std::lock_guard<std::mutex> hold(PreparedLock);
             big = Prepared;
         }
         if (big != nullptr && big->length() >= n) {
-            build_tables(s.tables, n, Octant(*big, n));
+            build_tables(tables.get(), n, Octant(*big, n));
         } else {
-            build_tables(s.tables, n, Octant(n));
+            build_tables(tables.get(), n, Octant(n));
         }
+        s.tables = tables.release();
     }
     FftPlan* p = new FftPlan(*s.tables);
     p->kernels = &kernels_of(isa);
@@ -263,14 +266,16 @@ int64_t fft_plans_bytes(int n) {
 }
 
 void fft_prepare(int n) {
-    if (n < 32) return;
-    {
-        std::lock_guard<std::mutex> hold(PreparedLock);
-        if (Prepared == nullptr || Prepared->length() < n) Prepared = new Octant(n);
+    if (n >= 32) {
+        {
+            std::lock_guard<std::mutex> hold(PreparedLock);
+            if (Prepared == nullptr || Prepared->length() < n) Prepared = new Octant(n);
+        }
+        // The longest first, which take longest, spread over the threads.
+        const int lg = ilog2(n);
+        parallel_for(lg - 4, [&](int i, int) { fft_plan(1 << (lg - i)); });
     }
-    // The longest first, which take longest, spread over the threads.
-    const int lg = ilog2(n);
-    parallel_for(lg - 4, [&](int i, int) { fft_plan(1 << (lg - i)); });
+    for (int m = 1; m <= n && m < 32; m *= 2) fft_plan(m);
 }
 
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 namespace drmpi {
 
@@ -146,10 +147,11 @@ FftIsa fft_default_isa();
 // Building the plan for n builds nothing for other lengths.
 const FftPlan& fft_plan(int n);
 
-// Builds the plans of every length from 32 to n on the default path at once,
-// on all threads, from one table of cos and sin for them all: what a run of
-// length n would otherwise build one length at a time.  The tables are the
-// same either way.
+// Builds the plans of every length up to n on the default path, those from 32
+// on at once, on all threads, from one table of cos and sin for them all: what
+// a run of length n would otherwise build one length at a time, mid-run.  The
+// tables are the same either way.  Throws std::bad_alloc when the memory is
+// not there; the plans built stay.
 void fft_prepare(int n);
 
 // Bytes of the tables of the plans of every length up to n, when all of them
@@ -259,25 +261,46 @@ void fft_weighted(double* data, int n, int direction, double* area);
 
 // -------------------------------------------- threads and storage (parallel.cpp) --
 
-// The number of threads that parallel_for uses: DRMPI_THREADS when set to a
-// whole number from 1 on, else the processors this process may run on.
+// The number of threads that parallel_for uses: every processor this process
+// may run on, unless set_thread_count said otherwise.
 int thread_count();
 
 // Changes the thread count (n >= 1) for the calls that follow.
 void set_thread_count(int n);
+
+// Starts the threads that thread_count() asks for now, and with side the
+// thread of parallel_beside, rather than on first use: a run calls it before
+// it starts, so that a system that refuses threads stops it there.  Throws
+// std::system_error when a thread cannot be started; those started stay.
+// Without it, threads start on first use, and a refused one is done without.
+void parallel_start(bool side);
 
 // Runs fn(ctx, i, t) for i = 0 .. count-1, on up to thread_count() threads
 // at once, and returns when all are done.  t < thread_count() names the
 // thread that runs the task, no two running tasks share it, and thread 0 is
 // the caller.  Called from within a task, it runs the tasks one after another
 // on the calling thread, with its t.  Which thread runs which task varies, so
-// a task's result must not depend on t beyond the scratch it picks.
+// a task's result must not depend on t beyond the scratch it picks.  When a
+// task throws, the tasks not yet started are skipped, and the first exception
+// is rethrown once every thread has left the job.
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx);
 
-// Makes every later parallel_run on the calling thread run its tasks on that
-// thread alone, as within a task: for a thread outside the pool that works
-// beside it.
-void parallel_serial_thread();
+// Runs side(side_ctx) on the side thread, where its own parallel_runs run
+// serially, while main(main_ctx) runs on the caller with the pool; returns
+// when both are done, rethrowing an exception of either.  Without a side
+// thread (parallel_start(true) not called, or refused) the two run one after
+// the other.  Not called from within a task or from main.
+void parallel_beside_run(void (*side)(void*), void* side_ctx, void (*main)(void*),
+                         void* main_ctx);
+
+// parallel_beside_run of two callables.
+template <class Side, class Main>
+void parallel_beside(Side&& side, Main&& main) {
+    using S = std::remove_reference_t<Side>;
+    using M = std::remove_reference_t<Main>;
+    parallel_beside_run([](void* ctx) { (*static_cast<S*>(ctx))(); }, &side,
+                        [](void* ctx) { (*static_cast<M*>(ctx))(); }, &main);
+}
 
 // parallel_run of task(i, t).
 template <class Task>

@@ -1,15 +1,20 @@
-// A small pool of worker threads for parallel_run, and aligned storage.
+// A small pool of worker threads for parallel_run, a side thread for
+// parallel_beside, and aligned storage.
 //
 // The workers live for the whole process and sleep between jobs.  One job
 // runs at a time: its tasks are handed out through an atomic counter, the
 // caller taking its share as thread 0, so a job of count tasks costs one
-// wake-up of the workers and no allocation.
+// wake-up of the workers and no allocation.  A task that throws ends its job
+// early: the tasks not yet taken are skipped, and once every thread has left
+// the job the caller rethrows the first exception.
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,17 +30,31 @@ namespace {
 thread_local int CurrentThread = 0;  // t of the running task; 0 outside tasks
 thread_local bool InTask = false;
 
-int default_thread_count() {
-    if (const char* s = std::getenv("DRMPI_THREADS")) {
-        char* end = nullptr;
-        const long v = std::strtol(s, &end, 10);
-        if (end != s && *end == '\0' && v >= 1 && v <= 1024) return static_cast<int>(v);
-    }
+int processor_count() {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
     const unsigned hw = std::thread::hardware_concurrency();
     return hw > 0 ? static_cast<int>(hw) : 1;
 }
+
+// Sets InTask (and the thread number) for its lifetime, and restores them.
+class TaskScope {
+  public:
+    explicit TaskScope(int t) : was_(InTask), thread_(CurrentThread) {
+        InTask = true;
+        CurrentThread = t;
+    }
+    ~TaskScope() {
+        InTask = was_;
+        CurrentThread = thread_;
+    }
+    TaskScope(const TaskScope&) = delete;
+    TaskScope& operator=(const TaskScope&) = delete;
+
+  private:
+    bool was_;
+    int thread_;
+};
 
 class Pool {
   public:
@@ -45,12 +64,14 @@ class Pool {
             quit_ = true;
         }
         wake_.notify_all();
+        side_wake_.notify_all();
         for (std::thread& w : workers_) w.join();
+        if (side_.joinable()) side_.join();
     }
 
     int threads() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (threads_ == 0) threads_ = default_thread_count();
+        if (threads_ == 0) threads_ = processor_count();
         return threads_;
     }
 
@@ -59,23 +80,35 @@ class Pool {
         threads_ = n;
     }
 
+    void start(bool side) {
+        const int want = threads();
+        std::lock_guard<std::mutex> job(job_mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
+        grow(want - 1);
+        if (side && !side_.joinable()) side_ = std::thread([this] { side_work(); });
+    }
+
     void run(int count, void (*fn)(void*, int, int), void* ctx) {
-        const int want = std::min(threads(), count);
+        int want = std::min(threads(), count);
         if (want <= 1 || InTask) {
-            serial(count, fn, ctx);
+            const TaskScope scope(CurrentThread);
+            for (int i = 0; i < count; ++i) fn(ctx, i, CurrentThread);
             return;
         }
         std::lock_guard<std::mutex> job(job_mutex_);  // one job at a time
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            while (static_cast<int>(workers_.size()) < want - 1) {
-                const int t = static_cast<int>(workers_.size()) + 1;
-                workers_.emplace_back([this, t] { work(t); });
+            try {
+                grow(want - 1);
+            } catch (const std::system_error&) {
+                // Fewer threads give the same result, only later.
             }
+            want = std::min(want, static_cast<int>(workers_.size()) + 1);
             fn_ = fn;
             ctx_ = ctx;
             count_ = count;
             next_.store(0);
+            error_ = nullptr;
             helpers_ = want - 1;
             busy_ = want - 1;
             ++generation_;
@@ -84,23 +117,47 @@ class Pool {
         take(0);
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [this] { return busy_ == 0; });
+        if (error_) std::rethrow_exception(error_);
+    }
+
+    bool beside(void (*fn)(void*), void* ctx) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!side_.joinable()) return false;
+        side_fn_ = fn;
+        side_ctx_ = ctx;
+        side_busy_ = true;
+        side_error_ = nullptr;
+        side_wake_.notify_all();
+        return true;
+    }
+
+    void beside_wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        side_done_.wait(lock, [this] { return !side_busy_; });
+        if (side_error_) std::rethrow_exception(side_error_);
     }
 
   private:
-    static void serial(int count, void (*fn)(void*, int, int), void* ctx) {
-        const bool was = InTask;
-        InTask = true;
-        for (int i = 0; i < count; ++i) fn(ctx, i, CurrentThread);
-        InTask = was;
+    // Starts workers until there are count.  Called with mutex_ held; throws
+    // std::system_error when the system refuses a thread.
+    void grow(int count) {
+        while (static_cast<int>(workers_.size()) < count) {
+            const int t = static_cast<int>(workers_.size()) + 1;
+            workers_.emplace_back([this, t] { work(t); });
+        }
     }
 
-    // Runs tasks of the current job as thread t until none is left.
+    // Runs tasks of the current job as thread t until none is left, or one
+    // has thrown.
     void take(int t) {
-        CurrentThread = t;
-        InTask = true;
-        for (int i; (i = next_.fetch_add(1)) < count_;) fn_(ctx_, i, t);
-        InTask = false;
-        CurrentThread = 0;
+        const TaskScope scope(t);
+        try {
+            for (int i; (i = next_.fetch_add(1)) < count_;) fn_(ctx_, i, t);
+        } catch (...) {
+            next_.store(count_);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!error_) error_ = std::current_exception();
+        }
     }
 
     void work(int t) {
@@ -117,6 +174,28 @@ class Pool {
         }
     }
 
+    void side_work() {
+        InTask = true;  // its parallel_runs stay on this thread
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            side_wake_.wait(lock, [&] { return quit_ || side_fn_ != nullptr; });
+            if (quit_) return;
+            void (*fn)(void*) = side_fn_;
+            side_fn_ = nullptr;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                fn(side_ctx_);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            side_error_ = error;
+            side_busy_ = false;
+            side_done_.notify_all();
+        }
+    }
+
     std::mutex job_mutex_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
@@ -130,6 +209,14 @@ class Pool {
     void* ctx_ = nullptr;
     int count_ = 0;
     std::atomic<int> next_{0};
+    std::exception_ptr error_;  // the first exception of the current job
+
+    std::thread side_;
+    std::condition_variable side_wake_, side_done_;
+    void (*side_fn_)(void*) = nullptr;  // the side task not yet taken
+    void* side_ctx_ = nullptr;
+    bool side_busy_ = false;
+    std::exception_ptr side_error_;
 };
 
 Pool& pool() {
@@ -143,12 +230,29 @@ int thread_count() { return pool().threads(); }
 
 void set_thread_count(int n) { pool().set_threads(n < 1 ? 1 : n); }
 
-void parallel_serial_thread() { InTask = true; }
+void parallel_start(bool side) { pool().start(side); }
 
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
 
+void parallel_beside_run(void (*side)(void*), void* side_ctx, void (*main)(void*),
+                         void* main_ctx) {
+    if (!pool().beside(side, side_ctx)) {
+        // No side thread: one after the other, which gives the same result.
+        side(side_ctx);
+        main(main_ctx);
+        return;
+    }
+    std::exception_ptr error;
+    try {
+        main(main_ctx);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    pool().beside_wait();  // rethrows the side's exception first
+    if (error) std::rethrow_exception(error);
+}
 void AlignedFree::operator()(double* p) const {
     if (mapped != 0) {
         munmap(p, mapped);

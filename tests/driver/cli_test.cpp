@@ -20,6 +20,19 @@ namespace {
 
 const std::string Usage = "Usage: drmpi [options] DIGITS  (drmpi --help for more)\n";
 
+// The pieces of text between any of the separators.
+std::vector<std::string> lines_of(const std::string& text, const char* separators) {
+    std::vector<std::string> lines(1);
+    for (const char c : text) {
+        if (std::strchr(separators, c) != nullptr) {
+            lines.emplace_back();
+        } else {
+            lines.back() += c;
+        }
+    }
+    return lines;
+}
+
 // The plain form of the first count digits.
 std::string plain(int64_t count) { return "3." + pi_reference(count) + "\n"; }
 
@@ -27,15 +40,18 @@ TEST(CommandLine, UsageErrorsStopWithStatus2AndWriteNothing) {
     const struct { std::string args, message; } cases[] = {
         {"-q", "DIGITS is missing"},
         {"-x 10", "unknown option '-x'"},
-        {"--bogus 10", "unknown option '--bogus'"},
+        {"-xq 10", "unknown option '-x'"},
+        {"-s 2 -qx 10", "unknown option '-x'"},
+        {"--bogus=1 10", "unknown option '--bogus'"},
+        {"--ver 10", "option '--ver' is ambiguous: --verify --version"},
+        {"--verify=yes 10", "option '--verify' takes no value"},
+        {"10 --series", "option '--series' needs a value"},
         {"abc", "DIGITS must be a whole number from 1 on, with k, M or G at most, not 'abc'"},
         {"0", "DIGITS must be a whole number from 1 on, with k, M or G at most, not '0'"},
         {"-- -5", "DIGITS must be a whole number from 1 on, with k, M or G at most, not '-5'"},
         {"1.5M", "DIGITS must be a whole number from 1 on, with k, M or G at most, not '1.5M'"},
         {"10X", "DIGITS must be a whole number from 1 on, with k, M or G at most, not '10X'"},
         {"10kk", "DIGITS must be a whole number from 1 on, with k, M or G at most, not '10kk'"},
-        {"99999999999999999999", "DIGITS must be a whole number from 1 on, with k, M or G at "
-                                 "most, not '99999999999999999999'"},
         {"10 20", "one DIGITS only, not also '20'"},
         {"-s 4 10", "the series must be 1, 2 or 3, not '4'"},
         {"--series=0 10", "the series must be 1, 2 or 3, not '0'"},
@@ -55,18 +71,37 @@ TEST(CommandLine, UsageErrorsStopWithStatus2AndWriteNothing) {
     }
 }
 
-TEST(CommandLine, HelpAndVersion) {
-    for (const std::string args : {"-h", "--help", "--help 10", "-s 2 --help"}) {
-        const Outcome r = run_args(args, "");
+// Help and version, the help with the thread count that DRMPI_THREADS sets;
+// a value that is no thread count is named in a warning and the default
+// stays.  Output that cannot be written fails, as every output does.
+TEST(CommandLine, HelpVersionAndThreadCount) {
+    for (const std::string args : {"-h", "--help", "--he 10", "-s 2 --help"}) {
+        const Outcome r = run_args(args, "", "export DRMPI_THREADS=3");
         EXPECT_EQ(r.status, 0) << args;
         EXPECT_EQ(r.console.rfind("Usage: drmpi [options] DIGITS\n", 0), 0u) << args;
         EXPECT_TRUE(std::regex_search(r.console, std::regex("about [0-9]+ MB per million digits")))
             << r.console;
+        EXPECT_NE(r.console.find("DRMPI_THREADS; 3 here"), std::string::npos) << r.console;
         EXPECT_EQ(r.errors, "") << args;
+    }
+    const std::string usual = "DRMPI_THREADS; " + std::to_string(drmpi::thread_count()) + " here";
+    for (const std::string bad : {"abc", "0", "-1", "99999", "2x", ""}) {
+        const Outcome r = run_args("--help", "", "export DRMPI_THREADS='" + bad + "'");
+        EXPECT_EQ(r.status, 0) << bad;
+        EXPECT_NE(r.console.find(usual), std::string::npos) << bad;
+        EXPECT_EQ(r.errors, "drmpi: warning: DRMPI_THREADS='" + bad + "' is not a thread count "
+                            "from 1 to 1024; using " + std::to_string(drmpi::thread_count()) +
+                            " threads\n");
     }
     const Outcome v = run_args("--version", "");
     EXPECT_EQ(v.status, 0);
     EXPECT_TRUE(std::regex_match(v.console, std::regex("drmpi [0-9]+\\.[0-9]+\\.[0-9]+\n")));
+    for (const std::string args : {"--help", "--version"}) {
+        const Outcome full = run_args(args, "", "", "> /dev/full 2> errors");
+        EXPECT_EQ(full.status, 1) << args;
+        EXPECT_EQ(full.errors, "drmpi: cannot write to standard output: " +
+                                   std::string(std::strerror(ENOSPC)) + "\n");
+    }
 }
 
 // The report on standard error, in the dialogue's formats; nothing on
@@ -88,6 +123,10 @@ TEST(CommandLine, ReportGoesToStandardErrorOrNowhere) {
     EXPECT_EQ(q.status, 0);
     EXPECT_EQ(q.errors, "");
     EXPECT_EQ(file_digits(q.file), pi_reference(1000));
+    // The dialogue reports the same run with the same rounding error.
+    const Outcome d = run_program("2 1000\n", "RamnDRM2.txt");
+    EXPECT_EQ(reported_error(d.console), reported_error(r.errors));
+    EXPECT_GT(reported_error(r.errors), 0.0);
 }
 
 // The layout is the dialogue's file; plain holds exactly the digits asked
@@ -96,10 +135,13 @@ TEST(CommandLine, LayoutAndPlainAgainstTheReference) {
     for (const int64_t n : {1, 7, 80, 85, 1000, 12345, 100000}) {
         for (int series = 1; series <= 3; ++series) {
             const std::string s = std::to_string(series), digits = std::to_string(n);
-            const Outcome p = run_args("-q -f plain -s " + s + " -o pi.txt " + digits, "pi.txt");
+            const Outcome p = run_args("-q -f layout -s " + s + " --format=plain -o pi.txt " +
+                                       digits, "pi.txt");
             EXPECT_EQ(p.status, 0) << n;
             EXPECT_EQ(p.file, plain(n)) << "series " << series << " N " << n;
-            const Outcome l = run_args("-q -s " + s + " " + digits, "RamnDRM" + s + ".txt");
+            // The last -f counts.
+            const Outcome l = run_args("-q -f plain -s " + s + " -flayout " + digits,
+                                       "RamnDRM" + s + ".txt");
             const int64_t words = (n + 4) / 5;
             EXPECT_EQ(file_digits(l.file), pi_reference(5 * (words + words % 2))) << n;
             EXPECT_EQ(l.file.rfind(" ** Pi Computation by DRM with Ramanujan ** \n  ID=" + s +
@@ -108,7 +150,11 @@ TEST(CommandLine, LayoutAndPlainAgainstTheReference) {
     }
 }
 
-TEST(CommandLine, StandardOutputTakesTheDigits) {
+// Standard output, and the names of descriptors, which are written through
+// the descriptor in place: into a pipe, or appended to a file behind it,
+// never renamed over what it names.  A name too long for the temporary name
+// beside it still gets its result.
+TEST(CommandLine, StandardOutputDescriptorsAndLongNames) {
     const Outcome p = run_args("-q -f plain -o - 5k", "");
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.console, plain(5000));
@@ -117,6 +163,50 @@ TEST(CommandLine, StandardOutputTakesTheDigits) {
     EXPECT_EQ(l.status, 0);
     EXPECT_EQ(file_digits(l.console), pi_reference(100));
     EXPECT_NE(l.errors.find("Total Time"), std::string::npos);
+    const Outcome piped = run_args("-q -f plain -o /dev/stdout 20", "out", "",
+                                   "2> errors | cat > out");
+    EXPECT_EQ(piped.file, plain(20));
+    EXPECT_EQ(piped.entries, std::vector<std::string>{"out"});
+    const Outcome appended = run_args("-q -f plain -o /proc/self/fd/1 20", "log",
+                                      "echo before > log", ">> log 2> errors");
+    EXPECT_EQ(appended.file, "before\n" + plain(20));
+    const Outcome linked = run_args("-q -f plain -o link 20", "", "ln -s /dev/stderr link");
+    EXPECT_EQ(linked.errors, plain(20));
+    EXPECT_EQ(linked.entries, std::vector<std::string>{"link"});
+    const std::string name(250, 'a');
+    const Outcome lng = run_args("-q -f plain -o " + name + " 20", name);
+    EXPECT_EQ(lng.status, 0) << lng.errors;
+    EXPECT_EQ(lng.file, plain(20));
+    EXPECT_EQ(lng.entries, std::vector<std::string>{name});
+}
+
+// On a terminal a progress line follows every report line: its share of the
+// work grows with each step, counts the final root and division as a phase
+// of its own, and counts the verifying computation, so that it is below
+// 100 % until the very end.
+TEST(CommandLine, ProgressCountsEveryPhase) {
+    const Outcome r = run_on_terminal("--verify -s 3 -f plain -o pi.txt 300k", "pi.txt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.file, plain(300000));
+    const std::regex progress("  (check, )?(step ([0-9]+) of ([0-9]+)|final root and division), "
+                              " *([0-9]+) % done, [0-9]+ s(, about [0-9]+ s left)?\033\\[K");
+    std::vector<std::string> phases;  // each phase once, in order
+    int share = 0;
+    std::smatch m;
+    for (const std::string& line : lines_of(r.console, "\r\n")) {
+        if (!std::regex_match(line, m, progress)) continue;
+        EXPECT_GE(std::stoi(m[5]), share) << line;
+        share = std::stoi(m[5]);
+        const std::string phase = m[1].str() + m[2].str();
+        if (phases.empty() || phases.back() != phase) phases.push_back(phase);
+    }
+    EXPECT_LT(share, 100);
+    const std::vector<std::string> expected = {
+        "step 1 of 7",  "step 2 of 7",  "step 3 of 7",  "step 4 of 7",
+        "step 5 of 7",  "step 6 of 7",  "step 7 of 7",  "final root and division",
+        "check, step 1 of 3", "check, step 2 of 3", "check, step 3 of 3",
+        "check, final root and division"};
+    EXPECT_EQ(phases, expected) << r.console;
 }
 
 // Past the dialogue's capacity the products split their words (FMT size
@@ -131,23 +221,32 @@ TEST(CommandLine, PastTheDialoguesCapacity) {
     EXPECT_TRUE(file_digits(l.file) == pi_reference(1400000));
 }
 
+// Each series is verified by its partner; quiet, a verified run is silent.
 TEST(CommandLine, VerifiedRunsAgree) {
     const Outcome r = run_args("-q --verify -f plain 100k", "RamnDRM1.txt");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.errors, "verified: 100000 digits agree with series 2\n");
+    EXPECT_EQ(r.errors, "");
     EXPECT_EQ(r.file, plain(100000));
-    const Outcome r3 = run_args("-q --verify -s 3 -f plain 3000", "RamnDRM3.txt");
-    EXPECT_EQ(r3.errors, "verified: 3000 digits agree with series 1\n");
+    for (const std::string series : {"2", "3"}) {
+        const Outcome o = run_args("--verif -s " + series + " -f plain 3000",
+                                   "RamnDRM" + series + ".txt");
+        EXPECT_TRUE(o.errors.ends_with("verified: 3000 digits agree with series 1\n")) << o.errors;
+        EXPECT_EQ(o.file, plain(3000));
+    }
 }
 
-// The second computation is faulted at one digit: the run fails naming the
-// digit, and the earlier result file stays as it was.
-TEST(CommandLine, FailedVerificationWritesNothing) {
+// Faulty computations, made in-process through run_command: a second
+// computation that differs at one digit, and a first or second one that
+// fails the rounding guard, quiet or not.  Each run fails with its reason on
+// standard error, and the earlier result file stays as it was.
+TEST(CommandLine, FaultyComputationsWriteNothing) {
     static int fault_at = 0;
+    static int unsound = -1;  // the series whose computation fails the guard
     const drmpi::ComputePi faulty = [](int series, const drmpi::RunSize& size,
                                        drmpi::Report& report) {
         drmpi::PiResult r = drmpi::compute_digits(series, size, report);
         if (series == 1) r.digits[fault_at] = r.digits[fault_at] == '0' ? '1' : '0';
+        if (series == unsound) r.sound = false;
         return r;
     };
     const Folder folder;
@@ -155,20 +254,27 @@ TEST(CommandLine, FailedVerificationWritesNothing) {
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
-    for (const int at : {0, 1234, 4999}) {
-        fault_at = at;
+    const auto run = [&](bool quiet) {
         drmpi::Options o;
         o.digits = 5000;
         o.verify = true;
-        o.quiet = true;
+        o.quiet = quiet;
         testing::internal::CaptureStderr();
-        const int status = drmpi::run_command(o, faulty);
-        const std::string errors = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(status, 1);
-        EXPECT_EQ(errors.rfind("drmpi: verification failed: digit " + std::to_string(at + 1) +
-                               " after the point is ", 0), 0u) << errors;
+        EXPECT_EQ(drmpi::run_command(o, faulty), 1);
         EXPECT_EQ(folder.read("RamnDRM1.txt"), "an earlier result\n");
         EXPECT_EQ(folder.entries(), std::vector<std::string>{"RamnDRM1.txt"});
+        return testing::internal::GetCapturedStderr();
+    };
+    for (const int at : {0, 1234, 4999}) {
+        fault_at = at;
+        const std::string errors = run(true);
+        EXPECT_EQ(errors.rfind("drmpi: verification failed: digit " + std::to_string(at + 1) +
+                               " after the point is ", 0), 0u) << errors;
+    }
+    for (const int series : {0, 1}) {
+        unsound = series;
+        EXPECT_EQ(run(true), drmpi::RoundingStop);
+        EXPECT_TRUE(run(false).ends_with(drmpi::RoundingStop));
     }
     ASSERT_EQ(chdir(here), 0);
 }
@@ -182,17 +288,32 @@ TEST(CommandLine, RunsBeyondTheMachineAreRefused) {
         "drmpi: 600000000 digits need about [0-9]+ MB of memory, and [0-9]+ MB are available: "
         "at most [0-9]+ digits fit\n"))) << r.errors;
     EXPECT_TRUE(r.entries.empty());
-    const Outcome big = run_args("2G", "RamnDRM1.txt");
-    EXPECT_EQ(big.status, 1);
-    EXPECT_EQ(big.errors, "drmpi: 2000000000 digits are beyond the largest run, 671088620 "
-                          "digits\n");
+    for (const std::string big : {"2G", "1000000000000000000", "99999999999999999999"}) {
+        const Outcome b = run_args(big, "RamnDRM1.txt");
+        EXPECT_EQ(b.status, 1);
+        EXPECT_EQ(b.errors, "drmpi: " + (big == "2G" ? "2000000000" : big) +
+                                " digits are beyond the largest run, 671088620 digits\n");
+    }
 }
 
+// Output that cannot be written fails the run with the reason: a full
+// device, a file-size limit, standard output closed or full, a missing folder.
 TEST(CommandLine, WriteErrorsFailTheRun) {
     const Outcome r = run_args("-q -o /dev/full 1000", "");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.errors, "drmpi: cannot write /dev/full: " + std::string(std::strerror(ENOSPC)) +
                             "\n");
+    const struct { std::string setup, redirect; int e; } stdouts[] = {
+        {"", "> /dev/full 2> errors", ENOSPC},
+        {"ulimit -f 1", "> console 2> errors", EFBIG},
+        {"", ">&- 2> errors", EBADF},
+    };
+    for (const auto& c : stdouts) {
+        const Outcome o = run_args("-q -f plain -o - 10k", "", c.setup, c.redirect);
+        EXPECT_EQ(o.status, 1) << c.redirect;
+        EXPECT_EQ(o.errors, "drmpi: cannot write standard output: " +
+                                std::string(std::strerror(c.e)) + "\n");
+    }
     const Outcome d = run_args("-q -o sub/pi.txt 1000", "");
     EXPECT_EQ(d.status, 1);
     EXPECT_EQ(d.errors, "drmpi: cannot create sub/pi.txt: " + std::string(std::strerror(ENOENT)) +

@@ -3,10 +3,14 @@
 // it was and no temporary file behind; the console works through pipes and
 // closed descriptors; and the rounding-error guard refuses a wrong product.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -56,9 +60,12 @@ TEST(ResultFile, ClosedStandardOutputStaysOutOfTheFile) {
     expect_result(r.file, 1000);
 }
 
-// SIGINT or SIGTERM during the computation, or while N is asked for.
+// A termination signal, or one of a crash, during the computation or while
+// N is asked for.
 TEST(ResultFile, InterruptedRunLeavesTheEarlierResult) {
-    for (const int sig : {SIGINT, SIGTERM}) {
+    const rlimit no_core = {0, 0};
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
+    for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGSEGV, SIGBUS, SIGABRT}) {
         for (const bool computing : {true, false}) {
             SCOPED_TRACE(std::string(strsignal(sig)) + (computing ? " computing" : " at N"));
             const Folder folder;
@@ -72,6 +79,30 @@ TEST(ResultFile, InterruptedRunLeavesTheEarlierResult) {
             EXPECT_EQ(folder.read("RamnDRM1.txt"), Earlier);
             EXPECT_EQ(folder.entries(), OnlyResult);
         }
+    }
+}
+
+// Runs that the memory or the threads they need are denied, by an
+// address-space limit that the run's own check does not foresee (the
+// dialogue's, or threads beyond it): status 1 with the reason on standard
+// error, never a crash, the earlier result kept and no temporary file left.
+TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
+    const struct { std::string input, args; int limit_kb; } cases[] = {
+        {"1\n1310700\n", "", 100000},
+        {"", "-q -t 2 -o RamnDRM1.txt 2M", 230000},
+        {"", "-q -t 64 -o RamnDRM1.txt 2M", 300000},
+        {"", "-t 500 -o RamnDRM1.txt 1M", 3000000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args + " under " + std::to_string(c.limit_kb) + " kB");
+        const std::string setup =
+            "echo an earlier result > RamnDRM1.txt; ulimit -v " + std::to_string(c.limit_kb);
+        const Outcome r = c.args.empty() ? run_program(c.input, "RamnDRM1.txt", setup)
+                                         : run_args(c.args, "RamnDRM1.txt", setup);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(std::regex_match(r.errors, std::regex("(.*\n)?drmpi: [^\n]+\n"))) << r.errors;
+        EXPECT_EQ(r.file, Earlier);
+        EXPECT_EQ(r.entries, OnlyResult);
     }
 }
 
@@ -128,6 +159,35 @@ TEST(ResultFile, LinksAreFollowedAndPermissionsKept) {
     run_in(folder, "1 20\n", "RamnDRM1.txt", "chmod 604 RamnDRM1.txt");
     ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0604u);
+    EXPECT_EQ(folder.entries(), OnlyResult);
+}
+
+// The dialogue with a computation that fails the guard, made in-process
+// through run_dialogue: the stop line ends the console, the status is 1,
+// and the earlier result file stays as it was.
+TEST(ResultGuard, DialogueRefusesAnUnsoundResult) {
+    const drmpi::ComputePi unsound = [](int series, const drmpi::RunSize& size,
+                                        drmpi::Report& report) {
+        drmpi::PiResult r = drmpi::compute_digits(series, size, report);
+        r.sound = false;
+        return r;
+    };
+    const Folder folder;
+    folder.write("RamnDRM1.txt", Earlier);
+    folder.write("input", "1 1000\n");
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    ASSERT_NE(std::freopen("input", "r", stdin), nullptr);
+    testing::internal::CaptureStdout();
+    const int status = drmpi::run_dialogue(unsound);
+    const std::string console = testing::internal::GetCapturedStdout();
+    std::freopen("/dev/null", "r", stdin);
+    ASSERT_EQ(chdir(here), 0);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(console.find("  Total Time= "), std::string::npos);
+    EXPECT_TRUE(console.ends_with(drmpi::RoundingStop)) << console;
+    EXPECT_EQ(folder.read("RamnDRM1.txt"), Earlier);
     EXPECT_EQ(folder.entries(), OnlyResult);
 }
 

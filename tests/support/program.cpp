@@ -70,14 +70,14 @@ std::vector<std::string> Folder::entries() const {
 
 namespace {
 
-Outcome run_command(const Folder& folder, const std::string& input, const std::string& args,
-                    const std::string& file_name, const std::string& setup,
-                    const std::string& redirect) {
+// Runs `invocation` with the shell in folder, after `setup`; its input file
+// holds `input`.
+Outcome run_shell(const Folder& folder, const std::string& input, const std::string& invocation,
+                  const std::string& file_name, const std::string& setup) {
     folder.write("input", input);
     std::string cmd = "cd '" + folder.path() + "' && ";
     if (!setup.empty()) cmd += "{ " + setup + "; } && ";
-    cmd += "'" DRMPI_BINARY "' " + args + " < input " +
-           (redirect.empty() ? "> console 2> errors" : redirect);
+    cmd += invocation;
     Outcome r;
     r.status = decode(std::system(cmd.c_str()));
     r.console = folder.read("console");
@@ -88,6 +88,15 @@ Outcome run_command(const Folder& folder, const std::string& input, const std::s
     return r;
 }
 
+Outcome run_command(const Folder& folder, const std::string& input, const std::string& args,
+                    const std::string& file_name, const std::string& setup,
+                    const std::string& redirect) {
+    return run_shell(folder, input,
+                     "'" DRMPI_BINARY "' " + args + " < input " +
+                         (redirect.empty() ? "> console 2> errors" : redirect),
+                     file_name, setup);
+}
+
 }  // namespace
 
 Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
@@ -95,9 +104,18 @@ Outcome run_in(const Folder& folder, const std::string& input, const std::string
     return run_command(folder, input, "", file_name, setup, redirect);
 }
 
-Outcome run_args(const std::string& args, const std::string& file_name, const std::string& setup) {
+Outcome run_args(const std::string& args, const std::string& file_name, const std::string& setup,
+                 const std::string& redirect) {
     const Folder folder;
-    return run_command(folder, "", args, file_name, setup, "");
+    return run_command(folder, "", args, file_name, setup, redirect);
+}
+
+Outcome run_on_terminal(const std::string& args, const std::string& file_name) {
+    const Folder folder;
+    return run_shell(folder, "",
+                     "script -qec \"'" DRMPI_BINARY "' " + args +
+                         "\" /dev/null < input > console 2> errors",
+                     file_name, "");
 }
 
 Outcome run_program(const std::string& input, const std::string& file_name,

@@ -49,9 +49,13 @@ Outcome run_program(const std::string& input, const std::string& file_name,
                     const std::string& setup = "", const std::string& redirect = "");
 
 // drmpi with the command-line arguments `args` (as the shell reads them), its
-// standard input empty, in a fresh folder.
+// standard input empty, in a fresh folder; setup and redirect as for run_in.
 Outcome run_args(const std::string& args, const std::string& file_name,
-                 const std::string& setup = "");
+                 const std::string& setup = "", const std::string& redirect = "");
+
+// drmpi with the command-line arguments `args` in a fresh folder, on a
+// terminal (through script(1)): console holds what the terminal showed.
+Outcome run_on_terminal(const std::string& args, const std::string& file_name);
 
 // drmpi running in a folder with its standard input and output on pipes.
 class Session {

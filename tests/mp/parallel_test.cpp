@@ -1,0 +1,56 @@
+// The pool under failure: a task that throws, on the caller, on a worker or
+// on the side thread, ends its job cleanly, and the pool goes on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <stdexcept>
+#include <thread>
+
+#include "mp/mp.h"
+
+namespace drmpi_test {
+namespace {
+
+// The exception reaches the caller only once every thread has left the job
+// (a worker still running would write to the caller's unwound frame), the
+// tasks not yet taken are skipped, and the next job runs whole.
+TEST(Parallel, ATaskThatThrowsEndsItsJob) {
+    const int threads = drmpi::thread_count();
+    drmpi::set_thread_count(2);
+    drmpi::parallel_start(true);
+    for (const int thrower : {0, 1}) {
+        std::atomic<int> ran{0}, running{0};
+        EXPECT_THROW(drmpi::parallel_for(200, [&](int, int t) {
+            ++running;
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            ++ran;
+            --running;
+            if (t == thrower) throw std::bad_alloc();
+        }), std::bad_alloc) << "thread " << thrower;
+        EXPECT_EQ(running.load(), 0) << "a task outlived its job";
+        EXPECT_LT(ran.load(), 200);
+        std::atomic<int> whole{0};
+        drmpi::parallel_for(200, [&](int, int) { ++whole; });
+        EXPECT_EQ(whole.load(), 200);
+    }
+    for (const bool side_throws : {true, false}) {
+        bool other_ran = false;
+        EXPECT_THROW(drmpi::parallel_beside(
+                         [&] {
+                             if (side_throws) throw std::runtime_error("side");
+                             other_ran = true;
+                         },
+                         [&] {
+                             if (!side_throws) throw std::runtime_error("main");
+                             other_ran = true;
+                         }),
+                     std::runtime_error);
+        EXPECT_TRUE(other_ran) << "the other half did not run to its end";
+    }
+    drmpi::set_thread_count(threads);
+}
+
+}  // namespace
+}  // namespace drmpi_test
