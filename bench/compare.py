@@ -212,12 +212,15 @@ def plot(path, sizes, contestants, medians, runs):
         curves = ", ".join(f"'{data}' using 1:{i + 2} with linespoints lw 2 pt 7 "
                            f"lc rgb '{COLOURS[i % len(COLOURS)]}' title '{p.name}' noenhanced"
                            for i, p in enumerate(contestants))
+        # One size alone would leave an empty x range: a factor of two each side.
+        xrange = (f"set xrange [{min(sizes) / 2}:{max(sizes) * 2}]" if len(set(sizes)) == 1
+                  else "set autoscale xfix")
         script = f"""
 set terminal pngcairo size 900,600 font 'DejaVu Sans,11'
 set output '{path}'
 set datafile missing '-'
 set logscale xy
-set autoscale xfix
+{xrange}
 set offsets graph 0.04, graph 0.04, 0, 0
 set grid xtics ytics mxtics mytics lc rgb '#dddddd'
 set xlabel 'decimal digits'
