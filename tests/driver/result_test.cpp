@@ -87,6 +87,9 @@ TEST(ResultFile, InterruptedRunLeavesTheEarlierResult) {
 // dialogue's, or threads beyond it): status 1 with the reason on standard
 // error, never a crash, the earlier result kept and no temporary file left.
 TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
+#endif
     const struct { std::string input, args; int limit_kb; } cases[] = {
         {"1\n1310700\n", "", 100000},
         {"", "-q -t 2 -o RamnDRM1.txt 2M", 230000},
