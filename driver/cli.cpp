@@ -281,10 +281,7 @@ int run_command(const Options& o, ComputePi compute) {
     // Standard output is the result file through descriptor 1.
     const bool to_stdout = o.output == "-";
     std::string name = to_stdout ? "/dev/stdout" : o.output;
-    if (name.empty()) {  // the dialogue's file of the series
-        name = MethodTable[3].file_template;
-        name[7] = static_cast<char>('1' + o.series);
-    }
+    if (name.empty()) name = result_file_name(o.series);
     const std::string shown = to_stdout ? "standard output" : name;
     if (const int e = result_file_open(name.c_str()); e != 0) {
         std::fprintf(stderr, "drmpi: cannot %s %s: %s\n", to_stdout ? "write" : "create",

@@ -15,9 +15,9 @@
 
 namespace drmpi {
 
-// One method family of the set-up menu.  The file-name template has its '?'
-// at character 7, where the series ID digit goes.
-struct MethodFamily {
+// The texts of the set-up dialogue and of a run's header.  The file-name
+// template has its '?' at character FileIdAt, where the series ID digit goes.
+struct Method {
     const char* id_prompt;  // blank-filled to 28 characters
     const char* menu;       // blank-filled to 51 characters
     const char* file_template;
@@ -25,16 +25,13 @@ struct MethodFamily {
     int largest_id;
 };
 
-inline constexpr MethodFamily MethodTable[4] = {
-    {" Type In ID, (ID=1,2,3,4,5) ", " 1;Machin, 2;Gauss, 3;Klingen., 4;Stoemer, 5;Takano",
-     "AtanORG?.txt", "Atan Original", 5},
-    {" Type In ID, (ID=1)         ", " 1;Gauss-Legendre (Now Only)                       ",
-     "AGM-2nd?.txt", "AGM Gauss-Legendre", 1},
-    {" Type In ID, (ID=1,2,3,4,5) ", " 1;Machin, 2;Gauss, 3;Klingen., 4;Stoemer, 5;Takano",
-     "AtanDRM?.txt", "DRM with Atan", 5},
-    {" Type In ID, (ID=1,2,3)     ", " 1;Chudnovsky, 2;Fast-Ramanujan 3;Free-Sqrt        ",
-     "RamnDRM?.txt", "DRM with Ramanujan", 3},
-};
+inline constexpr Method Ramanujan = {
+    " Type In ID, (ID=1,2,3)     ", " 1;Chudnovsky, 2;Fast-Ramanujan 3;Free-Sqrt        ",
+    "RamnDRM?.txt", "DRM with Ramanujan", 3};
+inline constexpr int FileIdAt = 7;
+
+// The result file of series (0-based): RamnDRM1.txt, RamnDRM2.txt, RamnDRM3.txt.
+std::string result_file_name(int series);
 
 // Factor by which successive terms shrink for large k, by 0-based series ID;
 // its decimal logarithm is the number of digits one term adds.
@@ -121,15 +118,15 @@ struct RunSetup {
     int series;  // 0-based
     int64_t digits;  // N as typed
     RunSize size;
-    char file_name[16];  // the result file's name, RamnDRM?.txt
+    std::string file_name;  // result_file_name(series)
 };
 
 // Asks for the series ID, prepares its result file, asks for N, sizes the run
 // and shows the title and size lines on the console.  Ends the program with
-// status 1 when the FMT size exceeds capacity, when N is below 1, when the
-// file cannot be created or when the input ends; the result file is then
-// left as it was.
-RunSetup setup_run(int family, int capacity);
+// status 1 when the FMT size exceeds the dialogue's capacity ND, when N is
+// below 1, when the file cannot be created or when the input ends; the result
+// file is then left as it was.
+RunSetup setup_run();
 
 // ------------------------------------------------------ DRM driver (drm.cpp) --
 
@@ -170,7 +167,7 @@ class Workspace {
 int clock_ms();
 
 // Number of DRM steps that cover the terms needed for word_count words.
-int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word);
+int drm_step_count(int series, int word_count, int fmt_size);
 
 class Report;
 

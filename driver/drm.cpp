@@ -57,10 +57,10 @@ int clock_ms() {
         std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
-int drm_step_count(int series, int word_count, int fmt_size, int digits_per_word) {
+int drm_step_count(int series, int word_count, int fmt_size) {
     // The terms needed, word_count * 5 / log10(base), over the n/8 terms of a
     // step, plus one: the steps always cover more terms than needed.
-    const double terms = digits_per_word * 8.0 * word_count *
+    const double terms = DigitsPerWord * 8.0 * word_count *
                          (std::log(10.0) / std::log(ConvergenceBase[series]));
     return static_cast<int32_t>(terms / fmt_size + 1.0);
 }

@@ -114,7 +114,7 @@ void Report::start(int series, const RunSize& size, int steps) {
         running_ = true;
     }
     if (to_ != ReportTo::Console) {
-        line("%s", title_line(MethodTable[3].title, false).c_str());
+        line("%s", title_line(Ramanujan.title, false).c_str());
         line("%s", size_line(series + 1, size).c_str());
     }
     line("%s", steps_line(steps, size.fmt_size).c_str());

@@ -42,7 +42,7 @@ PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int n = static_cast<int>(size.fmt_size);
     const int words = static_cast<int>(size.word_count);
     PiResult r;
-    r.steps = drm_step_count(series, words, n, DigitsPerWord);
+    r.steps = drm_step_count(series, words, n);
     const Workspace w(n);
     fft_prepare(n);
     parallel_start(drm_pipelined(n, r.steps));
@@ -68,7 +68,7 @@ bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult
         write_plain(f, r.digits, o.digits);
     } else {
         for (const std::string& line :
-             {title_line(MethodTable[3].title, true), size_line(o.series + 1, size),
+             {title_line(Ramanujan.title, true), size_line(o.series + 1, size),
               steps_line(r.steps, size.fmt_size), total_line(r.seconds, r.error)})
             std::fputs(line.c_str(), f);
         write_digit_lines(f, r.digits);
@@ -115,7 +115,7 @@ int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, 
     const int words = static_cast<int>(size.word_count);
     double work = 0.0;
     for (const int series : {o.series, partner(o.series)}) {
-        const int steps = drm_step_count(series, words, n, DigitsPerWord);
+        const int steps = drm_step_count(series, words, n);
         work += computation_work(series, steps);
         if (!o.verify) break;
     }
@@ -149,7 +149,7 @@ int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, 
 }
 
 int run_dialogue(ComputePi compute) {
-    const RunSetup run = setup_run(3, ND);
+    const RunSetup run = setup_run();
     Options o;
     o.series = run.series;
     o.digits = run.digits;

@@ -78,27 +78,29 @@ void stop(const char* what) {
 
 RunSize size_run(int64_t n) {
     RunSize s;
-    s.word_count = n / 5 + (n % 5 != 0);
-    s.digits = static_cast<uint64_t>(s.word_count) * 5;
+    s.word_count = n / DigitsPerWord + (n % DigitsPerWord != 0);
+    s.digits = static_cast<uint64_t>(s.word_count) * DigitsPerWord;
     s.fmt_size = 1;
     while (s.fmt_size * 2 <= s.word_count) s.fmt_size *= 2;  // 2^ilog2(words)
     while (s.fmt_size - 4 < s.word_count) s.fmt_size *= 2;   // four words beyond the count
     return s;
 }
 
-RunSetup setup_run(int family, int capacity) {
-    if (family < 0 || family > 3) family = 0;
-    const MethodFamily& m = MethodTable[family];
+std::string result_file_name(int series) {
+    std::string name = Ramanujan.file_template;
+    name[FileIdAt] = static_cast<char>('1' + series);
+    return name;
+}
 
+RunSetup setup_run() {
+    const Method& m = Ramanujan;
     bool too_long = false;
     int64_t typed = ask_number(m.id_prompt, m.menu, &too_long);
     const int id = (too_long || typed < 1 || typed > m.largest_id) ? 1 : static_cast<int>(typed);
 
-    char name[16];
-    std::snprintf(name, sizeof name, "%s", m.file_template);
-    name[7] = static_cast<char>('0' + id);
-    if (const int e = result_file_open(name); e != 0) {
-        console(" ** Error Stop ** cannot create %s: %s \n", name, std::strerror(e));
+    const std::string name = result_file_name(id - 1);
+    if (const int e = result_file_open(name.c_str()); e != 0) {
+        console(" ** Error Stop ** cannot create %s: %s \n", name.c_str(), std::strerror(e));
         std::exit(1);
     }
 
@@ -111,10 +113,9 @@ RunSetup setup_run(int family, int capacity) {
     if (too_long) stop("N > ND");
 
     // Sized in 64 bits, so that any N that fits shows its true rounding.
-    RunSetup run{id - 1, typed, size_run(typed), {}};
+    const RunSetup run{id - 1, typed, size_run(typed), name};
     console("%s", size_line(id, run.size).c_str());
-    if (run.size.fmt_size > capacity) stop("N > ND");
-    std::snprintf(run.file_name, sizeof run.file_name, "%s", name);
+    if (run.size.fmt_size > ND) stop("N > ND");
     return run;
 }
 

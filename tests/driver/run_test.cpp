@@ -38,7 +38,7 @@ constexpr Size Sizes[] = {
 TEST(DrmStepCount, WorkedSizes) {
     for (const Size& s : Sizes)
         for (int id = 1; id <= 3; ++id)
-            EXPECT_EQ(drmpi::drm_step_count(id - 1, s.digits / 5, s.fmt, 5), s.steps[id - 1])
+            EXPECT_EQ(drmpi::drm_step_count(id - 1, s.digits / 5, s.fmt), s.steps[id - 1])
                 << "N=" << s.n << " ID=" << id;
 }
 
