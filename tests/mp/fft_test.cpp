@@ -50,13 +50,18 @@ double multiply(const double* a, const double* b, int n, Words* words = nullptr)
 
 // Operands of each kind: 0 random balanced words, 1 the same with a zero leading
 // word, 2 random_words' extreme mix, 3 every word +50000 (the largest outputs),
-// 4 every word +-50000.  Returns the product's rounding error.
+// 4 every word +-50000; 5 to 7 words of one digit each, as a split product
+// sees them: low digits, but high ones in the first operand from kind 6 on and
+// in the second from 7 on.  Returns the product's rounding error.
 double product_error(int n, int kind) {
     Words ab[2] = {Words(n, 5e4), Words(n, 5e4)};
-    for (Words& v : ab) {
+    for (int k = 0; k < 2; ++k) {
+        Words& v = ab[k];
         if (kind < 3) random_words(v.data(), n, kind == 2);
         if (kind == 1) v[0] = 0.0;
         for (int i = 0; kind == 4 && i < n; ++i) v[i] = uniform(0, 1) ? 5e4 : -5e4;
+        for (int i = 0; kind >= 5 && i < n; ++i)
+            v[i] = uniform(-157, 157) * (kind >= 6 + k ? SplitBase : 1.0);
     }
     const double err = multiply(ab[0].data(), ab[1].data(), n);
     const std::string key = "error_" + std::to_string(n) + "_kind" + std::to_string(kind);
@@ -183,13 +188,18 @@ TEST_F(Fft, AllExtremeWordsAtTheTopLengths) {
 
 // Beyond SplitMin each word is split in two digits before the transform: the
 // products stay exact, and even all +50000 operands leave the outputs far
-// from the half at which rounding goes wrong.
+// from the half at which rounding goes wrong.  Kinds 5 to 7 leave one of the
+// three products of digits, each with its own inverse transform, the only one
+// not zero: low by low, high by low, high by high.  Its error is the product's.
 TEST_F(Fft, SplitProductsStayExactBeyondTheUnsplitLengths) {
     for (int n = 2 * SplitMin; n <= 8 * SplitMin; n *= 2)
-        for (int kind : {0, 2, 3, 4}) {
-            if (n == 8 * SplitMin && kind != 3) continue;
+        for (int kind : {0, 2, 3, 4, 5, 6, 7}) {
+            if ((n == 8 * SplitMin && kind != 3) || (n > 2 * SplitMin && kind >= 5)) continue;
             const double err = product_error(n, kind);
             EXPECT_LT(err, 0.01) << "n = " << n << ", kind " << kind;
+            if (kind >= 5) {
+                EXPECT_GT(err, 0.0) << "n = " << n << ", kind " << kind;
+            }
             std::printf("error at n = %d, kind %d: %g\n", n, kind, err);
         }
 }
