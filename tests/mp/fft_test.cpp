@@ -50,13 +50,18 @@ double multiply(const double* a, const double* b, int n, Words* words = nullptr)
 
 // Operands of each kind: 0 random balanced words, 1 the same with a zero leading
 // word, 2 random_words' extreme mix, 3 every word +50000 (the largest outputs),
-// 4 every word +-50000.  Returns the product's rounding error.
+// 4 every word +-50000; 5 to 7 words of one digit each, as a split product
+// sees them: low digits, but high ones in the first operand from kind 6 on and
+// in the second from 7 on.  Returns the product's rounding error.
 double product_error(int n, int kind) {
     Words ab[2] = {Words(n, 5e4), Words(n, 5e4)};
-    for (Words& v : ab) {
+    for (int k = 0; k < 2; ++k) {
+        Words& v = ab[k];
         if (kind < 3) random_words(v.data(), n, kind == 2);
         if (kind == 1) v[0] = 0.0;
         for (int i = 0; kind == 4 && i < n; ++i) v[i] = uniform(0, 1) ? 5e4 : -5e4;
+        for (int i = 0; kind >= 5 && i < n; ++i)
+            v[i] = uniform(-157, 157) * (kind >= 6 + k ? SplitBase : 1.0);
     }
     const double err = multiply(ab[0].data(), ab[1].data(), n);
     const std::string key = "error_" + std::to_string(n) + "_kind" + std::to_string(kind);
@@ -183,13 +188,18 @@ TEST_F(Fft, AllExtremeWordsAtTheTopLengths) {
 
 // Beyond SplitMin each word is split in two digits before the transform: the
 // products stay exact, and even all +50000 operands leave the outputs far
-// from the half at which rounding goes wrong.
+// from the half at which rounding goes wrong.  Kinds 5 to 7 leave one of the
+// three products of digits, each with its own inverse transform, the only one
+// not zero: low by low, high by low, high by high.  Its error is the product's.
 TEST_F(Fft, SplitProductsStayExactBeyondTheUnsplitLengths) {
     for (int n = 2 * SplitMin; n <= 8 * SplitMin; n *= 2)
-        for (int kind : {0, 2, 3, 4}) {
-            if (n == 8 * SplitMin && kind != 3) continue;
+        for (int kind : {0, 2, 3, 4, 5, 6, 7}) {
+            if ((n == 8 * SplitMin && kind != 3) || (n > 2 * SplitMin && kind >= 5)) continue;
             const double err = product_error(n, kind);
             EXPECT_LT(err, 0.01) << "n = " << n << ", kind " << kind;
+            if (kind >= 5) {
+                EXPECT_GT(err, 0.0) << "n = " << n << ", kind " << kind;
+            }
             std::printf("error at n = %d, kind %d: %g\n", n, kind, err);
         }
 }
@@ -223,39 +233,50 @@ TEST_F(Fft, SumOfProductsEqualsTheSeparateProducts) {
 
 // The reported error is the largest distance of any of the 2n outputs from its
 // whole number, upper half (imaginary parts) and lower half (real parts)
-// alike.  Outputs c_m are planted through the kernel's complex transform, one
-// of them with a fraction; multiplied by the spectrum of the words 1, 0, ...,
-// 0, which is 1 at every point, they come back as a product, whose words and
-// error show where they went.
+// alike, a fraction planted in each eighth of the outputs in turn.  Outputs
+// c_m are planted through the kernel's complex transform; multiplied by the
+// spectrum of the words 1, 0, ..., 0, which is 1 at every point, they come
+// back as a product, whose words and error show where they went.  At 2^19 and
+// 2^20, where the inverse shares its last pass among the threads (radix 2, then
+// radix 4), the kernel's inverse alone: a product that long splits its words.
 TEST_F(Fft, ErrorIsTheWorstOfAllOutputs) {
-    for (int n = 2 * SchoolbookMax; n <= 1 << 14; n *= 2)
-        for (int trial = 0; trial < 6; ++trial) {
-            const int at = static_cast<int>(uniform(0, n - 1));
-            const bool imaginary = trial % 2 && at < n - 1;
+    for (int n = 2 * SchoolbookMax; n <= 1 << 20; n *= n == 1 << 14 ? 32 : 2) {
+        Words whole(2 * n), one(n, 0.0), z(2 * n, 0.0);
+        const auto theta = [n](int m) { return std::polar(1.0, std::acos(-1.0) * m / (2.0 * n)); };
+        for (int m = 0; m < n; ++m) {  // whole_m = c_m theta^m for whole c_m
+            const double re = static_cast<double>(uniform(-1000, 1000));
+            const double im = m < n - 1 ? static_cast<double>(uniform(-1000, 1000)) : 0.0;
+            z[m + 1] = re;
+            if (m < n - 1) z[m + n + 1] = im;
+            const std::complex<double> y = std::complex<double>(re, im) * theta(m);
+            whole[2 * m] = y.real();
+            whole[2 * m + 1] = y.imag();
+        }
+        one[0] = 1.0;  // a spectrum of all ones
+        Fenced unit(fft_spectrum_size(n));
+        fft_spectrum(one.data(), n, unit.data());
+        for (int trial = 0; trial < 8; ++trial) {
+            const int at = static_cast<int>(trial * (n / 8) + uniform(0, n / 8 - 1));
+            const bool imaginary = uniform(0, 1) && at < n - 1;
             const double fraction = static_cast<double>(uniform(5, 45)) / 100;
-            Words c(2 * n), y(2 * n), one(n, 0.0), z(2 * n, 0.0);
-            for (int m = 0; m < n; ++m) {
-                c[2 * m] = static_cast<double>(uniform(-1000, 1000));
-                c[2 * m + 1] = m < n - 1 ? static_cast<double>(uniform(-1000, 1000)) : 0.0;
-                z[m + 1] = c[2 * m];
-                if (m < n - 1) z[m + n + 1] = c[2 * m + 1];
-            }
-            c[2 * at + imaginary] += fraction;
-            for (int m = 0; m < n; ++m) {  // y_m = c_m theta^m
-                const double a = std::acos(-1.0) * m / (2.0 * n);
-                y[2 * m] = c[2 * m] * std::cos(a) - c[2 * m + 1] * std::sin(a);
-                y[2 * m + 1] = c[2 * m] * std::sin(a) + c[2 * m + 1] * std::cos(a);
-            }
-            one[0] = 1.0;  // a spectrum of all ones
-            Fenced planted(fft_spectrum_size(n)), unit(fft_spectrum_size(n));
-            Fenced out(2 * n), work(fft_product_work(n));
+            const std::complex<double> f(imaginary ? 0.0 : fraction, imaginary ? fraction : 0.0);
+            Words y = whole;
+            y[2 * at] += (f * theta(at)).real();
+            y[2 * at + 1] += (f * theta(at)).imag();
+            Fenced planted(fft_spectrum_size(n)), out(2 * n), work(fft_product_work(n));
             fft_complex_forward(fft_plan(n), y.data(), planted.data());
-            fft_spectrum(one.data(), n, unit.data());
-            const double err = fft_product(planted.data(), unit.data(), n, out.data(), work.data());
+            const double err = n > SplitMin
+                ? fft_inverse_words(fft_plan(n), planted.data(), out.data())
+                : fft_product(planted.data(), unit.data(), n, out.data(), work.data());
             EXPECT_NEAR(err, fraction, 1e-6) << "n " << n << " point " << at << " imaginary "
                                              << imaginary;
-            EXPECT_EQ(value(out.data(), 2 * n), value(z.data(), 2 * n)) << "n " << n;
+            if (n > SplitMin) {  // the words before carrying
+                EXPECT_EQ(Words(out.data(), out.data() + 2 * n), z) << "n " << n;
+            } else {
+                EXPECT_EQ(value(out.data(), 2 * n), value(z.data(), 2 * n)) << "n " << n;
+            }
         }
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "mp/mp.h"
@@ -87,6 +89,48 @@ TEST_F(Merge, SameResultOnEveryThreadCount) {
         }
     }
     set_thread_count(threads);
+}
+
+// Each product reports a larger error than every one before it, in step on two
+// threads: it waits (a millisecond at most) for the other thread's report of
+// its round, then both go on at the next 10 us tick of the clock, each after a
+// random delay of its own below 64 ns, so that the runs of a level end, and
+// store their largest errors, at nearly the same moment.
+using Clock = std::chrono::steady_clock;
+std::atomic<int> Reported{0};
+long Delay[2];  // ns, of the first and the second report of a round
+double report_in_step(double) {
+    const int k = Reported.fetch_add(1);
+    const Clock::time_point start = Clock::now();
+    while (Reported.load() < k / 2 * 2 + 2 && Clock::now() - start < std::chrono::milliseconds(1)) {
+    }
+    const auto tick = std::chrono::microseconds(10);
+    const auto go = (Clock::now().time_since_epoch() / tick + 1) * tick +
+                    std::chrono::nanoseconds(Delay[k % 2]);
+    while (Clock::now().time_since_epoch() < go) {
+    }
+    return (k + 1) / 1024.0;
+}
+
+// A level of two pairs, one on each thread, returns the larger of their errors
+// when they store them together: with a plain load and store, whichever comes
+// last wins, and of 2000 levels dozens to hundreds lose the larger.  They take
+// about 0.1 s; two seconds at most while other processes hold the cores.
+TEST_F(Merge, LargestOfDistinctErrorsOnTwoThreads) {
+    const int threads = thread_count();
+    set_thread_count(2);
+    ProductErrorHook = report_in_step;
+    StepStorage step(32);
+    int lost = 0, level = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(2);
+         level < 2000 && Clock::now() < end; ++level) {
+        Reported = 0;
+        for (long& d : Delay) d = uniform(0, 63);
+        lost += merge_level(8, 2, step.arrays()) != Reported.load() / 1024.0;
+    }
+    ProductErrorHook = nullptr;
+    set_thread_count(threads);
+    EXPECT_EQ(lost, 0) << "of " << level << " levels";
 }
 
 TEST_F(Merge, TwoTermChunksFromTheFirstTerm) {
