@@ -71,7 +71,7 @@ void print_help() {
     // The memory of a long run, per million digits at a size that fills its
     // power of two (runs take up to twice that).
     const int fmt = 1 << 24;
-    const double per_million = static_cast<double>(run_memory(fmt, false)) /
+    const double per_million = static_cast<double>(run_memory(fmt, false, thread_count())) /
                                ((fmt - 4.0) * DigitsPerWord / 1e6) / (1 << 20);
     std::printf(
         "Usage: drmpi [options] DIGITS\n"
@@ -243,21 +243,21 @@ int run_command(const Options& o, ComputePi compute) {
                      " digits\n", o.digits, static_cast<int64_t>(MaxFmtSize - 4) * DigitsPerWord);
         return 1;
     }
+    if (o.threads > 0) set_thread_count(o.threads);
     const int fmt = static_cast<int>(size.fmt_size);
-    const int64_t need = run_memory(fmt, o.verify);
+    const int64_t need = run_memory(fmt, o.verify, thread_count());
     const int64_t have = memory_available();
     if (have > 0 && need > have) {
         int fits = fmt;
-        while (fits > 8 && run_memory(fits, o.verify) > have) fits /= 2;
+        while (fits > 8 && run_memory(fits, o.verify, thread_count()) > have) fits /= 2;
         std::fprintf(stderr,
                      "drmpi: %" PRId64 " digits need about %lld MB of memory, and %lld MB are "
                      "available: at most %" PRId64 " digits fit\n",
                      o.digits, megabytes(need), megabytes(have),
-                     run_memory(fits, o.verify) > have ? int64_t{0}
+                     run_memory(fits, o.verify, thread_count()) > have ? int64_t{0}
                                                        : int64_t{fits - 4} * DigitsPerWord);
         return 1;
     }
-    if (o.threads > 0) set_thread_count(o.threads);
 
     const bool to_stdout = o.output == "-";
     std::string name = o.output;

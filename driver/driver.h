@@ -129,19 +129,23 @@ RunSetup setup_run(int family, int capacity);
 // ------------------------------------------------------ DRM driver (drm.cpp) --
 
 // Up to this FMT size the fold of a chunk runs beside the merge of the next
-// (see drm_sum), with storage of its own.
+// (see drm_sum), with storage of its own, when the run has two threads or more.
 inline constexpr int PipelineMax = 1 << 22;
+
+// Whether a run of FMT size n on `threads` threads folds each chunk beside
+// the next chunk's merge.
+inline bool pipelined(int n, int threads) { return threads >= 2 && n <= PipelineMax; }
 
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
 // area that the merges, the product P S and the Newton operations use in
-// turn; up to PipelineMax also a second P, Q and T and the fold's own area.
-// Throws std::bad_alloc when the memory is not there.
+// turn; for a pipelined run on `threads` threads also a second P, Q and T and
+// the fold's own area.  Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
-    explicit Workspace(int n);
-    // Doubles that a Workspace of FMT size n allocates.
-    static int64_t doubles(int n);
+    explicit Workspace(int n, int threads = thread_count());
+    // Doubles that a Workspace of FMT size n for `threads` threads allocates.
+    static int64_t doubles(int n, int threads);
 
     int n;
     double* p;
@@ -151,7 +155,7 @@ class Workspace {
     double* sum;
     double* b;
     double* area;
-    double* p2 = nullptr;  // up to PipelineMax
+    double* p2 = nullptr;  // pipelined runs only
     double* q2 = nullptr;
     double* t2 = nullptr;
     double* fold_area = nullptr;
@@ -172,8 +176,9 @@ using StepReport = std::function<void(int step, double seconds)>;
 
 // Evaluates the series in the given number of DRM steps, from the last chunk
 // of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
-// Returns the largest rounding error of all products.  With two threads or
-// more, up to PipelineMax, each fold runs beside the next chunk's merge.
+// Returns the largest rounding error of all products.  When w was made for a
+// pipelined run and two threads or more run, each fold runs beside the next
+// chunk's merge.
 double drm_sum(int series, int steps, const Workspace& w, const StepReport& report);
 
 // Replaces the folded sum S in w.sum by pi, at n words.  Returns the largest
@@ -284,8 +289,8 @@ class Report {
 using ComputePi = PiResult (*)(int series, const RunSize& size, Report& report);
 PiResult compute_digits(int series, const RunSize& size, Report& report);
 
-// Bytes that a run of FMT size n takes, verified or not.
-int64_t run_memory(int fmt_size, bool verify);
+// Bytes that a run of FMT size n on `threads` threads takes, verified or not.
+int64_t run_memory(int fmt_size, bool verify, int threads);
 
 // MemAvailable of /proc/meminfo in bytes; -1 when it cannot be read.
 int64_t memory_available();

@@ -15,14 +15,14 @@
 
 namespace drmpi {
 
-int64_t run_memory(int fmt_size, bool verify) {
+int64_t run_memory(int fmt_size, bool verify, int threads) {
     const int64_t digits = static_cast<int64_t>(fmt_size) * DigitsPerWord;
     // The workspace, the FFT plans of every length up to the FMT size and
     // the table of cos and sin they are built from, the digits of one or two
     // computations, and 64 MB for the program itself, its threads and the
     // output buffers; then a twentieth more for what the rounding of blocks
     // to huge pages and the allocator add.
-    const int64_t bytes = Workspace::doubles(fmt_size) * 8 + fft_plans_bytes(fmt_size) +
+    const int64_t bytes = Workspace::doubles(fmt_size, threads) * 8 + fft_plans_bytes(fmt_size) +
                           (fmt_size + 2) * int64_t{8} + digits * (verify ? 2 : 1) +
                           (int64_t{64} << 20);
     return bytes + bytes / 20;
