@@ -149,11 +149,14 @@ const FftPlan& fft_plan(int n);
 // Builds the plans of every length from 32 to n on the default path at once,
 // on all threads, from one table of cos and sin for them all: what a run of
 // length n would otherwise build one length at a time.  The tables are the
-// same either way.
+// same either way.  The tables of the lengths not built yet are cut from one
+// block of their exact size; the table of cos and sin, n + 2 doubles from
+// allocate_doubles, is kept for the plans built later.
 void fft_prepare(int n);
 
-// Bytes of the tables of the plans of every length up to n, when all of them
-// are built.
+// Bytes of the tables of the plans that fft_prepare(n) builds, of the lengths
+// 32 to n, as they are cut from their blocks: the block that fft_prepare(n)
+// allocates in a process that has built no plan yet.  0 for n below 32.
 int64_t fft_plans_bytes(int n);
 
 // The plan for length n on the path isa, which must be available.  Plans of one
