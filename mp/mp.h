@@ -325,4 +325,12 @@ struct AlignedFree {
 using Doubles = std::unique_ptr<double[], AlignedFree>;
 Doubles allocate_doubles(int64_t count);
 
+// The size of a huge page, which mapped blocks are rounded to.
+inline constexpr int64_t HugePageBytes = int64_t{2} << 20;
+
+// Bytes that allocate_doubles(count) takes: from 64 kB on, a mapping of whole
+// huge pages (and, while it is made, one huge page more); below, a block of
+// the heap.
+int64_t allocated_bytes(int64_t count);
+
 }  // namespace drmpi
