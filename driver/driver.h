@@ -289,12 +289,6 @@ class Report {
 using ComputePi = PiResult (*)(int series, const RunSize& size, Report& report);
 PiResult compute_digits(int series, const RunSize& size, Report& report);
 
-// Bytes that a run of FMT size n on `threads` threads takes, verified or not.
-int64_t run_memory(int fmt_size, bool verify, int threads);
-
-// MemAvailable of /proc/meminfo in bytes; -1 when it cannot be read.
-int64_t memory_available();
-
 // drmpi [options] DIGITS: the exit status, 0, 1 for a failed run, 2 for a
 // usage error.
 int run_command_line(int argc, char** argv);
