@@ -1,8 +1,9 @@
 // The memory of a command-line run: what it takes, block by block as it
-// allocates them, and the memory there is for it.
+// allocates them, and the limits on it, read from /proc, /sys and getrlimit.
 #include "driver/memory.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,9 @@ constexpr int64_t ArenaBytes = int64_t{64} << 20;
 
 // Address space for the small allocations of the main thread's heap.
 constexpr int64_t HeapBytes = int64_t{1} << 20;
+
+// Limits at or beyond this stand for none: cgroup v1 writes 2^63 less a page.
+constexpr int64_t NoLimit = int64_t{1} << 60;
 
 // bytes in whole pages of 4 kB.
 int64_t pages(int64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
@@ -83,6 +87,79 @@ int64_t proc_field(const char* file, const char* name) {
     return kb < 0 ? -1 : static_cast<int64_t>(kb) * 1024;
 }
 
+// The number that a cgroup file starts with; -1 when it cannot be read, says
+// "max" or stands for no limit.
+int64_t file_number(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return -1;
+    unsigned long long v = 0;
+    const bool read = std::fscanf(f, "%llu", &v) == 1;
+    std::fclose(f);
+    return read && v < static_cast<unsigned long long>(NoLimit) ? static_cast<int64_t>(v) : -1;
+}
+
+// The smaller room of two, -1 standing for none.
+int64_t tighter(int64_t a, int64_t b) { return a < 0 ? b : b < 0 ? a : std::min(a, b); }
+
+// The soft limit on `resource` less what the process already holds of it,
+// the field `held` of /proc/self/status; -1 when there is no limit.
+int64_t rlimit_room(int resource, const char* held) {
+    rlimit r;
+    if (getrlimit(resource, &r) != 0 || r.rlim_cur == RLIM_INFINITY ||
+        r.rlim_cur >= static_cast<rlim_t>(NoLimit))
+        return -1;
+    const int64_t limit = static_cast<int64_t>(r.rlim_cur);
+    const int64_t used = std::max<int64_t>(0, proc_field("/proc/self/status", held));
+    return std::max<int64_t>(0, limit - used);
+}
+
+// The least room that the cgroup `path` of the hierarchy mounted at `root`,
+// or a cgroup above it, leaves: the file `limit` less the file `usage`, in
+// each folder from the cgroup's up to the root.  Inside a container the
+// mount's root is the container's own cgroup, and the folders below it that
+// the path names are missing.  -1 when none has a limit.
+int64_t cgroup_room(const std::string& root, std::string path, const char* limit,
+                    const char* usage) {
+    if (path == "/") path.clear();
+    int64_t room = -1;
+    for (;;) {
+        const std::string folder = root + path + "/";
+        const int64_t most = file_number(folder + limit), used = file_number(folder + usage);
+        if (most >= 0 && used >= 0) room = tighter(room, std::max<int64_t>(0, most - used));
+        if (path.empty()) return room;
+        path.erase(path.rfind('/'));
+    }
+}
+
+// The least room that the cgroups of the process leave, from the lines of
+// /proc/self/cgroup: "0::/path" of cgroup v2, whose memory.max and
+// memory.current lie under /sys/fs/cgroup, and "n:memory:/path" of cgroup v1,
+// whose memory.limit_in_bytes and memory.usage_in_bytes lie under
+// /sys/fs/cgroup/memory.  -1 when none has a limit.
+int64_t cgroups_room() {
+    FILE* f = std::fopen("/proc/self/cgroup", "r");
+    if (f == nullptr) return -1;
+    int64_t room = -1;
+    char line[4096];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        line[std::strcspn(line, "\n")] = '\0';
+        char* const first = std::strchr(line, ':');
+        char* const second = first ? std::strchr(first + 1, ':') : nullptr;
+        if (second == nullptr) continue;
+        *second = '\0';
+        const std::string controllers = "," + std::string(first + 1) + ",";
+        if (std::strncmp(line, "0:", 2) == 0 && controllers == ",,") {
+            room = tighter(room, cgroup_room("/sys/fs/cgroup", second + 1, "memory.max",
+                                             "memory.current"));
+        } else if (controllers.find(",memory,") != std::string::npos) {
+            room = tighter(room, cgroup_room("/sys/fs/cgroup/memory", second + 1,
+                                             "memory.limit_in_bytes", "memory.usage_in_bytes"));
+        }
+    }
+    std::fclose(f);
+    return room;
+}
+
 }  // namespace
 
 RunMemory run_memory(int fmt_size, bool verify, int threads) {
@@ -114,11 +191,19 @@ RunMemory run_memory(int fmt_size, bool verify, int threads) {
     return {resident, mapped};
 }
 
-MemoryLimit memory_available(const RunMemory&) {
-    MemoryLimit free;
-    const int64_t bytes = proc_field("/proc/meminfo", "MemAvailable");
-    if (bytes >= 0) free = {"the machine's free memory", bytes, false};
-    return free;
+MemoryLimit memory_available(const RunMemory& m) {
+    const MemoryLimit limits[4] = {
+        {"the machine's free memory", proc_field("/proc/meminfo", "MemAvailable"), false},
+        {"the address-space limit", rlimit_room(RLIMIT_AS, "VmSize"), true},
+        {"the data limit", rlimit_room(RLIMIT_DATA, "VmData"), true},
+        {"the cgroup's memory limit", cgroups_room(), false},
+    };
+    MemoryLimit tightest;
+    for (const MemoryLimit& l : limits)
+        if (l.bytes >= 0 &&
+            (tightest.name == nullptr || l.bytes - l.need(m) < tightest.bytes - tightest.need(m)))
+            tightest = l;
+    return tightest;
 }
 
 int largest_fitting_run(int fmt_size, bool verify, int threads) {

@@ -33,7 +33,12 @@ struct MemoryLimit {
     bool fits(const RunMemory& m) const { return name == nullptr || need(m) <= bytes; }
 };
 
-// The limit on a run that takes m, started now: MemAvailable of /proc/meminfo.
+// Of the limits on a run started now, the one that leaves a run that takes m
+// the least room: MemAvailable of /proc/meminfo; the address-space limit
+// (RLIMIT_AS) less the address space that the process maps; the data limit
+// (RLIMIT_DATA) less the data it maps; and the memory limit of its cgroup,
+// or of a cgroup above it, less what that cgroup uses.  Limits that are not
+// set (or at 2^60 bytes and more) or cannot be read do not count.
 MemoryLimit memory_available(const RunMemory& m);
 
 // The largest FMT size of fmt_size, fmt_size / 2, ... 8 at which a run fits
