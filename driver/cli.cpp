@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "driver/memory.h"
 #include "mp/mp.h"
 
 #ifndef DRMPI_VERSION
@@ -81,8 +82,9 @@ void print_help() {
     // The memory of a long run, per million digits at a size that fills its
     // power of two (runs take up to twice that).
     const int fmt = 1 << 24;
-    const double per_million = static_cast<double>(run_memory(fmt, false)) /
-                               ((fmt - 4.0) * DigitsPerWord / 1e6) / (1 << 20);
+    const double per_million =
+        static_cast<double>(run_memory(fmt, false, thread_count()).resident) /
+        ((fmt - 4.0) * DigitsPerWord / 1e6) / (1 << 20);
     console(
         "Usage: drmpi [options] DIGITS\n"
         "Computes DIGITS decimal digits of pi by a Ramanujan-type series and writes them\n"
@@ -264,17 +266,15 @@ int run_command(const Options& o, ComputePi compute) {
     if (o.threads > 0) set_thread_count(o.threads);
     const RunSize size = size_run(o.digits);
     const int fmt = static_cast<int>(size.fmt_size);
-    const int64_t need = run_memory(fmt, o.verify);
-    const int64_t have = memory_available();
-    if (have > 0 && need > have) {
-        int fits = fmt;
-        while (fits > 8 && run_memory(fits, o.verify) > have) fits /= 2;
+    const RunMemory need = run_memory(fmt, o.verify, thread_count());
+    const MemoryLimit have = memory_available(need);
+    if (!have.fits(need)) {
+        const int fits = largest_fitting_run(fmt / 2, o.verify, thread_count());
         std::fprintf(stderr,
                      "drmpi: %" PRId64 " digits need about %lld MB of memory, and %lld MB are "
-                     "available: at most %" PRId64 " digits fit\n",
-                     o.digits, megabytes(need), megabytes(have),
-                     run_memory(fits, o.verify) > have ? int64_t{0}
-                                                       : int64_t{fits - 4} * DigitsPerWord);
+                     "available (%s): at most %" PRId64 " digits fit\n",
+                     o.digits, megabytes(have.need(need)), megabytes(have.bytes), have.name,
+                     fits == 0 ? int64_t{0} : int64_t{fits - 4} * DigitsPerWord);
         return 1;
     }
 

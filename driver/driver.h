@@ -131,19 +131,23 @@ RunSetup setup_run();
 // ------------------------------------------------------ DRM driver (drm.cpp) --
 
 // Up to this FMT size the fold of a chunk runs beside the merge of the next
-// (see drm_sum), with storage of its own.
+// (see drm_sum), with storage of its own, when the run has two threads or more.
 inline constexpr int PipelineMax = 1 << 22;
+
+// Whether a run of FMT size n on `threads` threads folds each chunk beside
+// the next chunk's merge.
+inline bool pipelined(int n, int threads) { return threads >= 2 && n <= PipelineMax; }
 
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
 // area that the merges, the product P S and the Newton operations use in
-// turn; up to PipelineMax also a second P, Q and T and the fold's own area.
-// Throws std::bad_alloc when the memory is not there.
+// turn; for a pipelined run on `threads` threads also a second P, Q and T and
+// the fold's own area.  Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
-    explicit Workspace(int n);
-    // Doubles that a Workspace of FMT size n allocates.
-    static int64_t doubles(int n);
+    explicit Workspace(int n, int threads = thread_count());
+    // Doubles that a Workspace of FMT size n for `threads` threads allocates.
+    static int64_t doubles(int n, int threads);
 
     int n;
     double* p;
@@ -153,7 +157,7 @@ class Workspace {
     double* sum;
     double* b;
     double* area;
-    double* p2 = nullptr;  // up to PipelineMax
+    double* p2 = nullptr;  // pipelined runs only
     double* q2 = nullptr;
     double* t2 = nullptr;
     double* fold_area = nullptr;
@@ -172,15 +176,15 @@ int drm_step_count(int series, int word_count, int fmt_size);
 class Report;
 
 // Whether drm_sum runs the fold of each chunk beside the merge of the next:
-// with two threads or more, two steps or more, and up to PipelineMax.
+// in a pipelined run of two steps or more.
 bool drm_pipelined(int n, int steps);
 
 // Evaluates the series in the given number of DRM steps, from the last chunk
 // of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
 // Tells report of each chunk merged and folded, and each step done.
 // Returns the largest rounding error of all products.  Where drm_pipelined
-// says so and w has the storage, each fold runs beside the next chunk's merge
-// (on the side thread, when parallel_start has started it).  The plans up to
+// says so and w was made for a pipelined run, each fold runs beside the next
+// chunk's merge (on the side thread, when parallel_start has started it).  The plans up to
 // w.n are built on first use unless fft_prepare has built them.
 double drm_sum(int series, int steps, const Workspace& w, Report& report);
 
@@ -329,12 +333,6 @@ int run_dialogue(ComputePi compute);
 // it, and the count stays the default.
 void threads_from_environment();
 inline constexpr int MaxThreads = 1024;
-
-// Bytes that a run of FMT size n takes, verified or not.
-int64_t run_memory(int fmt_size, bool verify);
-
-// MemAvailable of /proc/meminfo in bytes; -1 when it cannot be read.
-int64_t memory_available();
 
 // drmpi [options] DIGITS: the exit status, 0, 1 for a failed run, 2 for a
 // usage error.

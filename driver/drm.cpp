@@ -25,17 +25,17 @@ int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
 // The storage that pipelining adds: the second P, Q and T, and the fold's
 // own area for its product and division.
-int64_t pipeline_size(int n) {
-    return n > PipelineMax ? 0 : 3 * rounded(n) + fold_size(n);
-}
+int64_t pipeline_size(int n) { return 3 * rounded(n) + fold_size(n); }
 
 }  // namespace
 
-int64_t Workspace::doubles(int n) {
-    return 5 * rounded(n) + rounded(2 * n) + area_size(n) + pipeline_size(n);
+int64_t Workspace::doubles(int n, int threads) {
+    return 5 * rounded(n) + rounded(2 * n) + area_size(n) +
+           (pipelined(n, threads) ? pipeline_size(n) : 0);
 }
 
-Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
+Workspace::Workspace(int size, int threads)
+    : n(size), storage_(allocate_doubles(doubles(size, threads))) {
     double* next = storage_.get();
     for (double** x : {&p, &q, &t, &a, &sum}) {
         *x = next;
@@ -43,7 +43,7 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
     }
     b = next;
     area = b + rounded(2 * n);
-    if (n <= PipelineMax) {
+    if (pipelined(n, threads)) {
         p2 = area + area_size(n);
         q2 = p2 + rounded(n);
         t2 = q2 + rounded(n);
@@ -86,9 +86,7 @@ double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
 
 }  // namespace
 
-bool drm_pipelined(int n, int steps) {
-    return n <= PipelineMax && steps >= 2 && thread_count() >= 2;
-}
+bool drm_pipelined(int n, int steps) { return steps >= 2 && pipelined(n, thread_count()); }
 
 double drm_sum(int series, int steps, const Workspace& w, Report& report) {
     const int n = w.n;
@@ -141,7 +139,7 @@ double compute_pi(int series, const Workspace& w) {
     const int* f = PiFactorTable[series];
     // The square root of the numerator and the reciprocal of the denominator
     // do not depend on each other: where the fold has an area of its own
-    // (up to PipelineMax) they run at once, one in each area.
+    // (a pipelined run) they run at once, one in each area.
     double errs[2] = {0.0, 0.0};
     const auto part = [&](int i, double* temp) {
         if (i == 0) {

@@ -1,5 +1,5 @@
-// A run of the dialogue or the command line: its memory, the computation of
-// pi, its verification, and the result file.
+// A run of the dialogue or the command line: the computation of pi,
+// its verification, and the result file.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -13,30 +13,6 @@
 #include "mp/mp.h"
 
 namespace drmpi {
-
-int64_t run_memory(int fmt_size, bool verify) {
-    const int64_t digits = static_cast<int64_t>(fmt_size) * DigitsPerWord;
-    // The workspace, the FFT plans of every length up to the FMT size and
-    // the table of cos and sin they are built from, the digits of one or two
-    // computations, and 64 MB for the program itself, its threads and the
-    // output buffers; then a twentieth more for what the rounding of blocks
-    // to huge pages and the allocator add.
-    const int64_t bytes = Workspace::doubles(fmt_size) * 8 + fft_plans_bytes(fmt_size) +
-                          (fmt_size + 2) * int64_t{8} + digits * (verify ? 2 : 1) +
-                          (int64_t{64} << 20);
-    return bytes + bytes / 20;
-}
-
-int64_t memory_available() {
-    FILE* f = std::fopen("/proc/meminfo", "r");
-    if (f == nullptr) return -1;
-    char line[256];
-    long long kb = -1;
-    while (std::fgets(line, sizeof line, f) != nullptr)
-        if (std::sscanf(line, "MemAvailable: %lld kB", &kb) == 1) break;
-    std::fclose(f);
-    return kb < 0 ? -1 : static_cast<int64_t>(kb) * 1024;
-}
 
 PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int n = static_cast<int>(size.fmt_size);

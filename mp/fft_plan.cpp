@@ -82,6 +82,26 @@ class Octant {
     const Octant* shared_ = nullptr;
 };
 
+// The blocks that the tables are cut from, for the life of the process.
+struct TableBlocks {
+    std::mutex lock;
+    double* free = nullptr;  // the rest of the current block
+    long left = 0;
+    long next = 1L << 16;  // doubles of the next block that table() starts
+};
+TableBlocks Tables;
+
+// Doubles that a table of count doubles takes from its block: a multiple of
+// eight, so that every table starts 64-byte aligned.
+long table_doubles(long count) { return (count + 7) / 8 * 8; }
+
+// Starts a block of `doubles` doubles in place of the current one, whose rest
+// is left unused.  Called with Tables.lock held.  Throws std::bad_alloc.
+void start_block(long doubles) {
+    Tables.free = allocate_doubles(doubles).release();
+    Tables.left = doubles;
+}
+
 // A table for the life of the process, 64-byte aligned, cut from blocks that
 // double from 512 kB to 64 MB and more, the large ones on huge pages: page
 // faults cost microseconds each here, and the tables of a long run, all its
@@ -89,22 +109,24 @@ class Octant {
 // should not clear a huge page it hardly uses.  Throws std::bad_alloc when the
 // memory is not there.
 double* table(long count) {
-    static std::mutex lock;
-    static double* free = nullptr;  // the rest of the current block
-    static long left = 0;
-    static long next = 1L << 16;  // doubles of the next block
-    const long doubles = (count + 7) / 8 * 8;
-    std::lock_guard<std::mutex> hold(lock);
-    if (doubles > left) {
-        const long block = doubles > next ? doubles : next;
-        free = allocate_doubles(block).release();
-        left = block;
-        if (next < (8L << 20)) next *= 2;
+    const long doubles = table_doubles(count);
+    std::lock_guard<std::mutex> hold(Tables.lock);
+    if (doubles > Tables.left) {
+        start_block(doubles > Tables.next ? doubles : Tables.next);
+        if (Tables.next < (8L << 20)) Tables.next *= 2;
     }
-    double* t = free;
-    free += doubles;
-    left -= doubles;
+    double* t = Tables.free;
+    Tables.free += doubles;
+    Tables.left -= doubles;
     return t;
+}
+
+// Makes sure that the next tables, of `doubles` doubles in all (as
+// table_doubles counts them), come from the current block: when it has less
+// room, a block of exactly that size replaces it.  Throws std::bad_alloc.
+void reserve_tables(long doubles) {
+    std::lock_guard<std::mutex> hold(Tables.lock);
+    if (doubles > Tables.left) start_block(doubles);
 }
 
 // log2 of the leaves of a plan of length n >= 8: 64 points from 64 on, else 8.
@@ -126,6 +148,15 @@ void for_each_pass(int n, const F& f) {
 // Doubles of the table of a pass over 2^l points: for each of its 2^l / radix
 // butterflies the radix - 1 complex twiddles.
 long pass_doubles(int l, int radix) { return (1L << l) / radix * 2 * (radix - 1); }
+
+// Doubles that the tables of a plan of length n take from their blocks: what
+// build_tables asks table() for.
+long plan_doubles(int n) {
+    long doubles = table_doubles(2L * n);  // the weights
+    if (n < 8) return doubles + table_doubles(n > 1 ? n : 1);
+    for_each_pass(n, [&](int l, int radix) { doubles += table_doubles(pass_doubles(l, radix)); });
+    return doubles + table_doubles(8 * 16);  // the leaves
+}
 
 // Fills the tables of a plan of length n (see fft_kernel.h) from the cos and
 // sin of oct, whose length is n.
@@ -251,30 +282,29 @@ FftIsa fft_default_isa() {
 }
 
 int64_t fft_plans_bytes(int n) {
-    // The tables that build_tables allocates, length by length.
     int64_t doubles = 0;
-    for (int m = 1; m <= n; m *= 2) {
-        doubles += 2 * static_cast<int64_t>(m) + 16;  // the weights
-        if (m < 8) {
-            doubles += m + 16;
-            continue;
-        }
-        for_each_pass(m, [&](int l, int radix) { doubles += pass_doubles(l, radix) + 16; });
-        doubles += 8 * 16;
-    }
+    for (int m = 1; m <= n; m *= 2) doubles += plan_doubles(m);
     return doubles * static_cast<int64_t>(sizeof(double));
 }
 
 void fft_prepare(int n) {
     if (n >= 32) {
-        {
-            std::lock_guard<std::mutex> hold(PreparedLock);
-            if (Prepared == nullptr || Prepared->length() < n) Prepared = new Octant(n);
-        }
-        // The longest first, which take longest, spread over the threads.
-        const int lg = ilog2(n);
-        parallel_for(lg - 4, [&](int i, int) { fft_plan(1 << (lg - i)); });
+        std::lock_guard<std::mutex> hold(PreparedLock);
+        if (Prepared == nullptr || Prepared->length() < n) Prepared = new Octant(n);
     }
+    // The tables of the lengths not built yet, from one block that fits them
+    // exactly: built on several threads in an order that varies, they would
+    // otherwise leave the ends of blocks unused, more or fewer from run to run.
+    long missing = 0;
+    for (int m = 1; m <= n; m *= 2) {
+        Slot& s = slots[ilog2(m)];
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.tables == nullptr) missing += plan_doubles(m);
+    }
+    reserve_tables(missing);
+    // The longest first, which take longest, spread over the threads.
+    const int lg = ilog2(n);
+    if (n >= 32) parallel_for(lg - 4, [&](int i, int) { fft_plan(1 << (lg - i)); });
     for (int m = 1; m <= n && m < 32; m *= 2) fft_plan(m);
 }
 

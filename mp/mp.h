@@ -150,12 +150,16 @@ const FftPlan& fft_plan(int n);
 // Builds the plans of every length up to n on the default path, those from 32
 // on at once, on all threads, from one table of cos and sin for them all: what
 // a run of length n would otherwise build one length at a time, mid-run.  The
-// tables are the same either way.  Throws std::bad_alloc when the memory is
-// not there; the plans built stay.
+// tables are the same either way.  The tables of the lengths not built yet
+// are cut from one block of their exact size; the table of cos and
+// sin, n + 2 doubles from allocate_doubles, is kept for the plans built
+// later.  Throws std::bad_alloc when the memory is not there; the plans built
+// stay.
 void fft_prepare(int n);
 
-// Bytes of the tables of the plans of every length up to n, when all of them
-// are built.
+// Bytes of the tables of the plans that fft_prepare(n) builds, of the lengths
+// 1 to n, as they are cut from their blocks: the block that fft_prepare(n)
+// allocates in a process that has built no plan yet.
 int64_t fft_plans_bytes(int n);
 
 // The plan for length n on the path isa, which must be available.  Plans of one
@@ -344,5 +348,13 @@ struct AlignedFree {
 };
 using Doubles = std::unique_ptr<double[], AlignedFree>;
 Doubles allocate_doubles(int64_t count);
+
+// The size of a huge page, which mapped blocks are rounded to.
+inline constexpr int64_t HugePageBytes = int64_t{2} << 20;
+
+// Bytes that allocate_doubles(count) takes: from 64 kB on, a mapping of whole
+// huge pages (and, while it is made, one huge page more); below, a block of
+// the heap.
+int64_t allocated_bytes(int64_t count);
 
 }  // namespace drmpi

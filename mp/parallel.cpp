@@ -261,13 +261,30 @@ void AlignedFree::operator()(double* p) const {
     }
 }
 
-Doubles allocate_doubles(int64_t count) {
-    constexpr size_t Huge = size_t{2} << 20;
+namespace {
+
+// A page fault costs about 10 us here, a huge page's about 125 us: from 64 kB
+// on, a block is cheaper on huge pages.
+constexpr size_t MapMin = size_t{64} << 10;
+
+// count doubles (1 at least) in whole cache lines of 64 bytes.
+size_t line_bytes(int64_t count) {
     const size_t words = static_cast<size_t>(count < 1 ? 1 : count);
-    const size_t bytes = (words * sizeof(double) + 63) / 64 * 64;
-    // A page fault costs about 10 us here, a huge page's about 125 us: from 64
-    // kB on, a block is cheaper on huge pages.
-    if (bytes < (size_t{64} << 10)) {
+    return (words * sizeof(double) + 63) / 64 * 64;
+}
+
+}  // namespace
+
+int64_t allocated_bytes(int64_t count) {
+    const size_t bytes = line_bytes(count);
+    if (bytes < MapMin) return static_cast<int64_t>(bytes);
+    return static_cast<int64_t>((bytes + HugePageBytes - 1) / HugePageBytes * HugePageBytes);
+}
+
+Doubles allocate_doubles(int64_t count) {
+    constexpr size_t Huge = HugePageBytes;
+    const size_t bytes = line_bytes(count);
+    if (bytes < MapMin) {
         void* p = std::aligned_alloc(64, bytes);
         if (p == nullptr) throw std::bad_alloc();
         std::memset(p, 0, bytes);
@@ -275,7 +292,7 @@ Doubles allocate_doubles(int64_t count) {
     }
     // Mapped with a huge page to spare, then trimmed to start on a huge-page
     // boundary, so that all of it can lie on huge pages.
-    const size_t length = (bytes + Huge - 1) / Huge * Huge;
+    const size_t length = static_cast<size_t>(allocated_bytes(count));
     void* raw = mmap(nullptr, length + Huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
                      -1, 0);
     if (raw == MAP_FAILED) throw std::bad_alloc();

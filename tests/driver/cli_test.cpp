@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "driver/memory.h"
 #include "support/program.h"
 
 namespace drmpi_test {
@@ -279,21 +280,34 @@ TEST(CommandLine, FaultyComputationsWriteNothing) {
     ASSERT_EQ(chdir(here), 0);
 }
 
-// A run far beyond the machine is refused before it starts, with what it
-// needs, what there is and what would fit; beyond the longest transform too.
+// A run beyond the machine is refused before it starts, with what it needs,
+// what there is, the limit that binds and what would fit: the request sized
+// from the machine's own limit, a quarter beyond it, so that memory freed
+// meanwhile does not let it start.  Beyond the longest transform too.
 TEST(CommandLine, RunsBeyondTheMachineAreRefused) {
-    const Outcome r = run_args("600M", "RamnDRM1.txt");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(std::regex_match(r.errors, std::regex(
-        "drmpi: 600000000 digits need about [0-9]+ MB of memory, and [0-9]+ MB are available: "
-        "at most [0-9]+ digits fit\n"))) << r.errors;
-    EXPECT_TRUE(r.entries.empty());
+    int fmt = 8;
+    drmpi::MemoryLimit have;
+    for (; fmt <= drmpi::MaxFmtSize; fmt *= 2) {
+        const drmpi::RunMemory m = drmpi::run_memory(fmt, false, drmpi::thread_count());
+        have = drmpi::memory_available(m);
+        if (have.name != nullptr && have.need(m) > have.bytes + have.bytes / 4) break;
+    }
+    if (fmt <= drmpi::MaxFmtSize) {
+        const std::string digits = std::to_string(int64_t{fmt - 4} * drmpi::DigitsPerWord);
+        const Outcome r = run_args(digits, "RamnDRM1.txt");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(std::regex_match(r.errors, std::regex(
+            "drmpi: " + digits + " digits need about [0-9]+ MB of memory, and [0-9]+ MB are "
+            "available \\(" + have.name + "\\): at most [0-9]+ digits fit\n"))) << r.errors;
+        EXPECT_TRUE(r.entries.empty());
+    }
     for (const std::string big : {"2G", "1000000000000000000", "99999999999999999999"}) {
         const Outcome b = run_args(big, "RamnDRM1.txt");
         EXPECT_EQ(b.status, 1);
         EXPECT_EQ(b.errors, "drmpi: " + (big == "2G" ? "2000000000" : big) +
                                 " digits are beyond the largest run, 671088620 digits\n");
     }
+    if (fmt > drmpi::MaxFmtSize) GTEST_SKIP() << "the largest run fits this machine";
 }
 
 // Output that cannot be written fails the run with the reason: a full

@@ -36,6 +36,7 @@ struct Outcome {
     bool file_exists = false;
     int status = -1;      // exit status, or 128 + the signal that ended the program
     std::vector<std::string> entries;  // Folder::entries() after the run
+    int64_t peak = 0;     // run_direct: the peak resident set in bytes
 };
 
 // Types `input` on standard input of drmpi run in `folder`; `setup`, when
@@ -56,6 +57,13 @@ Outcome run_args(const std::string& args, const std::string& file_name,
 // drmpi with the command-line arguments `args` in a fresh folder, on a
 // terminal (through script(1)): console holds what the terminal showed.
 Outcome run_on_terminal(const std::string& args, const std::string& file_name);
+
+// drmpi with the arguments `args`, started without a shell (through
+// drmpi_peak, which measures its peak) in a fresh folder with its standard
+// input empty and, when resource >= 0 (RLIMIT_AS, say), under the soft limit
+// `limit` bytes on it.  Fills Outcome::peak.
+Outcome run_direct(const std::vector<std::string>& args, const std::string& file_name,
+                   int resource = -1, int64_t limit = 0);
 
 // drmpi running in a folder with its standard input and output on pipes.
 class Session {
