@@ -11,7 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/driver.h"
+#include "driver/cli.h"
+#include "driver/console.h"
+#include "driver/result_file.h"
 #include "driver/memory.h"
 #include "mp/mp.h"
 

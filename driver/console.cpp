@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/driver.h"
+#include "driver/console.h"
 
 namespace drmpi {
 

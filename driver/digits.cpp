@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/driver.h"
+#include "driver/digits.h"
 #include "mp/mp.h"
 
 namespace drmpi {

@@ -5,7 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/driver.h"
+#include "driver/drm.h"
+#include "driver/report.h"
 #include "mp/mp.h"
 #include "series/series.h"
 

@@ -5,7 +5,10 @@
 #include <new>
 #include <system_error>
 
-#include "driver/driver.h"
+#include "driver/cli.h"
+#include "driver/console.h"
+#include "driver/result_file.h"
+#include "driver/run.h"
 
 int main(int argc, char** argv) {
     using namespace drmpi;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/driver.h"
+#include "driver/drm.h"
 #include "mp/mp.h"
 
 namespace drmpi {

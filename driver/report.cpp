@@ -11,7 +11,9 @@
 #include <string>
 #include <system_error>
 
-#include "driver/driver.h"
+#include "driver/console.h"
+#include "driver/drm.h"
+#include "driver/report.h"
 #include "mp/mp.h"
 
 namespace drmpi {

@@ -15,7 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "driver/driver.h"
+#include "driver/console.h"
+#include "driver/result_file.h"
 
 namespace drmpi {
 

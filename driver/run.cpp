@@ -9,7 +9,11 @@
 #include <string>
 #include <system_error>
 
-#include "driver/driver.h"
+#include "driver/console.h"
+#include "driver/digits.h"
+#include "driver/drm.h"
+#include "driver/result_file.h"
+#include "driver/run.h"
 #include "mp/mp.h"
 
 namespace drmpi {

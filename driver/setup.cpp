@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/driver.h"
+#include "driver/console.h"
+#include "driver/report.h"
+#include "driver/result_file.h"
+#include "driver/setup.h"
 #include "mp/mp.h"
 
 namespace drmpi {

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.h"
+#include "driver/cli.h"
 #include "driver/memory.h"
+#include "mp/mp.h"
 #include "support/program.h"
 
 namespace drmpi_test {

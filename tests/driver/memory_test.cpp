@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "driver/driver.h"
+#include "driver/cli.h"
 #include "driver/memory.h"
 #include "support/program.h"
 

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver.h"
+#include "driver/report.h"
+#include "driver/run.h"
 #include "mp/mp.h"
 #include "support/oracle.h"
 #include "support/program.h"

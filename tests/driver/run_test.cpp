@@ -8,7 +8,8 @@
 #include <string>
 #include <tuple>
 
-#include "driver/driver.h"
+#include "driver/drm.h"
+#include "driver/run.h"
 #include "support/oracle.h"
 #include "support/program.h"
 

@@ -1,0 +1,86 @@
+// The DRM driver: the storage of a run, its steps, the fold of every chunk
+// into the running sum, and the final assembly of pi.
+#pragma once
+
+#include <cstdint>
+
+#include "mp/mp.h"
+#include "series/series.h"
+
+namespace drmpi {
+
+// Factor by which successive terms shrink for large k, by 0-based series ID;
+// its decimal logarithm is the number of digits one term adds.
+inline constexpr double ConvergenceBase[3] = {151931373056000.0, 96059601.0, 777924.0};
+
+// pi = f0 f1 sqrt(f2) / (f3 (f4 + f5 S)), S the folded series from k = 1 on:
+// f4 is the term k = 0 and f5 = p(1).  By 0-based series ID.
+inline constexpr int PiFactorTable[3][6] = {
+    {128, 10005, 10005, 3, 13591409, 5},
+    {1, 9801, 2, 4, 1103, 3},
+    {1, 3528, 1, 1, 1123, 3},
+};
+
+class Report;
+
+// Up to this FMT size the fold of a chunk runs beside the merge of the next
+// (see drm_sum), with storage of its own, when the run has two threads or more.
+inline constexpr int PipelineMax = 1 << 22;
+
+// Whether a run of FMT size n on `threads` threads folds each chunk beside
+// the next chunk's merge.
+inline bool pipelined(int n, int threads) { return threads >= 2 && n <= PipelineMax; }
+
+// The storage of a run of FMT size n, allocated once and zeroed: the numbers
+// P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
+// area that the merges, the product P S and the Newton operations use in
+// turn; for a pipelined run on `threads` threads also a second P, Q and T and
+// the fold's own area.  Throws std::bad_alloc when the memory is not there.
+class Workspace {
+  public:
+    explicit Workspace(int n, int threads = thread_count());
+    // Doubles that a Workspace of FMT size n for `threads` threads allocates.
+    static int64_t doubles(int n, int threads);
+
+    int n;
+    double* p;
+    double* q;
+    double* t;
+    double* a;
+    double* sum;
+    double* b;
+    double* area;
+    double* p2 = nullptr;  // pipelined runs only
+    double* q2 = nullptr;
+    double* t2 = nullptr;
+    double* fold_area = nullptr;
+    StepArrays step() const { return {p, q, t, area}; }
+
+  private:
+    Doubles storage_;
+};
+
+// Milliseconds of elapsed real time since the program started.
+int clock_ms();
+
+// Number of DRM steps that cover the terms needed for word_count words.
+int drm_step_count(int series, int word_count, int fmt_size);
+
+// Whether drm_sum runs the fold of each chunk beside the merge of the next:
+// in a pipelined run of two steps or more.
+bool drm_pipelined(int n, int steps);
+
+// Evaluates the series in the given number of DRM steps, from the last chunk
+// of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
+// Tells report of each chunk merged and folded, and each step done.
+// Returns the largest rounding error of all products.  Where drm_pipelined
+// says so and w was made for a pipelined run, each fold runs beside the next
+// chunk's merge (on the side thread, when parallel_start has started it).  The plans up to
+// w.n are built on first use unless fft_prepare has built them.
+double drm_sum(int series, int steps, const Workspace& w, Report& report);
+
+// Replaces the folded sum S in w.sum by pi, at n words.  Returns the largest
+// rounding error of its products.
+double compute_pi(int series, const Workspace& w);
+
+}  // namespace drmpi
