@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "driver/cli.h"
-#include "driver/console.h"
-#include "driver/result_file.h"
 #include "driver/memory.h"
 #include "mp/mp.h"
 
@@ -80,14 +78,14 @@ bool parse_int(const char* text, int lo, int hi, int* value) {
     return true;
 }
 
-void print_help() {
+void print_help(Console& console) {
     // The memory of a long run, per million digits at a size that fills its
     // power of two (runs take up to twice that).
     const int fmt = 1 << 24;
     const double per_million =
         static_cast<double>(run_memory(fmt, false, thread_count()).resident) /
         ((fmt - 4.0) * DigitsPerWord / 1e6) / (1 << 20);
-    console(
+    console.print(
         "Usage: drmpi [options] DIGITS\n"
         "Computes DIGITS decimal digits of pi by a Ramanujan-type series and writes them\n"
         "to a file.  DIGITS is a whole number, optionally followed by k, M or G (thousands,\n"
@@ -151,9 +149,12 @@ const Spec* long_option(const std::string& name, std::string* error) {
     return nullptr;
 }
 
-// Takes one option into o; "" or the message of a usage error.  *done says
-// that it was --help or --version, already answered.
-std::string take(const Spec& spec, const char* value, Options* o, bool* done) {
+// What the command line asks for besides a run.
+enum class Answer { Run, Help, Version };
+
+// Takes one option into o; "" or the message of a usage error.  --help and
+// --version set *answer.
+std::string take(const Spec& spec, const char* value, Options* o, Answer* answer) {
     switch (spec.key) {
         case 's':
             if (!parse_int(value, 1, 3, &o->series))
@@ -175,14 +176,8 @@ std::string take(const Spec& spec, const char* value, Options* o, bool* done) {
             break;
         case 'v': o->verify = true; break;
         case 'q': o->quiet = true; break;
-        case 'h':
-            print_help();
-            *done = true;
-            break;
-        case 'V':
-            console("drmpi %s\n", DRMPI_VERSION);
-            *done = true;
-            break;
+        case 'h': *answer = Answer::Help; break;
+        case 'V': *answer = Answer::Version; break;
     }
     return "";
 }
@@ -190,10 +185,10 @@ std::string take(const Spec& spec, const char* value, Options* o, bool* done) {
 // Parses the arguments into o: short options, alone or grouped (-qs2), long
 // ones or any unique prefix of them, each with its value attached (-s2,
 // --series=2) or as the next argument, and DIGITS, before, between or after
-// them; "--" ends the options.  Returns 0 to run, or the exit status after
-// the message; *done after --help or --version.
-int parse(int argc, char** argv, Options* o, bool* done) {
-    *done = false;
+// them; "--" ends the options.  Returns 0, or the exit status after the
+// message; at --help or --version it stops with *answer set.
+int parse(int argc, char** argv, Options* o, Answer* answer) {
+    *answer = Answer::Run;
     const char* digits = nullptr;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
@@ -213,21 +208,22 @@ int parse(int argc, char** argv, Options* o, bool* done) {
                 if (i + 1 == argc) return usage_error(shown + " needs a value");
                 value = argv[++i];
             }
-            error = take(*spec, value, o, done);
+            error = take(*spec, value, o, answer);
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            for (const char* p = arg + 1; *p != '\0' && error.empty() && !*done; ++p) {
+            for (const char* p = arg + 1; *p != '\0' && error.empty() && *answer == Answer::Run;
+                 ++p) {
                 const Spec* spec = nullptr;
                 for (const Spec& s : Specs)
                     if (s.has_short && s.key == *p) spec = &s;
                 if (spec == nullptr) return usage_error(std::string("unknown option '-") + *p + "'");
                 if (!spec->takes_value) {
-                    error = take(*spec, nullptr, o, done);
+                    error = take(*spec, nullptr, o, answer);
                     continue;
                 }
                 const char* value = p[1] != '\0' ? p + 1 : i + 1 < argc ? argv[++i] : nullptr;
                 if (value == nullptr)
                     return usage_error(std::string("option '-") + *p + "' needs a value");
-                error = take(*spec, value, o, done);
+                error = take(*spec, value, o, answer);
                 break;
             }
         } else if (digits == nullptr) {
@@ -236,7 +232,7 @@ int parse(int argc, char** argv, Options* o, bool* done) {
             return usage_error(std::string("one DIGITS only, not also '") + arg + "'");
         }
         if (!error.empty()) return usage_error(error);
-        if (*done) return console_finish();
+        if (*answer != Answer::Run) return 0;
     }
     if (digits == nullptr) return usage_error("DIGITS is missing");
     const Digits d = parse_digits(digits, &o->digits);
@@ -257,14 +253,17 @@ long long megabytes(int64_t bytes) { return static_cast<long long>((bytes + (1 <
 
 }  // namespace
 
-int run_command_line(int argc, char** argv) {
+int run_command_line(Output& out, int argc, char** argv) {
     Options o;
-    bool done = false;
-    if (const int status = parse(argc, argv, &o, &done); status != 0 || done) return status;
-    return run_command(o, compute_digits);
+    Answer answer;
+    if (const int status = parse(argc, argv, &o, &answer); status != 0) return status;
+    if (answer == Answer::Help) print_help(out.console);
+    if (answer == Answer::Version) out.console.print("drmpi %s\n", DRMPI_VERSION);
+    if (answer != Answer::Run) return out.console.finish();
+    return run_command(out, o, compute_digits);
 }
 
-int run_command(const Options& o, ComputePi compute) {
+int run_command(Output& out, const Options& o, ComputePi compute) {
     if (o.threads > 0) set_thread_count(o.threads);
     const RunSize size = size_run(o.digits);
     const int fmt = static_cast<int>(size.fmt_size);
@@ -285,13 +284,13 @@ int run_command(const Options& o, ComputePi compute) {
     std::string name = to_stdout ? "/dev/stdout" : o.output;
     if (name.empty()) name = result_file_name(o.series);
     const std::string shown = to_stdout ? "standard output" : name;
-    if (const int e = result_file_open(name.c_str()); e != 0) {
+    if (const int e = out.file.open(name.c_str(), out.console); e != 0) {
         std::fprintf(stderr, "drmpi: cannot %s %s: %s\n", to_stdout ? "write" : "create",
                      shown.c_str(), std::strerror(e));
         return 1;
     }
-    return compute_and_write(o, size, compute, o.quiet ? ReportTo::Nowhere : ReportTo::Errors,
-                             shown);
+    return compute_and_write(out, o, size, compute,
+                             o.quiet ? ReportTo::Nowhere : ReportTo::Errors, shown);
 }
 
 }  // namespace drmpi

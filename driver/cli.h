@@ -10,11 +10,11 @@ inline constexpr int MaxFmtSize = 1 << 27;
 
 // drmpi [options] DIGITS: the exit status, 0, 1 for a failed run, 2 for a
 // usage error.
-int run_command_line(int argc, char** argv);
+int run_command_line(Output& out, int argc, char** argv);
 
 // The run that the options describe, o.digits within the largest run, with
 // compute making the computations (tests put a faulty one in its place).
 // The exit status.
-int run_command(const Options& o, ComputePi compute);
+int run_command(Output& out, const Options& o, ComputePi compute);
 
 }  // namespace drmpi

@@ -6,22 +6,19 @@
 #include <system_error>
 
 #include "driver/cli.h"
-#include "driver/console.h"
-#include "driver/result_file.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
     using namespace drmpi;
-    console_init();
+    Output out{console_init(), {}};
     threads_from_environment();
     // Runs catch their own failures; these are of what comes before a run.
     try {
-        return argc > 1 ? run_command_line(argc, argv) : run_dialogue(compute_digits);
+        return argc > 1 ? run_command_line(out, argc, argv) : run_dialogue(out, compute_digits);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "drmpi: not enough memory\n");
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "drmpi: %s\n", std::strerror(e.code().value()));
     }
-    result_file_discard();
     return 1;
 }

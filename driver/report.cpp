@@ -72,8 +72,9 @@ double computation_work(int series, int steps) {
     return FirstTouchWork + steps * (MergeWork + FoldWork) + final_work(series);
 }
 
-Report::Report(ReportTo to, double total_work)
-    : to_(to), live_(to == ReportTo::Errors && isatty(2) == 1), total_(total_work) {}
+Report::Report(ReportTo to, double total_work, Console* console)
+    : to_(to), console_(console), live_(to == ReportTo::Errors && isatty(2) == 1),
+      total_(total_work) {}
 
 Report::~Report() { stop_ticker(); }
 
@@ -85,7 +86,7 @@ void Report::line(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     if (to_ == ReportTo::Console) {
-        console("%s", text);
+        console_->print("%s", text);
         return;
     }
     std::lock_guard<std::mutex> hold(mutex_);
@@ -96,7 +97,7 @@ void Report::line(const char* format, ...) {
 
 void Report::stop(const char* text) {
     if (to_ == ReportTo::Console) {
-        console("%s", text);
+        console_->print("%s", text);
         return;
     }
     std::lock_guard<std::mutex> hold(mutex_);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "driver/console.h"
 #include "driver/setup.h"
 
 namespace drmpi {
@@ -49,7 +50,8 @@ double computation_work(int series, int steps);
 // thread draws.
 class Report {
   public:
-    Report(ReportTo to, double total_work);
+    // console: where ReportTo::Console writes; unused otherwise.
+    Report(ReportTo to, double total_work, Console* console = nullptr);
     ~Report();
     Report(const Report&) = delete;
     Report& operator=(const Report&) = delete;
@@ -73,6 +75,7 @@ class Report {
     void stop_ticker();
 
     const ReportTo to_;
+    Console* const console_;
     const bool live_;
     const double total_;
     std::mutex mutex_;

@@ -15,12 +15,9 @@
 #include <cstring>
 #include <string>
 
-#include "driver/console.h"
 #include "driver/result_file.h"
 
 namespace drmpi {
-
-FILE* ResultFile = nullptr;
 
 namespace {
 
@@ -30,11 +27,9 @@ const int Signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 // temporary file, but never blocked (a fault while blocked kills at once).
 const int CrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
 
-std::string Target;     // the file that a commit replaces, links followed
-bool Direct = false;    // the target is written in place (not a regular file)
-
-// The temporary file while it exists.  The signal handler reads it, so it is
-// the one global that the file must keep; signals are blocked while it changes.
+// The temporary file while it exists: the one global of the result file,
+// since the signal handler and the exit handler must find it.  Signals are
+// blocked while it changes.
 char TempName[PATH_MAX + 1];
 
 // Removes the temporary file and ends the process by the same signal, its
@@ -70,8 +65,6 @@ void remove_temp() {
         TempName[0] = '\0';
     });
 }
-
-void discard_at_exit() { result_file_discard(); }
 
 // The descriptor that a name of one stands for: /dev/stdin, /dev/stdout,
 // /dev/stderr, /dev/fd/N or /proc/self/fd/N; -1 for any other name.
@@ -114,16 +107,16 @@ std::string follow_links(std::string path) {
     return "";
 }
 
-// Opens descriptor fd, as given to the process, for writing in place: a
-// duplicate, so that the commit's close leaves fd itself open.  Returns 0 or
-// errno (EBADF when fd is not open for writing, or was closed at start).
-int open_descriptor(int fd) {
+// Opens descriptor fd, as given to the process, for writing in place into
+// *file: a duplicate, so that the commit's close leaves fd itself open.
+// Returns 0 or errno (EBADF when fd is not open for writing, or was closed
+// at start).
+int open_descriptor(int fd, const Console& console, FILE** file) {
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || (fd <= 2 && console_was_closed(fd)))
-        return EBADF;
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || console.was_closed(fd)) return EBADF;
     const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (copy < 0) return errno;
-    if ((ResultFile = fdopen(copy, "w")) == nullptr) {
+    if ((*file = fdopen(copy, "w")) == nullptr) {
         const int e = errno;
         close(copy);
         return e;
@@ -131,22 +124,28 @@ int open_descriptor(int fd) {
     return 0;
 }
 
-// The temporary name beside Target: the target's name and ".XXXXXX.tmp", its
-// last part cut where the whole would pass the longest name that the folder
-// takes.
-std::string temp_name() {
-    const size_t slash = Target.rfind('/');
-    const size_t base = slash == std::string::npos ? 0 : slash + 1;
-    const std::string folder = base == 0 ? "." : Target.substr(0, base);
-    const long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
-    const size_t fits = (longest > 0 ? static_cast<size_t>(longest) : NAME_MAX) - 11;
-    return Target.substr(0, base) + Target.substr(base, fits) + ".XXXXXX.tmp";
+// The folder of path, with its final slash; "." for a bare name.
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
 }
 
-// Creates the temporary file beside Target with the permissions that the
-// target has, or that a new file would get.  Returns 0 or errno.
-int create_temp(const struct stat* existing) {
-    std::string name = temp_name();
+// The temporary name beside target: the target's name and ".XXXXXX.tmp", its
+// last part cut where the whole would pass the longest name that the folder
+// takes.
+std::string temp_name(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    const long longest = pathconf(folder_of(target).c_str(), _PC_NAME_MAX);
+    const size_t fits = (longest > 0 ? static_cast<size_t>(longest) : NAME_MAX) - 11;
+    return target.substr(0, base) + target.substr(base, fits) + ".XXXXXX.tmp";
+}
+
+// Creates the temporary file beside target, open in *file, with the
+// permissions that the target has, or that a new file would get.  Returns 0
+// or errno.
+int create_temp(const std::string& target, const struct stat* existing, FILE** file) {
+    std::string name = temp_name(target);
     if (name.size() > PATH_MAX) return ENAMETOOLONG;
 
     int fd = -1;
@@ -167,7 +166,7 @@ int create_temp(const struct stat* existing) {
         umask(mask);
         mode = 0666 & ~mask;
     }
-    if (fchmod(fd, mode) != 0 || (ResultFile = fdopen(fd, "w")) == nullptr) {
+    if (fchmod(fd, mode) != 0 || (*file = fdopen(fd, "w")) == nullptr) {
         const int e = errno;
         close(fd);
         remove_temp();
@@ -184,25 +183,27 @@ int write_failed(int e) {
 
 }  // namespace
 
-int result_file_open(const char* name) {
-    Target = follow_links(name);
-    if (Target.empty()) return errno;
-    if (const int fd = descriptor_of(Target); fd >= 0) {
-        Direct = true;
-        return open_descriptor(fd);
+ResultFile::~ResultFile() { discard(); }
+
+int ResultFile::open(const char* name, const Console& console) {
+    target_ = follow_links(name);
+    if (target_.empty()) return errno;
+    if (const int fd = descriptor_of(target_); fd >= 0) {
+        direct_ = true;
+        return open_descriptor(fd, console, &file_);
     }
 
     struct stat st;
-    const bool exists = stat(Target.c_str(), &st) == 0;
+    const bool exists = stat(target_.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return EISDIR;
-    Direct = exists && !S_ISREG(st.st_mode);
-    if (Direct) {
-        ResultFile = std::fopen(Target.c_str(), "w");
-        return ResultFile == nullptr ? errno : 0;
+    direct_ = exists && !S_ISREG(st.st_mode);
+    if (direct_) {
+        file_ = std::fopen(target_.c_str(), "w");
+        return file_ == nullptr ? errno : 0;
     }
     if (exists) {
         // Opened for writing, without truncation, only to learn that it can be.
-        const int fd = open(Target.c_str(), O_WRONLY | O_NOCTTY);
+        const int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY);
         if (fd < 0) return errno;
         close(fd);
     }
@@ -210,33 +211,33 @@ int result_file_open(const char* name) {
     static bool installed = false;
     if (!installed) {
         installed = true;
-        std::atexit(discard_at_exit);
+        std::atexit(remove_temp);
         install_handlers();
     }
-    return create_temp(exists ? &st : nullptr);
+    return create_temp(target_, exists ? &st : nullptr, &file_);
 }
 
-void result_file_discard() {
-    if (ResultFile != nullptr) std::fclose(ResultFile);
-    ResultFile = nullptr;
+void ResultFile::discard() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
     remove_temp();
 }
 
-int result_file_commit() {
-    FILE* f = ResultFile;
-    ResultFile = nullptr;
+int ResultFile::commit() {
+    FILE* f = file_;
+    file_ = nullptr;
     int e = 0;
     if (std::fflush(f) != 0 || std::ferror(f)) {
         e = errno != 0 ? errno : EIO;
-    } else if (!Direct && fsync(fileno(f)) != 0) {
+    } else if (!direct_ && fsync(fileno(f)) != 0) {
         e = errno;
     }
     if (std::fclose(f) != 0 && e == 0) e = errno;
     if (e != 0) return write_failed(e);
-    if (Direct) return 0;
+    if (direct_) return 0;
 
     with_signals_blocked([&] {
-        if (std::rename(TempName, Target.c_str()) != 0) {
+        if (std::rename(TempName, target_.c_str()) != 0) {
             e = errno;
         } else {
             TempName[0] = '\0';
@@ -244,19 +245,12 @@ int result_file_commit() {
     });
     if (e != 0) return write_failed(e);
     // The rename itself reaches the disk with the folder.
-    const size_t slash = Target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : Target.substr(0, slash + 1);
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int dir = ::open(folder_of(target_).c_str(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
         fsync(dir);
         close(dir);
     }
     return 0;
-}
-
-void print_both(const std::string& line) {
-    console("%s", line.c_str());
-    std::fputs(line.c_str(), ResultFile);
 }
 
 }  // namespace drmpi

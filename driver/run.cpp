@@ -9,10 +9,8 @@
 #include <string>
 #include <system_error>
 
-#include "driver/console.h"
 #include "driver/digits.h"
 #include "driver/drm.h"
-#include "driver/result_file.h"
 #include "driver/run.h"
 #include "mp/mp.h"
 
@@ -89,8 +87,8 @@ int compute_checked(const Options& o, const RunSize& size, ComputePi compute, Re
 
 }  // namespace
 
-int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, ReportTo to,
-                      const std::string& shown) {
+int compute_and_write(Output& out, const Options& o, const RunSize& size, ComputePi compute,
+                      ReportTo to, const std::string& shown) {
     const int n = static_cast<int>(size.fmt_size);
     const int words = static_cast<int>(size.word_count);
     double work = 0.0;
@@ -99,7 +97,7 @@ int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, 
         work += computation_work(series, steps);
         if (!o.verify) break;
     }
-    Report report(to, work);
+    Report report(to, work, &out.console);
     PiResult r;
     int status = 1;
     try {
@@ -111,11 +109,11 @@ int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, 
                      std::strerror(e.code().value()));
     }
     if (status != 0) {
-        result_file_discard();
+        out.file.discard();
         return status;
     }
-    write_result(ResultFile, o, size, r);
-    if (const int e = result_file_commit(); e != 0) {
+    write_result(out.file.stream(), o, size, r);
+    if (const int e = out.file.commit(); e != 0) {
         if (to == ReportTo::Console) {
             const std::string stop = " ** Error Stop ** cannot write " + shown + ": " +
                                      std::strerror(e) + " \n";
@@ -128,13 +126,14 @@ int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, 
     return 0;
 }
 
-int run_dialogue(ComputePi compute) {
-    const RunSetup run = setup_run();
+int run_dialogue(Output& out, ComputePi compute) {
+    const RunSetup run = setup_run(out);
     Options o;
     o.series = run.series;
     o.digits = run.digits;
-    const int status = compute_and_write(o, run.size, compute, ReportTo::Console, run.file_name);
-    return console_finish() | status;
+    const int status =
+        compute_and_write(out, o, run.size, compute, ReportTo::Console, run.file_name);
+    return out.console.finish() | status;
 }
 
 void threads_from_environment() {

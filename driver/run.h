@@ -5,12 +5,23 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/console.h"
 #include "driver/report.h"
+#include "driver/result_file.h"
 #include "driver/setup.h"
 
 namespace drmpi {
 
-// What the command line asks for.
+// What a run writes to: the console and the result file.  main owns the one
+// of the process; the signal handler's name of the temporary file is the only
+// global beside it.
+struct Output {
+    Console console;
+    ResultFile file;
+};
+
+// What a run asks for: all of it through the command line, the series and
+// the digits through the dialogue.
 struct Options {
     int series = 0;  // 0-based
     int64_t digits = 0;
@@ -44,11 +55,11 @@ PiResult compute_digits(int series, const RunSize& size, Report& report);
 // completes the result file, whose name `shown` messages give.  The exit
 // status: 0, or 1 after the reason went to the report or standard error; on
 // failure the result file is discarded and the earlier one stays.
-int compute_and_write(const Options& o, const RunSize& size, ComputePi compute, ReportTo to,
-                      const std::string& shown);
+int compute_and_write(Output& out, const Options& o, const RunSize& size, ComputePi compute,
+                      ReportTo to, const std::string& shown);
 
 // The dialogue: set-up, run and result file; the exit status.
-int run_dialogue(ComputePi compute);
+int run_dialogue(Output& out, ComputePi compute);
 
 // Sets the thread count from DRMPI_THREADS when it holds a whole number from
 // 1 to MaxThreads; any other value gets a warning on standard error naming

@@ -7,9 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/console.h"
 #include "driver/report.h"
-#include "driver/result_file.h"
+#include "driver/run.h"
 #include "driver/setup.h"
 #include "mp/mp.h"
 
@@ -54,26 +53,26 @@ Token read_token(int64_t* value, bool* too_long) {
 
 // Asks with the given prompt lines until a whole number is typed; ends the
 // program when the input ends first.
-int64_t ask_number(const char* line1, const char* line2, bool* too_long) {
+int64_t ask_number(Console& console, const char* line1, const char* line2, bool* too_long) {
     for (;;) {
-        console("%s \n", line1);
-        if (line2 != nullptr) console("%s \n", line2);
+        console.print("%s \n", line1);
+        if (line2 != nullptr) console.print("%s \n", line2);
         int64_t v = 0;
         switch (read_token(&v, too_long)) {
             case Token::Number:
                 return v;
             case Token::NotNumber:
-                console(" ** A whole decimal number is expected \n");
+                console.print(" ** A whole decimal number is expected \n");
                 break;
             case Token::End:
-                console(" ** Error Stop ** input ended before a number \n");
+                console.print(" ** Error Stop ** input ended before a number \n");
                 std::exit(1);
         }
     }
 }
 
-void stop(const char* what) {
-    console(" ** Error Stop ** %s \n", what);
+void stop(Console& console, const char* what) {
+    console.print(" ** Error Stop ** %s \n", what);
     std::exit(1);
 }
 
@@ -95,30 +94,31 @@ std::string result_file_name(int series) {
     return name;
 }
 
-RunSetup setup_run() {
+RunSetup setup_run(Output& out) {
+    Console& console = out.console;
     const Method& m = Ramanujan;
     bool too_long = false;
-    int64_t typed = ask_number(m.id_prompt, m.menu, &too_long);
+    int64_t typed = ask_number(console, m.id_prompt, m.menu, &too_long);
     const int id = (too_long || typed < 1 || typed > m.largest_id) ? 1 : static_cast<int>(typed);
 
     const std::string name = result_file_name(id - 1);
-    if (const int e = result_file_open(name.c_str()); e != 0) {
-        console(" ** Error Stop ** cannot create %s: %s \n", name.c_str(), std::strerror(e));
+    if (const int e = out.file.open(name.c_str(), console); e != 0) {
+        console.print(" ** Error Stop ** cannot create %s: %s \n", name.c_str(), std::strerror(e));
         std::exit(1);
     }
 
-    typed = ask_number(" Type In N (N=Number of Pi Decimal-Digits)", nullptr, &too_long);
-    if (typed < 1) stop("N < 1");
+    typed = ask_number(console, " Type In N (N=Number of Pi Decimal-Digits)", nullptr, &too_long);
+    if (typed < 1) stop(console, "N < 1");
 
-    console("%s", title_line(m.title, false).c_str());
+    console.print("%s", title_line(m.title, false).c_str());
     // A number beyond 64 bits is far beyond any capacity; no size of it can
     // be shown.
-    if (too_long) stop("N > ND");
+    if (too_long) stop(console, "N > ND");
 
     // Sized in 64 bits, so that any N that fits shows its true rounding.
     const RunSetup run{id - 1, typed, size_run(typed), name};
-    console("%s", size_line(id, run.size).c_str());
-    if (run.size.fmt_size > ND) stop("N > ND");
+    console.print("%s", size_line(id, run.size).c_str());
+    if (run.size.fmt_size > ND) stop(console, "N > ND");
     return run;
 }
 

@@ -6,6 +6,8 @@
 
 namespace drmpi {
 
+struct Output;
+
 // The texts of the set-up dialogue and of a run's header.  The file-name
 // template has its '?' at character FileIdAt, where the series ID digit goes.
 struct Method {
@@ -51,6 +53,6 @@ struct RunSetup {
 // status 1 when the FMT size exceeds the dialogue's capacity ND, when N is
 // below 1, when the file cannot be created or when the input ends; the result
 // file is then left as it was.
-RunSetup setup_run();
+RunSetup setup_run(Output& out);
 
 }  // namespace drmpi

@@ -262,7 +262,8 @@ TEST(CommandLine, FaultyComputationsWriteNothing) {
         o.verify = true;
         o.quiet = quiet;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(drmpi::run_command(o, faulty), 1);
+        drmpi::Output out;
+        EXPECT_EQ(drmpi::run_command(out, o, faulty), 1);
         EXPECT_EQ(folder.read("RamnDRM1.txt"), "an earlier result\n");
         EXPECT_EQ(folder.entries(), std::vector<std::string>{"RamnDRM1.txt"});
         return testing::internal::GetCapturedStderr();

@@ -184,7 +184,8 @@ TEST(ResultGuard, DialogueRefusesAnUnsoundResult) {
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
     ASSERT_NE(std::freopen("input", "r", stdin), nullptr);
     testing::internal::CaptureStdout();
-    const int status = drmpi::run_dialogue(unsound);
+    drmpi::Output out;
+    const int status = drmpi::run_dialogue(out, unsound);
     const std::string console = testing::internal::GetCapturedStdout();
     std::freopen("/dev/null", "r", stdin);
     ASSERT_EQ(chdir(here), 0);
