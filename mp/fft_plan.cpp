@@ -19,7 +19,7 @@ namespace {
 // cos and sin of multiples of pi/(2n) over the first octant, each straight
 // from the library's cos and sin of its own angle.  Within the octant the
 // angle, t times the double nearest pi/(2n), is correct to a unit in its last
-// place, and so are its cos and sin, as the tables of a product always were.
+// place, and so are its cos and sin.
 // Every other multiple of the angle follows by exact symmetries.
 class Octant {
   public:
