@@ -535,12 +535,13 @@ FFT_INLINE Nat round_half_up(Nat x) {
     return _mm512_mask_roundscale_pd(t, 0xff, t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
 #elif defined(__AVX2__)
     return _mm256_floor_pd(t);
-#endif
+#else
     const Nat big = t < 0 ? -Big : Big;  // sign of t, magnitude 2^52
     Nat r = (t + big) - big;
     r = r > t ? r - 1.0 : r;
     const Nat mag = t < 0 ? -t : t;
     return mag >= Big ? t : r;
+#endif
 }
 
 FFT_INLINE double round_half_up(double x) {

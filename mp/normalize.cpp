@@ -31,14 +31,6 @@ inline Split split(double x, double off) {
     return {q, r};
 }
 
-// The whole number nearest to t, for |t| < 2^51: adding and subtracting
-// 1.5 * 2^52 leaves no fraction bits.  Plain additions, so a loop of them
-// vectorises on every instruction set, unlike floor before SSE4.1.
-inline double nearest(double t) {
-    constexpr double Magic = 6755399441055744.0;
-    return (t + Magic) - Magic;
-}
-
 // Eight words at a time, in vectors that each instruction set maps to its own
 // registers (two AVX2 or four SSE2 registers for one AVX-512 register).  The
 // helpers are inlined into each copy of carry_round, so the warning that such
