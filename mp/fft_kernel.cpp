@@ -483,15 +483,15 @@ struct WeightedWords {
 
 // Block b of the high (part 1) or low (part 2) digits of the words, h the
 // whole number nearest to w / SplitBase and l = w - h SplitBase, times
-// theta^j.  h comes from adding and removing 1.5 * 2^52, the same on every path.
+// theta^j.  h comes from adding and removing RoundingShift, the same on every path.
 struct WeightedDigits {
     const double* a;
     const double* w;
     int part;
     C operator()(long b) const {
         const V x = load(a + 8 * b);
-        const V magic = splat(6755399441055744.0);
-        const V h = (x * splat(1.0 / SplitBase) + magic) - magic;
+        const V shift = splat(RoundingShift);
+        const V h = (x * splat(1.0 / SplitBase) + shift) - shift;
         const V y = part == 1 ? h : x - h * splat(SplitBase);
         return {y * load(w + 16 * b), y * load(w + 16 * b + 8)};
     }

@@ -36,6 +36,13 @@ namespace drmpi {
 inline constexpr double Radix = 100000.0;
 inline constexpr int DigitsPerWord = 5;
 
+// 1.5 * 2^52.  For a double t with |t| < 2^51, t + RoundingShift lies in
+// [2^52, 2^53), where the doubles are the whole numbers: the sum is the shift
+// plus the whole number nearest to t (ties to even), and taking the shift off
+// again is exact.  Plain additions, so loops of them vectorise on every
+// instruction set and give the same bits on each.
+inline constexpr double RoundingShift = 6755399441055744.0;
+
 // The range into which carry normalisation brings the words 1..count-1 of a
 // DigitVector.  Both ranges hold Radix consecutive values, so the normalised
 // words of a value are unique: whatever words and carries a computation went

@@ -55,17 +55,15 @@ __attribute__((always_inline)) inline void store(double* p, const Vec& v) { std:
 // of Radix off either way; such words only come before further rounds, which
 // put it right.
 __attribute__((always_inline)) inline void split8(const Vec& x, double off, Vec* q, Vec* r) {
-    constexpr double Magic = 6755399441055744.0;
     const Vec t = (x + off) * (1.0 / Radix) - 0.5;
-    *q = (t + Magic) - Magic;
+    *q = (t + RoundingShift) - RoundingShift;
     *r = x - *q * Radix;
 }
 
 // The same split of one word, the same operations, so the same result.
 inline Split split1(double x, double off) {
-    constexpr double Magic = 6755399441055744.0;
     const double t = (x + off) * (1.0 / Radix) - 0.5;
-    const double q = (t + Magic) - Magic;
+    const double q = (t + RoundingShift) - RoundingShift;
     return {q, x - q * Radix};
 }
 
