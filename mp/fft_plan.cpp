@@ -93,7 +93,7 @@ double* table(long count) {
     static double* free = nullptr;  // the rest of the current block
     static long left = 0;
     static long next = 1L << 16;  // doubles of the next block
-    const long doubles = (count + 7) / 8 * 8;
+    const long doubles = round_up8(count);
     std::lock_guard<std::mutex> hold(lock);
     if (doubles > left) {
         const long block = doubles > next ? doubles : next;

@@ -93,6 +93,10 @@ inline int imin(int a, int b) { return a > b ? b : a; }
 // floor(log2 n) for n >= 1, -1 for n = 0; n >= 0.
 int ilog2(int n);
 
+// x rounded up to a multiple of eight, x >= 0: whole blocks of eight doubles,
+// which keep whatever follows them 64-byte aligned.
+inline constexpr int64_t round_up8(int64_t x) { return (x + 7) / 8 * 8; }
+
 // ------------------------------------------------ linear operations (linear.cpp) --
 // Each result is normalised in the carry mode given, balanced unless said.
 
