@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,31 +24,6 @@ namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
 using FftKernel = ::testing::Test;
-constexpr double Guard = 0.375;  // never a whole number, so never a product word
-
-// count doubles, 64-byte aligned, between eight guard words on each side.
-class Area {
-  public:
-    explicit Area(long count)
-        : count_(count),
-          mem_(static_cast<double*>(std::aligned_alloc(64, (8 * (count + 16) + 63) / 64 * 64))) {
-        for (long i = 0; i < count + 16; ++i) mem_.get()[i] = Guard;
-    }
-    double* data() const { return mem_.get() + 8; }
-    bool intact() const {
-        for (int i = 0; i < 8; ++i)
-            if (mem_.get()[i] != Guard || data()[count_ + i] != Guard) return false;
-        return true;
-    }
-
-  private:
-    struct Free {
-        void operator()(double* p) const { std::free(p); }
-    };
-    long count_;
-    std::unique_ptr<double, Free> mem_;
-};
-
 std::vector<FftIsa> paths() {
     std::vector<FftIsa> r;
     for (FftIsa isa : {FftIsa::generic, FftIsa::avx2, FftIsa::avx512})
@@ -75,7 +49,7 @@ struct Product {
 Product multiply(const FftPlan& p, const Words& a, const Words& b, Words* sa = nullptr,
                  Words* sb = nullptr) {
     const int n = static_cast<int>(a.size());
-    Area x(2 * n), y(2 * n), z(2 * n);
+    Fenced x(2 * n), y(2 * n), z(2 * n);
     fft_forward_words(p, a.data(), x.data());
     fft_forward_words(p, b.data(), y.data());
     if (sa) sa->assign(x.data(), x.data() + 2 * n);
@@ -117,7 +91,7 @@ TEST_F(FftKernel, TransformsMatchTheirDefiningSums) {
             const FftPlan& p = fft_plan(n);
             Words in(complex ? 2 * n : n);
             random_words(in.data(), static_cast<int>(in.size()));
-            Area spectrum(2 * n);
+            Fenced spectrum(2 * n);
             if (complex)
                 fft_complex_forward(p, in.data(), spectrum.data());
             else
@@ -139,7 +113,7 @@ TEST_F(FftKernel, ComplexRoundTripAtEveryLength) {
         const FftPlan& p = fft_plan(n);
         Words in(2 * n);
         random_words(in.data(), 2 * n);
-        Area spectrum(2 * n), out(2 * n);
+        Fenced spectrum(2 * n), out(2 * n);
         fft_complex_forward(p, in.data(), spectrum.data());
         fft_complex_inverse(p, spectrum.data(), out.data());
         double worst = 0.0;
@@ -173,8 +147,8 @@ TEST_F(FftKernel, MulAddAndSquares) {
         const FftPlan& p = fft_plan(n);
         Words w[4];
         for (Words& v : w) v = operand(n, 1);
-        std::vector<Area> s;
-        Area acc(2 * n), z(2 * n), sq(2 * n), sq2(2 * n);
+        std::vector<Fenced> s;
+        Fenced acc(2 * n), z(2 * n), sq(2 * n), sq2(2 * n);
         for (const Words& v : w) {
             s.emplace_back(2 * n);
             fft_forward_words(p, v.data(), s.back().data());
@@ -189,14 +163,14 @@ TEST_F(FftKernel, MulAddAndSquares) {
         mp_normalize(got.data(), 2 * n);
         EXPECT_EQ(vec_value(got.data(), 2 * n), vec_value(want.data(), 2 * n)) << "n = " << n;
 
-        Area copy(2 * n);
+        Fenced copy(2 * n);
         std::memcpy(copy.data(), s[0].data(), 16L * n);
         fft_mul(p, s[0].data(), s[0].data(), sq.data());
         fft_mul(p, s[0].data(), copy.data(), sq2.data());
         EXPECT_EQ(std::memcmp(sq.data(), sq2.data(), 16L * n), 0) << "n = " << n;
         fft_mul(p, s[0].data(), copy.data(), copy.data());  // out = y
         EXPECT_EQ(std::memcmp(sq.data(), copy.data(), 16L * n), 0) << "n = " << n;
-        for (const Area* a : {&s[0], &s[3], &acc, &z, &sq, &sq2, &copy})
+        for (const Fenced* a : {&s[0], &s[3], &acc, &z, &sq, &sq2, &copy})
             EXPECT_TRUE(a->intact()) << "n = " << n;
     }
 }

@@ -34,14 +34,17 @@ long top_term(int s) { return Series[s].top; }
 
 Fenced::Fenced(int64_t count, double fill)
     : storage_(drmpi::allocate_doubles(count + 16)), data_(storage_.get() + 8), count_(count) {
+    std::fill(data_ - 8, data_ + count + 8, Guard);
     std::fill(data_, data_ + count, fill);
-    data_[-1] = Guard;
-    data_[count] = Guard;
 }
 
 StepStorage::StepStorage(int n) : p(n + 2), q(n + 2), t(n + 2), area(drmpi::drm_step_area(n)) {}
 
-bool Fenced::intact() const { return data_[-1] == Guard && data_[count_] == Guard; }
+bool Fenced::intact() const {
+    const auto guard = [](double w) { return w == Guard; };
+    return std::all_of(data_ - 8, data_, guard) &&
+           std::all_of(data_ + count_, data_ + count_ + 8, guard);
+}
 
 mpz_class vec_value(const double* v, int count) {
     // Halves joined by a power of Radix: word by word the cost would be

@@ -42,7 +42,7 @@ mpz_class term_t(int s, long k);
 long top_term(int s);
 
 // count doubles filled with `fill`, 64-byte aligned as spectra and work
-// areas must be, between two guard words that intact() checks.
+// areas must be, between eight guard words on each side that intact() checks.
 class Fenced {
   public:
     explicit Fenced(int64_t count, double fill = 0.0);
