@@ -69,59 +69,68 @@ void expect_exact(Words z, const Words& a, const Words& b, const std::string& wh
     EXPECT_EQ(vec_value(z.data(), 2 * n), vec_value(a.data(), n) * vec_value(b.data(), n)) << what;
 }
 
-// The defining sums, in long double: the weighted forward transform of real
-// words (exponent of theta 1) and the unweighted one of complex points (0).
-std::complex<long double> defining_sum(const Words& in, bool complex, int k) {
-    const int n = static_cast<int>(complex ? in.size() / 2 : in.size());
-    const long double pi = std::acos(-1.0L);
-    std::complex<long double> sum = 0.0L;
-    for (long j = 0; j < n; ++j) {
-        const std::complex<long double> x(complex ? in[2 * j] : in[j], complex ? in[2 * j + 1] : 0);
-        const long e = complex ? -4 * (j * k % n) : j - 4 * (j * k % n);  // units of pi/(2n)
-        sum += x * std::polar(1.0L, pi * e / (2.0L * n));
-    }
-    return sum;
+// The high (part 1) or the low (part 2) digit of the word w, w = h SplitBase +
+// l with h the whole number nearest to w / SplitBase; part 0: w itself.
+double digit(double w, int part) {
+    const double h = std::nearbyint(w / SplitBase);
+    return part == 0 ? w : part == 1 ? h : w - h * SplitBase;
 }
 
-// Every frequency up to 64 points; beyond, where the order of the points goes
-// through the radix-2 and radix-4 passes, 40 frequencies drawn at random.
-TEST_F(FftKernel, TransformsMatchTheirDefiningSums) {
-    for (int n = 1; n <= 1 << 12; n *= 2)
-        for (bool complex : {false, true}) {
-            const FftPlan& p = fft_plan(n);
-            Words in(complex ? 2 * n : n);
-            random_words(in.data(), static_cast<int>(in.size()));
+// The spectrum of the words {a, n} (part 0) or of their digits, on plan p.
+void forward(const FftPlan& p, const double* a, int part, double* spectrum) {
+    if (part == 0) {
+        fft_forward_words(p, a, spectrum);
+    } else {
+        fft_forward_digits(p, a, part, spectrum);
+    }
+}
+
+// Up to 2^10 points, where every kind of pass has appeared, the spectrum of the
+// words, and of their high and low digits, holds every frequency of the
+// defining sum once, in the kernel's own order: each point (read in the layout
+// of fft_kernel.h) lies within 1e-9 n of the frequency nearest to it, and no
+// two points share one.
+TEST_F(FftKernel, SpectrumHoldsTheDefiningSum) {
+    for (int n = 1; n <= 1 << 10; n *= 2)
+        for (int part = 0; part < (n >= 8 ? 3 : 1); ++part) {
+            Words a(n), d(n);
+            random_words(a.data(), n);
+            for (int j = 0; j < n; ++j) d[j] = digit(a[j], part);
             Fenced spectrum(2 * n);
-            if (complex)
-                fft_complex_forward(p, in.data(), spectrum.data());
-            else
-                fft_forward_words(p, in.data(), spectrum.data());
+            forward(fft_plan(n), a.data(), part, spectrum.data());
             EXPECT_TRUE(spectrum.intact()) << "n = " << n;
-            for (int i = 0; i < (n <= 64 ? n : 40); ++i) {
-                const int k = n <= 64 ? i : static_cast<int>(uniform(0, n - 1));
-                double re, im;
-                fft_spectrum_point(p, spectrum.data(), k, &re, &im);
-                const auto want = defining_sum(in, complex, k);
-                EXPECT_LT(std::abs(want - std::complex<long double>(re, im)), 1e-9L * n)
-                    << "n = " << n << ", frequency " << k << (complex ? ", complex" : ", words");
+            const auto want = weighted_transform(d.data(), n);
+            std::vector<bool> taken(n);
+            const int block = std::min(n, 8);
+            for (int q = 0; q < n; ++q) {
+                const double* re = spectrum.data() + q / block * 2 * block + q % block;
+                const std::complex<long double> got(re[0], re[block]);
+                int k = 0;
+                for (int i = 1; i < n; ++i)
+                    if (std::norm(want[i] - got) < std::norm(want[k] - got)) k = i;
+                EXPECT_LT(std::abs(want[k] - got), 1e-9L * n) << "n " << n << " part " << part;
+                EXPECT_FALSE(taken[k]) << "n " << n << " part " << part << " frequency " << k;
+                taken[k] = true;
             }
         }
 }
 
-TEST_F(FftKernel, ComplexRoundTripAtEveryLength) {
-    for (int n = 1; n <= 1 << 20; n *= 2) {
-        const FftPlan& p = fft_plan(n);
-        Words in(2 * n);
-        random_words(in.data(), 2 * n);
-        Fenced spectrum(2 * n), out(2 * n);
-        fft_complex_forward(p, in.data(), spectrum.data());
-        fft_complex_inverse(p, spectrum.data(), out.data());
-        double worst = 0.0;
-        for (int i = 0; i < 2 * n; ++i) worst = std::fmax(worst, std::fabs(out.data()[i] - in[i]));
-        EXPECT_LT(worst, 1e-9) << "n = " << n;
-        EXPECT_TRUE(spectrum.intact()) << "n = " << n;
-        EXPECT_TRUE(out.intact()) << "n = " << n;
-    }
+// Forward then inverse gives back the words, and their high and low digits, at
+// every length: the reported error, the largest distance of an output from its
+// whole number, is then the round trip's own.
+TEST_F(FftKernel, RoundTripAtEveryLength) {
+    for (int n = 1; n <= 1 << 20; n *= 2)
+        for (int part = 0; part < (n >= 8 ? 3 : 1); ++part) {
+            Words a(n), want(2 * n, 0.0);
+            random_words(a.data(), n, true);
+            for (int j = 0; j < n; ++j) want[j + 1] = digit(a[j], part);
+            Fenced spectrum(2 * n), z(2 * n);
+            forward(fft_plan(n), a.data(), part, spectrum.data());
+            const double err = fft_inverse_words(fft_plan(n), spectrum.data(), z.data());
+            EXPECT_EQ(Words(z.data(), z.data() + 2 * n), want) << "n " << n << " part " << part;
+            EXPECT_LT(err, 1e-9) << "n " << n << " part " << part;
+            EXPECT_TRUE(spectrum.intact() && z.intact()) << "n " << n << " part " << part;
+        }
 }
 
 // Every length to 2^18 with each kind of operand, and random ones at 2^19, 2^20.

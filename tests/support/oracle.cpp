@@ -1,6 +1,7 @@
 #include "support/oracle.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <cstdlib>
@@ -71,6 +72,16 @@ mpq_class mp_value(const double* x, int n) {
     q *= radix_power(static_cast<long>(x[0]) - n);
     q.canonicalize();
     return q;
+}
+
+std::vector<std::complex<long double>> weighted_transform(const double* a, int n) {
+    // theta^j w^(jk) = exp(i pi e/(2n)), e = j - 4jk taken modulo 4n.
+    std::vector<std::complex<long double>> root(4 * n), f(n);
+    for (long e = 0; e < 4 * n; ++e) root[e] = std::polar(1.0L, std::acos(-1.0L) * e / (2 * n));
+    for (long k = 0; k < n; ++k)
+        for (long j = 0; j < n; ++j)
+            f[k] += static_cast<long double>(a[j]) * root[(j + 4 * n - 4 * (j * k % n)) % (4 * n)];
+    return f;
 }
 
 std::mt19937_64& rng() {
