@@ -497,33 +497,6 @@ struct WeightedDigits {
     }
 };
 
-// Block b of n natural-order interleaved points.
-struct Interleaved {
-    const double* in;
-    C operator()(long b) const {
-        double re[8], im[8];
-        for (int i = 0; i < 8; ++i) {
-            re[i] = in[16 * b + 2 * i];
-            im[i] = in[16 * b + 2 * i + 1];
-        }
-        return {load(re), load(im)};
-    }
-};
-
-struct ScaledInterleaved {
-    double* out;
-    V scale;
-    void operator()(long b, const C& x) const {
-        double re[8], im[8];
-        store(re, x.re * scale);
-        store(im, x.im * scale);
-        for (int i = 0; i < 8; ++i) {
-            out[16 * b + 2 * i] = re[i];
-            out[16 * b + 2 * i + 1] = im[i];
-        }
-    }
-};
-
 constexpr double Big = 4503599627370496.0;  // 2^52: from here on every double is whole
 
 // floor(x + 0.5) in each lane.  floor is exact, so the instruction of AVX and the
@@ -676,37 +649,6 @@ void forward_digits(const FftPlan& p, const double* a, int part, double* spectru
     forward(p, spectrum, WeightedDigits{a, p.weights, part});
 }
 
-void complex_forward(const FftPlan& p, const double* in, double* spectrum) {
-    const int n = p.n;
-    if (n >= 8) {
-        forward(p, spectrum, Interleaved{in});
-        return;
-    }
-    double re[8], im[8];
-    for (int j = 0; j < n; ++j) {
-        re[j] = in[2 * j];
-        im[j] = in[2 * j + 1];
-    }
-    small_forward(p, re, im);
-    small_put(n, re, im, spectrum);
-}
-
-void complex_inverse(const FftPlan& p, double* spectrum, double* out) {
-    const int n = p.n;
-    const double scale = 1.0 / n;
-    if (n >= 8) {
-        inverse(p, spectrum, [&](int) { return ScaledInterleaved{out, splat(scale)}; });
-        return;
-    }
-    double re[8], im[8];
-    small_get(n, spectrum, re, im);
-    small_inverse(p, re, im);
-    for (int j = 0; j < n; ++j) {
-        out[2 * j] = re[j] * scale;
-        out[2 * j + 1] = im[j] * scale;
-    }
-}
-
 double inverse_words(const FftPlan& p, double* spectrum, double* z) {
     const int n = p.n;
     const double scale = 1.0 / n;
@@ -774,8 +716,7 @@ void mul_add(const FftPlan& p, const double* x, const double* y, double* acc) {
 
 }  // namespace
 
-extern const FftKernels kernels = {forward_words, forward_digits, complex_forward, complex_inverse,
-                                   inverse_words, mul,           mul_add};
+extern const FftKernels kernels = {forward_words, forward_digits, inverse_words, mul, mul_add};
 
 }  // namespace DRMPI_FFT_NS
 }  // namespace drmpi

@@ -133,7 +133,7 @@ void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 // A spectrum of length n is 2n doubles, 64-byte aligned, owned by the caller;
 // the layout and the order of its points are private to the kernel.  The
 // forward transform leaves the points in an order that the pointwise steps and
-// the inverse agree on; fft_spectrum_point finds a frequency in it.
+// the inverse agree on.
 //
 // Every entry of a plan's tables comes straight from the cos and sin of its own
 // angle (reduced to the first octant by exact symmetries), once per plan.  The
@@ -197,15 +197,6 @@ void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc
 // destroyed; z overlaps nothing.  The words can reach n * 2.5e9 in magnitude.
 double fft_inverse_words(const FftPlan& p, double* spectrum, double* z);
 
-// Unweighted transforms between n natural-order interleaved points (re at [2k],
-// im at [2k+1]) and a spectrum: the forward one with the same w as above, the
-// inverse including 1/n.  The inverse destroys spectrum; in and out overlap nothing.
-void fft_complex_forward(const FftPlan& p, const double* in, double* spectrum);
-void fft_complex_inverse(const FftPlan& p, double* spectrum, double* out);
-
-// The value of frequency k, 0 <= k < n, of a spectrum of plan p.
-void fft_spectrum_point(const FftPlan& p, const double* spectrum, int k, double* re, double* im);
-
 // ------------------------------------------------------ FFT products (fft.cpp) --
 // A product of two n-word operands (n a power of two, up to 2^27) is made
 // from their spectra: transform each operand once, however often it is used,
@@ -259,16 +250,6 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
 // what it returns: a seam for tests that follow the errors through the
 // operations.  The program never sets it.  Called from any thread.
 extern double (*ProductErrorHook)(double error);
-
-// Natural-order transforms of the n complex points at data, in place, made
-// with the kernel: F[k] = sum_j x[j] w^((k+1)(j+1)), w = exp(2 pi i/n), and
-// the inverse (direction == 1) that undoes it, including the division by n.
-// fft_weighted first weights point j by theta^(n-1-j), theta = exp(i pi/(2n)),
-// and its inverse removes the weight last.  area holds 4n doubles of scratch.
-// They show what the products compute; the products themselves never leave
-// the kernel's order.
-void fft_core(double* data, int n, int direction, double* area);
-void fft_weighted(double* data, int n, int direction, double* area);
 
 // -------------------------------------------- threads and storage (parallel.cpp) --
 
