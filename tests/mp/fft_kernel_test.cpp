@@ -62,13 +62,6 @@ Product multiply(const FftPlan& p, const Words& a, const Words& b, Words* sa = n
     return {Words(z.data(), z.data() + 2 * n), err};
 }
 
-// The carried words of a product against GMP.
-void expect_exact(Words z, const Words& a, const Words& b, const std::string& what) {
-    const int n = static_cast<int>(a.size());
-    mp_normalize(z.data(), 2 * n);
-    EXPECT_EQ(vec_value(z.data(), 2 * n), vec_value(a.data(), n) * vec_value(b.data(), n)) << what;
-}
-
 // The high (part 1) or the low (part 2) digit of the word w, w = h SplitBase +
 // l with h the whole number nearest to w / SplitBase; part 0: w itself.
 double digit(double w, int part) {
@@ -131,57 +124,6 @@ TEST_F(FftKernel, RoundTripAtEveryLength) {
             EXPECT_LT(err, 1e-9) << "n " << n << " part " << part;
             EXPECT_TRUE(spectrum.intact() && z.intact()) << "n " << n << " part " << part;
         }
-}
-
-// Every length to 2^18 with each kind of operand, and random ones at 2^19, 2^20.
-// The errors of the large lengths are printed.
-TEST_F(FftKernel, ProductsMatchGmp) {
-    for (int n = 1; n <= 1 << 20; n *= 2)
-        for (int kind = 0; kind < (n <= 1 << 18 ? 3 : 1); ++kind) {
-            const Words a = operand(n, kind), b = operand(n, kind);
-            const Product r = multiply(fft_plan(n), a, b);
-            const std::string what = "n = " + std::to_string(n) + ", kind " + std::to_string(kind);
-            EXPECT_LT(r.err, kind == 0 && n <= 1 << 18 ? 0.01 : 0.5) << what;
-            EXPECT_EQ(r.z[0], 0.0) << what;
-            expect_exact(r.z, a, b, what);
-            if (n >= 1 << 16) std::printf("error at 2^%d, kind %d: %.6g\n", ilog2(n), kind, r.err);
-        }
-}
-
-// acc := A1 B1 + A2 B2 gives the sum of the two products; a square of one
-// spectrum passed twice equals that of two copies, bit for bit, also when the
-// product overwrites the second.
-TEST_F(FftKernel, MulAddAndSquares) {
-    for (int n : {1, 4, 8, 32, 64, 128, 1 << 12, 1 << 15}) {
-        const FftPlan& p = fft_plan(n);
-        Words w[4];
-        for (Words& v : w) v = operand(n, 1);
-        std::vector<Fenced> s;
-        Fenced acc(2 * n), z(2 * n), sq(2 * n), sq2(2 * n);
-        for (const Words& v : w) {
-            s.emplace_back(2 * n);
-            fft_forward_words(p, v.data(), s.back().data());
-        }
-        fft_mul(p, s[0].data(), s[1].data(), acc.data());
-        fft_mul_add(p, s[2].data(), s[3].data(), acc.data());
-        fft_inverse_words(p, acc.data(), z.data());
-        const Words sum(z.data(), z.data() + 2 * n);
-        Words want = multiply(p, w[0], w[1]).z;
-        vec_add(want.data(), multiply(p, w[2], w[3]).z.data(), want.data(), 2 * n, 1);
-        Words got = sum;
-        mp_normalize(got.data(), 2 * n);
-        EXPECT_EQ(vec_value(got.data(), 2 * n), vec_value(want.data(), 2 * n)) << "n = " << n;
-
-        Fenced copy(2 * n);
-        std::memcpy(copy.data(), s[0].data(), 16L * n);
-        fft_mul(p, s[0].data(), s[0].data(), sq.data());
-        fft_mul(p, s[0].data(), copy.data(), sq2.data());
-        EXPECT_EQ(std::memcmp(sq.data(), sq2.data(), 16L * n), 0) << "n = " << n;
-        fft_mul(p, s[0].data(), copy.data(), copy.data());  // out = y
-        EXPECT_EQ(std::memcmp(sq.data(), copy.data(), 16L * n), 0) << "n = " << n;
-        for (const Fenced* a : {&s[0], &s[3], &acc, &z, &sq, &sq2, &copy})
-            EXPECT_TRUE(a->intact()) << "n = " << n;
-    }
 }
 
 // The words and the error of a product do not depend on which other lengths

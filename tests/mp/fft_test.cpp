@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <map>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,15 +19,6 @@ constexpr int MaxN = 1 << 18;
 
 using Fft = ::testing::Test;
 
-// vec_value taken in halves: word by word it is quadratic, seconds at 2^18 words.
-mpz_class value(const double* v, int count) {
-    static std::map<int, mpz_class> shift;  // Radix^low
-    if (count <= 64) return vec_value(v, count);
-    const int low = count / 2;
-    if (!shift.count(low)) shift[low] = radix_power(low).get_num();
-    return value(v, count - low) * shift[low] + value(v + count - low, low);
-}
-
 bool balanced(double w) { return w >= -50000 && w <= 49999; }
 
 // {a, n} * {b, n} in fenced buffers, checked against GMP, the guards and the
@@ -39,7 +29,7 @@ double multiply(const double* a, const double* b, int n, Words* words = nullptr)
     EXPECT_TRUE(out.intact()) << "output guard overwritten, n = " << n;
     EXPECT_TRUE(work.intact()) << "work guard overwritten, n = " << n;
     const Words z(out.data(), out.data() + 2 * n);
-    EXPECT_EQ(value(z.data(), 2 * n), value(a, n) * value(b, n)) << "n = " << n;
+    EXPECT_EQ(vec_value(z.data(), 2 * n), vec_value(a, n) * vec_value(b, n)) << "n = " << n;
     EXPECT_TRUE(std::all_of(z.begin() + 1, z.end(), balanced))
         << "words outside the balanced range, n = " << n;
     if (words) *words = z;
@@ -91,10 +81,8 @@ TEST_F(Fft, WorkedExampleAndSmallCases) {
 }
 
 // Exponents add; leading zero words of the operands and so of the product are
-// stripped.  Squaring with one array passed twice, which takes one transform,
-// equals squaring two copies; a result written over an operand equals one
-// written elsewhere.
-TEST_F(Fft, MpMulAddsExponentsStripsSquaresAndOverwrites) {
+// stripped; a result written over an operand equals one written elsewhere.
+TEST_F(Fft, MpMulAddsExponentsStripsAndOverwrites) {
     const struct { int n, ex, ey, zx, zy; } cases[] = {{1, 1, 1, 0, 0}, {2, 1, 1, 0, 0},
         {8, -3, 5, 2, 0}, {16, 7, -20, 5, 9}, {64, 0, 0, 63, 63}, {4096, 100, 3, 1, 0}};
     for (const auto& c : cases) {
@@ -107,17 +95,12 @@ TEST_F(Fft, MpMulAddsExponentsStripsSquaresAndOverwrites) {
         y[c.n] = 7;
         std::fill_n(x.begin() + 1, c.zx, 0.0);
         std::fill_n(y.begin() + 1, c.zy, 0.0);
-        Fenced out(2 * c.n + 1), sq(2 * c.n + 1), sq2(2 * c.n + 1);
+        Fenced out(2 * c.n + 1);
         Fenced work(fft_multiply_work(c.n));
         EXPECT_LT(mp_mul(x.data(), y.data(), out.data(), c.n, work.data()), 0.01);
         EXPECT_TRUE(out.intact()) << "n = " << c.n;
         EXPECT_NE(out.data()[1], 0.0) << "n = " << c.n;
         EXPECT_EQ(mp_value(out.data(), 2 * c.n), mp_value(x.data(), c.n) * mp_value(y.data(), c.n));
-        const Words copy = x;
-        EXPECT_EQ(mp_mul(x.data(), x.data(), sq.data(), c.n, work.data()),
-                  mp_mul(x.data(), copy.data(), sq2.data(), c.n, work.data()));
-        EXPECT_EQ(Words(sq.data(), sq.data() + 2 * c.n + 1),
-                  Words(sq2.data(), sq2.data() + 2 * c.n + 1)) << "n = " << c.n;
         Words over(2 * c.n + 1);
         std::copy(x.begin(), x.end(), over.begin());
         mp_mul(over.data(), y.data(), over.data(), c.n, work.data());
@@ -125,30 +108,23 @@ TEST_F(Fft, MpMulAddsExponentsStripsSquaresAndOverwrites) {
     }
 }
 
-// The error of real data stays far below the 0.25 that a run accepts: random
-// words give about 0.001 at 2^18, the extreme mix three times that.  Products
-// up to SchoolbookMax are exact without rounding.
+// Every length with every kind of operand.  The error of real data stays far
+// below the 0.25 that a run accepts: random words give about 0.001 at 2^18,
+// the extreme mix three times that.  With equal signs the outputs reach n *
+// 2.5e9 = 6.6e14 at 2^18, the largest that the transform meets, and the error
+// 0.375.  Products up to SchoolbookMax are exact without rounding.
 TEST_F(Fft, ProductsMatchGmpAtEveryLength) {
     for (int n = 1; n <= MaxN; n *= 2)
-        for (int kind = 0; kind < 3; ++kind) {
+        for (int kind = 0; kind < 5; ++kind) {
             const double err = product_error(n, kind);
-            EXPECT_LT(err, kind < 2 ? 0.005 : 0.02) << "n = " << n << ", kind " << kind;
+            const double bound = kind < 2 ? 0.005 : kind == 2 ? 0.02 : 0.5;
+            EXPECT_LT(err, bound) << "n = " << n << ", kind " << kind;
             if (n <= SchoolbookMax) {
                 EXPECT_EQ(err, 0.0) << "n = " << n << ", kind " << kind;
-            } else if (n >= 64) {
+            } else if (n >= 64 && kind < 3) {
                 EXPECT_GT(err, 0.0) << "n = " << n << ", kind " << kind;
             }
-        }
-}
-
-// With equal signs the unrounded outputs reach n * 2.5e9 = 6.6e14 at 2^18, the
-// largest that the transform meets.  These products are exact (multiply checks
-// them against GMP).
-TEST_F(Fft, AllExtremeWordsAtTheTopLengths) {
-    for (int n = MaxN / 4; n <= MaxN; n *= 2)
-        for (int kind : {3, 4}) {
-            const double err = product_error(n, kind);
-            if (n == MaxN) std::printf("error at n = 2^18, kind %d: %g\n", kind, err);
+            if (n == MaxN && kind >= 3) std::printf("error at n = 2^18, kind %d: %g\n", kind, err);
         }
 }
 
@@ -170,30 +146,52 @@ TEST_F(Fft, SplitProductsStayExactBeyondTheUnsplitLengths) {
         }
 }
 
-// A sum of two products formed before its one inverse transform equals the
-// sum of the two carried products word for word: the words of a value are
-// unique.
-TEST_F(Fft, SumOfProductsEqualsTheSeparateProducts) {
-    for (int n : {1, 4, 16, 64, 1024, 1 << 16, 2 * SplitMin}) {
+// A sum of two products formed before its one inverse transform is the exact
+// sum: from the spectra of fft_spectrum (schoolbook, whole words and split
+// digits), and through the kernel's own steps, out := x y then acc += x y, at
+// the lengths that have whole words.  A square of one spectrum passed twice
+// equals that of two copies bit for bit, also when the product overwrites the
+// second; so does fft_multiply of one array passed twice, which transforms it once.
+TEST_F(Fft, SumsOfProductsAndSquares) {
+    for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 1024, 1 << 15, 2 * SplitMin}) {
         Words v[4];
-        Fenced spectrum[4] = {Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n)),
-                              Fenced(fft_spectrum_size(n)), Fenced(fft_spectrum_size(n))};
+        std::vector<Fenced> s, k;
         for (int i = 0; i < 4; ++i) {
             v[i].resize(n);
             random_words(v[i].data(), n, i % 2);
-            fft_spectrum(v[i].data(), n, spectrum[i].data());
+            s.emplace_back(fft_spectrum_size(n));
+            fft_spectrum(v[i].data(), n, s[i].data());
         }
-        Fenced sum(2 * n), work(fft_product_work(n));
-        fft_product_sum(spectrum[0].data(), spectrum[1].data(), spectrum[2].data(),
-                        spectrum[3].data(), n, sum.data(), work.data());
-        Words first, second;
-        multiply(v[0].data(), v[1].data(), n, &first);
-        multiply(v[2].data(), v[3].data(), n, &second);
-        Words both(2 * n);
-        vec_add(first.data(), second.data(), both.data(), 2 * n, +1);
-        EXPECT_EQ(Words(sum.data(), sum.data() + 2 * n), both) << "n = " << n;
-        EXPECT_TRUE(sum.intact());
-        EXPECT_TRUE(work.intact());
+        const mpz_class want = vec_value(v[0].data(), n) * vec_value(v[1].data(), n) +
+                               vec_value(v[2].data(), n) * vec_value(v[3].data(), n);
+        Fenced sum(2 * n), work(fft_product_work(n)), acc(2 * n), sq(2 * n);
+        fft_product_sum(s[0].data(), s[1].data(), s[2].data(), s[3].data(), n, sum.data(),
+                        work.data());
+        EXPECT_EQ(vec_value(sum.data(), 2 * n), want) << "n = " << n;
+        for (int i = 0; i < 4 && n <= SplitMin; ++i) {
+            k.emplace_back(2 * n);
+            fft_forward_words(fft_plan(n), v[i].data(), k[i].data());
+        }
+        if (n <= SplitMin) {
+            const FftPlan& p = fft_plan(n);
+            fft_mul(p, k[0].data(), k[1].data(), acc.data());
+            fft_mul_add(p, k[2].data(), k[3].data(), acc.data());
+            fft_inverse_words(p, acc.data(), sq.data());
+            mp_normalize(sq.data(), 2 * n);
+            EXPECT_EQ(vec_value(sq.data(), 2 * n), want) << "kernel, n = " << n;
+            std::copy(k[0].data(), k[0].data() + 2 * n, k[1].data());
+            fft_mul(p, k[0].data(), k[0].data(), sq.data());
+            fft_mul(p, k[0].data(), k[1].data(), k[1].data());  // out = y
+            EXPECT_EQ(std::memcmp(sq.data(), k[1].data(), 16L * n), 0) << "n = " << n;
+        }
+        for (const std::vector<Fenced>* areas : {&s, &k})
+            for (const Fenced& a : *areas) EXPECT_TRUE(a.intact()) << "n = " << n;
+        for (const Fenced* a : {&sum, &work, &acc, &sq}) EXPECT_TRUE(a->intact()) << "n = " << n;
+        const Words copy = v[1];
+        Words once, twice;
+        EXPECT_EQ(multiply(v[1].data(), v[1].data(), n, &once),
+                  multiply(v[1].data(), copy.data(), n, &twice));
+        EXPECT_EQ(once, twice) << "n = " << n;
     }
 }
 

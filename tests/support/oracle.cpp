@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <cstdlib>
 
@@ -48,8 +49,9 @@ bool Fenced::intact() const {
 }
 
 mpz_class vec_value(const double* v, int count) {
-    // Halves joined by a power of Radix: word by word the cost would be
-    // quadratic, seconds for a product of 2^19 words.
+    // Halves joined by a power of Radix, each power made once: word by word
+    // the cost would be quadratic, seconds for a product of 2^19 words.
+    static std::map<int, mpz_class> powers;
     if (count <= 64) {
         const mpz_class radix(static_cast<long>(drmpi::Radix));
         mpz_class z = 0;
@@ -57,7 +59,9 @@ mpz_class vec_value(const double* v, int count) {
         return z;
     }
     const int low = count / 2;
-    return vec_value(v, count - low) * radix_power(low).get_num() + vec_value(v + count - low, low);
+    const auto [power, made] = powers.try_emplace(low);
+    if (made) power->second = radix_power(low).get_num();
+    return vec_value(v, count - low) * power->second + vec_value(v + count - low, low);
 }
 
 mpq_class radix_power(long e) {
