@@ -100,11 +100,6 @@ inline constexpr int64_t round_up8(int64_t x) { return (x + 7) / 8 * 8; }
 // ------------------------------------------------ linear operations (linear.cpp) --
 // Each result is normalised in the carry mode given, balanced unless said.
 
-// {out, count} := {a, count} - {b, count} when sign < 0, else the sum, word
-// by word, then normalised.  out may coincide with a or with b.
-void vec_add(const double* a, const double* b, double* out, int count, int sign,
-             Carry mode = Carry::Balanced);
-
 // {out, n} := x - y when sign < 0, else x + y, with exponent alignment; the
 // words of the smaller-exponent operand that fall below word n are dropped.
 // out never coincides with y; it may coincide with x when Ey <= Ex.
