@@ -78,9 +78,6 @@ void mp_fill(int value, double* dst, int count);
 // of Radix or more stands whole in d1.
 void mp_set_small(int value, double* x, int n);
 
-// base^exp in 32-bit arithmetic; 1 for exp <= 0.
-int int_pow(int base, int exp);
-
 // a when b <= a, otherwise b: a tie returns a, a NaN in either argument b.
 inline double dmax(double a, double b) { return b <= a ? a : b; }
 

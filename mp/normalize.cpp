@@ -230,14 +230,6 @@ void mp_set_small(int value, double* x, int n) {
     mp_fill(0, x + 2, n - 1);
 }
 
-int int_pow(int base, int exp) {
-    // Wrapping multiplication: a result beyond 32 bits is the caller's fault
-    // and must not be undefined behaviour.
-    uint32_t r = 1;
-    for (int i = 0; i < exp; ++i) r *= static_cast<uint32_t>(base);
-    return static_cast<int>(r);
-}
-
 int ilog2(int n) { return std::bit_width(static_cast<unsigned>(n)) - 1; }
 
 }  // namespace drmpi
