@@ -35,13 +35,6 @@ constexpr Size Sizes[] = {
     {1310695, 1310695, 262144, {3, 6, 7}},
 };
 
-TEST(DrmStepCount, WorkedSizes) {
-    for (const Size& s : Sizes)
-        for (int id = 1; id <= 3; ++id)
-            EXPECT_EQ(drmpi::drm_step_count(id - 1, s.digits / 5, s.fmt), s.steps[id - 1])
-                << "N=" << s.n << " ID=" << id;
-}
-
 // Runs series `id` for N digits.  The file must hold the first 5 x word count
 // digits of pi, and 5 more when the word count is odd (the last word's pair),
 // in numbered lines of the right layout.  For the worked sizes the header, the
