@@ -11,8 +11,6 @@
 // Short products are made by schoolbook multiplication instead: their
 // "spectrum" is the operand's words, and every convolution sum is formed
 // exactly in doubles, so their rounding error is 0.
-#include <cmath>
-
 #include "mp/mp.h"
 
 namespace drmpi {
@@ -148,57 +146,6 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
     out[0] = e;
     mp_strip(out, 2 * n);
     return err;
-}
-
-namespace {
-
-// fft_core, weighted when `weight` is 1: theta^e omega^l = exp(i pi (weight e +
-// 4 l)/(2n)).  Forward: y_j = x_j theta^(n-1-j) omega^j, and F[k] = omega^(k+1)
-// S[-k], S the kernel's transform (w = 1/omega).  Inverse: G_k = F[k]
-// omega^-(k+1), and x[j] = theta^-(n-1-j) omega^-j S'[j] / n, S' the kernel's
-// transform of G.
-void natural_transform(double* data, int n, int direction, double* area, int weight) {
-    // exp(i pi e/(2n)) for a whole e, reduced modulo 4n so that the angle
-    // stays below 2 pi and keeps its accuracy.
-    const auto times_phase = [n](double* z, int64_t e) {
-        const int64_t m = ((e % (4 * n)) + 4 * n) % (4 * n);
-        const double a = std::acos(-1.0) * static_cast<double>(m) / (2.0 * n);
-        const double c = std::cos(a);
-        const double s = std::sin(a);
-        const double re = z[0] * c - z[1] * s;
-        z[1] = z[0] * s + z[1] * c;
-        z[0] = re;
-    };
-    const FftPlan& p = fft_plan(n);
-    double* spectrum = area;
-    double* y = area + 2 * n;
-    const bool inverse = direction == 1;
-    for (int j = 0; j < n; ++j) {
-        y[2 * j] = data[2 * j];
-        y[2 * j + 1] = data[2 * j + 1];
-        times_phase(y + 2 * j, inverse ? -4 * static_cast<int64_t>(j + 1)
-                                       : weight * (n - 1 - j) + 4 * static_cast<int64_t>(j));
-    }
-    fft_complex_forward(p, y, spectrum);
-    for (int k = 0; k < n; ++k) {
-        fft_spectrum_point(p, spectrum, inverse ? k : (n - k) % n, &data[2 * k], &data[2 * k + 1]);
-        if (inverse) {
-            data[2 * k] /= n;
-            data[2 * k + 1] /= n;
-        }
-        times_phase(data + 2 * k, inverse ? -weight * (n - 1 - k) - 4 * static_cast<int64_t>(k)
-                                          : 4 * static_cast<int64_t>(k + 1));
-    }
-}
-
-}  // namespace
-
-void fft_core(double* data, int n, int direction, double* area) {
-    natural_transform(data, n, direction, area, 0);
-}
-
-void fft_weighted(double* data, int n, int direction, double* area) {
-    natural_transform(data, n, direction, area, 1);
 }
 
 }  // namespace drmpi

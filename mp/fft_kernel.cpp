@@ -483,44 +483,17 @@ struct WeightedWords {
 
 // Block b of the high (part 1) or low (part 2) digits of the words, h the
 // whole number nearest to w / SplitBase and l = w - h SplitBase, times
-// theta^j.  h comes from adding and removing 1.5 * 2^52, the same on every path.
+// theta^j.  h comes from adding and removing RoundingShift, the same on every path.
 struct WeightedDigits {
     const double* a;
     const double* w;
     int part;
     C operator()(long b) const {
         const V x = load(a + 8 * b);
-        const V magic = splat(6755399441055744.0);
-        const V h = (x * splat(1.0 / SplitBase) + magic) - magic;
+        const V shift = splat(RoundingShift);
+        const V h = (x * splat(1.0 / SplitBase) + shift) - shift;
         const V y = part == 1 ? h : x - h * splat(SplitBase);
         return {y * load(w + 16 * b), y * load(w + 16 * b + 8)};
-    }
-};
-
-// Block b of n natural-order interleaved points.
-struct Interleaved {
-    const double* in;
-    C operator()(long b) const {
-        double re[8], im[8];
-        for (int i = 0; i < 8; ++i) {
-            re[i] = in[16 * b + 2 * i];
-            im[i] = in[16 * b + 2 * i + 1];
-        }
-        return {load(re), load(im)};
-    }
-};
-
-struct ScaledInterleaved {
-    double* out;
-    V scale;
-    void operator()(long b, const C& x) const {
-        double re[8], im[8];
-        store(re, x.re * scale);
-        store(im, x.im * scale);
-        for (int i = 0; i < 8; ++i) {
-            out[16 * b + 2 * i] = re[i];
-            out[16 * b + 2 * i + 1] = im[i];
-        }
     }
 };
 
@@ -535,12 +508,13 @@ FFT_INLINE Nat round_half_up(Nat x) {
     return _mm512_mask_roundscale_pd(t, 0xff, t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
 #elif defined(__AVX2__)
     return _mm256_floor_pd(t);
-#endif
+#else
     const Nat big = t < 0 ? -Big : Big;  // sign of t, magnitude 2^52
     Nat r = (t + big) - big;
     r = r > t ? r - 1.0 : r;
     const Nat mag = t < 0 ? -t : t;
     return mag >= Big ? t : r;
+#endif
 }
 
 FFT_INLINE double round_half_up(double x) {
@@ -675,37 +649,6 @@ void forward_digits(const FftPlan& p, const double* a, int part, double* spectru
     forward(p, spectrum, WeightedDigits{a, p.weights, part});
 }
 
-void complex_forward(const FftPlan& p, const double* in, double* spectrum) {
-    const int n = p.n;
-    if (n >= 8) {
-        forward(p, spectrum, Interleaved{in});
-        return;
-    }
-    double re[8], im[8];
-    for (int j = 0; j < n; ++j) {
-        re[j] = in[2 * j];
-        im[j] = in[2 * j + 1];
-    }
-    small_forward(p, re, im);
-    small_put(n, re, im, spectrum);
-}
-
-void complex_inverse(const FftPlan& p, double* spectrum, double* out) {
-    const int n = p.n;
-    const double scale = 1.0 / n;
-    if (n >= 8) {
-        inverse(p, spectrum, [&](int) { return ScaledInterleaved{out, splat(scale)}; });
-        return;
-    }
-    double re[8], im[8];
-    small_get(n, spectrum, re, im);
-    small_inverse(p, re, im);
-    for (int j = 0; j < n; ++j) {
-        out[2 * j] = re[j] * scale;
-        out[2 * j + 1] = im[j] * scale;
-    }
-}
-
 double inverse_words(const FftPlan& p, double* spectrum, double* z) {
     const int n = p.n;
     const double scale = 1.0 / n;
@@ -773,8 +716,7 @@ void mul_add(const FftPlan& p, const double* x, const double* y, double* acc) {
 
 }  // namespace
 
-extern const FftKernels kernels = {forward_words, forward_digits, complex_forward, complex_inverse,
-                                   inverse_words, mul,           mul_add};
+extern const FftKernels kernels = {forward_words, forward_digits, inverse_words, mul, mul_add};
 
 }  // namespace DRMPI_FFT_NS
 }  // namespace drmpi

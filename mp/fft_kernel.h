@@ -25,8 +25,6 @@ inline constexpr int FftMaxLog2 = 27;
 struct FftKernels {
     void (*forward_words)(const FftPlan& p, const double* a, double* spectrum);
     void (*forward_digits)(const FftPlan& p, const double* a, int part, double* spectrum);
-    void (*complex_forward)(const FftPlan& p, const double* in, double* spectrum);
-    void (*complex_inverse)(const FftPlan& p, double* spectrum, double* out);
     double (*inverse_words)(const FftPlan& p, double* spectrum, double* z);
     void (*mul)(const FftPlan& p, const double* x, const double* y, double* out);
     void (*mul_add)(const FftPlan& p, const double* x, const double* y, double* acc);

@@ -93,7 +93,7 @@ TableBlocks Tables;
 
 // Doubles that a table of count doubles takes from its block: a multiple of
 // eight, so that every table starts 64-byte aligned.
-long table_doubles(long count) { return (count + 7) / 8 * 8; }
+long table_doubles(long count) { return round_up8(count); }
 
 // Starts a block of `doubles` doubles in place of the current one, whose rest
 // is left unused.  Called with Tables.lock held.  Throws std::bad_alloc.
@@ -337,33 +337,6 @@ void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc
 
 double fft_inverse_words(const FftPlan& p, double* spectrum, double* z) {
     return p.kernels->inverse_words(p, spectrum, z);
-}
-
-void fft_complex_forward(const FftPlan& p, const double* in, double* spectrum) {
-    p.kernels->complex_forward(p, in, spectrum);
-}
-
-void fft_complex_inverse(const FftPlan& p, double* spectrum, double* out) {
-    p.kernels->complex_inverse(p, spectrum, out);
-}
-
-void fft_spectrum_point(const FftPlan& p, const double* spectrum, int k, double* re, double* im) {
-    const int n = p.n;
-    long pos = 0;
-    if (n < 8) {
-        for (int b = 0; b < p.log2n; ++b) pos |= ((k >> b) & 1L) << (p.log2n - 1 - b);
-    } else {
-        // Each pass sends frequency k to part k mod radix of its sub-transform.
-        for_each_pass(n, [&](int l, int radix) {
-            pos += (k % radix) * ((1L << l) / radix);
-            k /= radix;
-        });
-        pos += leaf_log2(n) == 6 ? k : (k & 1) * 4 + (k & 2) + (k >> 2);
-    }
-    const long block = n < 8 ? n : 8;
-    const long at = pos / block * 2 * block + pos % block;
-    *re = spectrum[at];
-    *im = spectrum[at + block];
 }
 
 }  // namespace drmpi

@@ -1,5 +1,5 @@
-// Operations of linear cost: sums and differences of DigitVectors and
-// MpNumbers, small-integer sums, products and quotients, and scaling.
+// Operations of linear cost: sums and differences of MpNumbers, small-integer
+// sums, products and quotients, and the scaling of DigitVectors.
 // The MpNumber operations work at the fixed length n: whatever falls below
 // word n is dropped without rounding, and each ends with the same finish.
 #include <cmath>
@@ -32,11 +32,6 @@ void add_words(const double* a, const double* b, double* out, int count, int sig
 }
 
 }  // namespace
-
-void vec_add(const double* a, const double* b, double* out, int count, int sign, Carry mode) {
-    add_words(a, b, out, count, sign);
-    mp_normalize(out, count, mode);
-}
 
 void mp_add(const double* x, const double* y, double* out, int n, int sign, Carry mode) {
     const double ex = x[0];

@@ -36,6 +36,13 @@ namespace drmpi {
 inline constexpr double Radix = 100000.0;
 inline constexpr int DigitsPerWord = 5;
 
+// 1.5 * 2^52.  For a double t with |t| < 2^51, t + RoundingShift lies in
+// [2^52, 2^53), where the doubles are the whole numbers: the sum is the shift
+// plus the whole number nearest to t (ties to even), and taking the shift off
+// again is exact.  Plain additions, so loops of them vectorise on every
+// instruction set and give the same bits on each.
+inline constexpr double RoundingShift = 6755399441055744.0;
+
 // The range into which carry normalisation brings the words 1..count-1 of a
 // DigitVector.  Both ranges hold Radix consecutive values, so the normalised
 // words of a value are unique: whatever words and carries a computation went
@@ -71,9 +78,6 @@ void mp_fill(int value, double* dst, int count);
 // of Radix or more stands whole in d1.
 void mp_set_small(int value, double* x, int n);
 
-// base^exp in 32-bit arithmetic; 1 for exp <= 0.
-int int_pow(int base, int exp);
-
 // a when b <= a, otherwise b: a tie returns a, a NaN in either argument b.
 inline double dmax(double a, double b) { return b <= a ? a : b; }
 
@@ -86,13 +90,12 @@ inline int imin(int a, int b) { return a > b ? b : a; }
 // floor(log2 n) for n >= 1, -1 for n = 0; n >= 0.
 int ilog2(int n);
 
+// x rounded up to a multiple of eight, x >= 0: whole blocks of eight doubles,
+// which keep whatever follows them 64-byte aligned.
+inline constexpr int64_t round_up8(int64_t x) { return (x + 7) / 8 * 8; }
+
 // ------------------------------------------------ linear operations (linear.cpp) --
 // Each result is normalised in the carry mode given, balanced unless said.
-
-// {out, count} := {a, count} - {b, count} when sign < 0, else the sum, word
-// by word, then normalised.  out may coincide with a or with b.
-void vec_add(const double* a, const double* b, double* out, int count, int sign,
-             Carry mode = Carry::Balanced);
 
 // {out, n} := x - y when sign < 0, else x + y, with exponent alignment; the
 // words of the smaller-exponent operand that fall below word n are dropped.
@@ -122,7 +125,7 @@ void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 // A spectrum of length n is 2n doubles, 64-byte aligned, owned by the caller;
 // the layout and the order of its points are private to the kernel.  The
 // forward transform leaves the points in an order that the pointwise steps and
-// the inverse agree on; fft_spectrum_point finds a frequency in it.
+// the inverse agree on.
 //
 // Every entry of a plan's tables comes straight from the cos and sin of its own
 // angle (reduced to the first octant by exact symmetries), once per plan.  The
@@ -190,15 +193,6 @@ void fft_mul_add(const FftPlan& p, const double* x, const double* y, double* acc
 // destroyed; z overlaps nothing.  The words can reach n * 2.5e9 in magnitude.
 double fft_inverse_words(const FftPlan& p, double* spectrum, double* z);
 
-// Unweighted transforms between n natural-order interleaved points (re at [2k],
-// im at [2k+1]) and a spectrum: the forward one with the same w as above, the
-// inverse including 1/n.  The inverse destroys spectrum; in and out overlap nothing.
-void fft_complex_forward(const FftPlan& p, const double* in, double* spectrum);
-void fft_complex_inverse(const FftPlan& p, double* spectrum, double* out);
-
-// The value of frequency k, 0 <= k < n, of a spectrum of plan p.
-void fft_spectrum_point(const FftPlan& p, const double* spectrum, int k, double* re, double* im);
-
 // ------------------------------------------------------ FFT products (fft.cpp) --
 // A product of two n-word operands (n a power of two, up to 2^27) is made
 // from their spectra: transform each operand once, however often it is used,
@@ -252,16 +246,6 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
 // what it returns: a seam for tests that follow the errors through the
 // operations.  The program never sets it.  Called from any thread.
 extern double (*ProductErrorHook)(double error);
-
-// Natural-order transforms of the n complex points at data, in place, made
-// with the kernel: F[k] = sum_j x[j] w^((k+1)(j+1)), w = exp(2 pi i/n), and
-// the inverse (direction == 1) that undoes it, including the division by n.
-// fft_weighted first weights point j by theta^(n-1-j), theta = exp(i pi/(2n)),
-// and its inverse removes the weight last.  area holds 4n doubles of scratch.
-// They show what the products compute; the products themselves never leave
-// the kernel's order.
-void fft_core(double* data, int n, int direction, double* area);
-void fft_weighted(double* data, int n, int direction, double* area);
 
 // -------------------------------------------- threads and storage (parallel.cpp) --
 

@@ -27,7 +27,7 @@ struct Temp {
     double* work;
 };
 
-int64_t number_size(int n) { return (2 * static_cast<int64_t>(n) + 1 + 7) / 8 * 8; }
+int64_t number_size(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
 
 Temp carve(double* temp, int n) {
     const int64_t num = number_size(n);

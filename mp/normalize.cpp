@@ -31,14 +31,6 @@ inline Split split(double x, double off) {
     return {q, r};
 }
 
-// The whole number nearest to t, for |t| < 2^51: adding and subtracting
-// 1.5 * 2^52 leaves no fraction bits.  Plain additions, so a loop of them
-// vectorises on every instruction set, unlike floor before SSE4.1.
-inline double nearest(double t) {
-    constexpr double Magic = 6755399441055744.0;
-    return (t + Magic) - Magic;
-}
-
 // Eight words at a time, in vectors that each instruction set maps to its own
 // registers (two AVX2 or four SSE2 registers for one AVX-512 register).  The
 // helpers are inlined into each copy of carry_round, so the warning that such
@@ -63,17 +55,15 @@ __attribute__((always_inline)) inline void store(double* p, const Vec& v) { std:
 // of Radix off either way; such words only come before further rounds, which
 // put it right.
 __attribute__((always_inline)) inline void split8(const Vec& x, double off, Vec* q, Vec* r) {
-    constexpr double Magic = 6755399441055744.0;
     const Vec t = (x + off) * (1.0 / Radix) - 0.5;
-    *q = (t + Magic) - Magic;
+    *q = (t + RoundingShift) - RoundingShift;
     *r = x - *q * Radix;
 }
 
 // The same split of one word, the same operations, so the same result.
 inline Split split1(double x, double off) {
-    constexpr double Magic = 6755399441055744.0;
     const double t = (x + off) * (1.0 / Radix) - 0.5;
-    const double q = (t + Magic) - Magic;
+    const double q = (t + RoundingShift) - RoundingShift;
     return {q, x - q * Radix};
 }
 
@@ -238,14 +228,6 @@ void mp_set_small(int value, double* x, int n) {
     x[0] = 1.0;
     x[1] = value;
     mp_fill(0, x + 2, n - 1);
-}
-
-int int_pow(int base, int exp) {
-    // Wrapping multiplication: a result beyond 32 bits is the caller's fault
-    // and must not be undefined behaviour.
-    uint32_t r = 1;
-    for (int i = 0; i < exp; ++i) r *= static_cast<uint32_t>(base);
-    return static_cast<int>(r);
 }
 
 int ilog2(int n) { return std::bit_width(static_cast<unsigned>(n)) - 1; }

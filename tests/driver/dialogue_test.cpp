@@ -37,13 +37,6 @@ std::string mask(const std::string& text) {
     return out;
 }
 
-// Ten reference digits a group, from digit 10 first + 1 on, each after a blank.
-std::string groups(int first, int count) {
-    std::string s;
-    for (int i = first; i < first + count; ++i) s += " " + reference_digits().substr(10 * i, 10);
-    return s;
-}
-
 TEST(Dialogue, Id1N20ConsoleAndFile) {
     const auto r = run("1\n20\n");
     EXPECT_EQ(r.status, 0);
@@ -60,21 +53,6 @@ TEST(Dialogue, Id1N20ConsoleAndFile) {
                             "  Total Time= #.###### (s)  Rounding Error= #.######e### \n"
                             "  Pi = 3. \n"
                             "        1 1415926535 8979323846");
-}
-
-TEST(Report, DigitLineLayouts) {
-    const struct { int n; std::string lines; } cases[] = {
-        {25, "\n        1" + groups(0, 3)},  // 5 words: the pair of the odd last word adds 5 digits
-        {80, "\n        1" + groups(0, 8)},  // 16 words: one full line of 97 characters
-        {85, "\n        1" + groups(0, 8) + "\n       81" + groups(8, 1)},
-    };
-    for (const auto& c : cases) {
-        const auto r = run("1 " + std::to_string(c.n));
-        EXPECT_EQ(r.status, 0) << c.n;
-        const size_t at = r.file.find("  Pi = 3. ");
-        ASSERT_NE(at, std::string::npos) << c.n;
-        EXPECT_EQ(r.file.substr(at), "  Pi = 3. " + c.lines) << c.n;
-    }
 }
 
 // An ID outside the menu runs Chudnovsky without a word: its file, its header

@@ -1,10 +1,8 @@
-// Carry normalisation, stripping and the small helpers: worked examples in both carry modes,
-// and random vectors with extreme and far out-of-range words against their exact GMP values.
+// Carry normalisation and stripping: worked examples in both carry modes, and
+// random vectors with extreme and far out-of-range words against their exact
+// GMP values.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
 #include <vector>
 
 #include "mp/mp.h"
@@ -83,7 +81,7 @@ TEST_F(Normalize, RandomWordsGetTheirCanonicalForm) {
         }
 }
 
-TEST_F(Normalize, StripFromWordsSetSmallCopyFill) {
+TEST_F(Normalize, StripFromWordsSetSmall) {
     // Word n + 1 (99) lies beyond the number and stays; a negative zero counts as zero.
     const struct { int n; Words in, out; } strips[] = {
         {5, {3, -0.0, 0, 7, 12345, 0}, {1, 7, 12345, 0, 0, 0}}, {3, {2, -1, 0, 5}, {2, -1, 0, 5}},
@@ -100,37 +98,6 @@ TEST_F(Normalize, StripFromWordsSetSmallCopyFill) {
     EXPECT_EQ(s, (Words{1, 13591409, 0, 0, 8}));
     mp_set_small(0, s.data(), 3);
     EXPECT_EQ(s, (Words{1, 0, 0, 0, 8}));
-    mp_fill(4, s.data(), 2);
-    mp_fill(5, s.data(), 0);
-    mp_copy(b.data(), s.data(), -1);
-    EXPECT_EQ(s, (Words{4, 4, 0, 0, 8}));
-}
-
-TEST_F(Normalize, SmallHelpers) {
-    for (const auto& c : {Words{0, -1}, {1, 0}, {3, 1}, {1023, 9}, {1024, 10}})
-        EXPECT_EQ(ilog2(static_cast<int>(c[0])), c[1]);
-    for (int k = 1; k <= 30; ++k) {  // every power of two and its neighbours
-        EXPECT_EQ(ilog2(1 << k), k);
-        EXPECT_EQ(ilog2((1 << k) - 1), k - 1);
-        EXPECT_EQ(ilog2((1 << k) + 1), k);
-    }
-    EXPECT_EQ(int_pow(10, 0), 1);
-    EXPECT_EQ(int_pow(10, 5), 100000);
-    EXPECT_EQ(int_pow(-3, 3), -27);
-    EXPECT_EQ(int_pow(7, -2), 1);
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_TRUE(std::signbit(dmax(-0.0, 0.0)));  // a tie gives a
-    EXPECT_FALSE(std::signbit(dmax(0.0, -0.0)));
-    EXPECT_EQ(dmax(1.0, 3.0), 3.0);
-    EXPECT_EQ(dmax(3.0, 1.0), 3.0);
-    EXPECT_EQ(dmax3(1.0, 5.0, 3.0), 5.0);
-    EXPECT_EQ(dmax(nan, 1.0), 1.0);  // a NaN fails the comparison: b
-    EXPECT_EQ(dmax3(nan, 2.0, 1.0), 2.0);
-    EXPECT_TRUE(std::isnan(dmax(1.0, nan)));
-    EXPECT_TRUE(std::isnan(dmax3(1.0, 2.0, nan)));
-    EXPECT_EQ(imin(3, 5), 3);
-    EXPECT_EQ(imin(5, 3), 3);
-    EXPECT_EQ(imin(-4, -4), -4);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "support/oracle.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <cstdlib>
 
@@ -34,18 +36,22 @@ long top_term(int s) { return Series[s].top; }
 
 Fenced::Fenced(int64_t count, double fill)
     : storage_(drmpi::allocate_doubles(count + 16)), data_(storage_.get() + 8), count_(count) {
+    std::fill(data_ - 8, data_ + count + 8, Guard);
     std::fill(data_, data_ + count, fill);
-    data_[-1] = Guard;
-    data_[count] = Guard;
 }
 
 StepStorage::StepStorage(int n) : p(n + 2), q(n + 2), t(n + 2), area(drmpi::drm_step_area(n)) {}
 
-bool Fenced::intact() const { return data_[-1] == Guard && data_[count_] == Guard; }
+bool Fenced::intact() const {
+    const auto guard = [](double w) { return w == Guard; };
+    return std::all_of(data_ - 8, data_, guard) &&
+           std::all_of(data_ + count_, data_ + count_ + 8, guard);
+}
 
 mpz_class vec_value(const double* v, int count) {
-    // Halves joined by a power of Radix: word by word the cost would be
-    // quadratic, seconds for a product of 2^19 words.
+    // Halves joined by a power of Radix, each power made once: word by word
+    // the cost would be quadratic, seconds for a product of 2^19 words.
+    static std::map<int, mpz_class> powers;
     if (count <= 64) {
         const mpz_class radix(static_cast<long>(drmpi::Radix));
         mpz_class z = 0;
@@ -53,7 +59,9 @@ mpz_class vec_value(const double* v, int count) {
         return z;
     }
     const int low = count / 2;
-    return vec_value(v, count - low) * radix_power(low).get_num() + vec_value(v + count - low, low);
+    const auto [power, made] = powers.try_emplace(low);
+    if (made) power->second = radix_power(low).get_num();
+    return vec_value(v, count - low) * power->second + vec_value(v + count - low, low);
 }
 
 mpq_class radix_power(long e) {
@@ -68,6 +76,16 @@ mpq_class mp_value(const double* x, int n) {
     q *= radix_power(static_cast<long>(x[0]) - n);
     q.canonicalize();
     return q;
+}
+
+std::vector<std::complex<long double>> weighted_transform(const double* a, int n) {
+    // theta^j w^(jk) = exp(i pi e/(2n)), e = j - 4jk taken modulo 4n.
+    std::vector<std::complex<long double>> root(4 * n), f(n);
+    for (long e = 0; e < 4 * n; ++e) root[e] = std::polar(1.0L, std::acos(-1.0L) * e / (2 * n));
+    for (long k = 0; k < n; ++k)
+        for (long j = 0; j < n; ++j)
+            f[k] += static_cast<long double>(a[j]) * root[(j + 4 * n - 4 * (j * k % n)) % (4 * n)];
+    return f;
 }
 
 std::mt19937_64& rng() {

@@ -5,8 +5,10 @@
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
+#include <complex>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "mp/mp.h"
 #include "series/series.h"
@@ -21,6 +23,10 @@ mpq_class mp_value(const double* x, int n);
 
 // Radix^e as a rational, for any whole e.
 mpq_class radix_power(long e);
+
+// The transform of the words {a, n} by its defining sum, in long double: F(k)
+// = sum_j a[j] theta^j w^(jk) for k < n, theta = exp(i pi/(2n)), w = exp(-2 pi i/n).
+std::vector<std::complex<long double>> weighted_transform(const double* a, int n);
 
 // The generator of this test run.
 std::mt19937_64& rng();
@@ -42,7 +48,7 @@ mpz_class term_t(int s, long k);
 long top_term(int s);
 
 // count doubles filled with `fill`, 64-byte aligned as spectra and work
-// areas must be, between two guard words that intact() checks.
+// areas must be, between eight guard words on each side that intact() checks.
 class Fenced {
   public:
     explicit Fenced(int64_t count, double fill = 0.0);

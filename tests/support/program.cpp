@@ -92,9 +92,9 @@ Outcome run_shell(const Folder& folder, const std::string& input, const std::str
 
 Outcome run_command(const Folder& folder, const std::string& input, const std::string& args,
                     const std::string& file_name, const std::string& setup,
-                    const std::string& redirect) {
+                    const std::string& redirect, const std::string& binary = DRMPI_BINARY) {
     return run_shell(folder, input,
-                     "'" DRMPI_BINARY "' " + args + " < input " +
+                     "'" + binary + "' " + args + " < input " +
                          (redirect.empty() ? "> console 2> errors" : redirect),
                      file_name, setup);
 }
@@ -110,6 +110,12 @@ Outcome run_args(const std::string& args, const std::string& file_name, const st
                  const std::string& redirect) {
     const Folder folder;
     return run_command(folder, "", args, file_name, setup, redirect);
+}
+
+Outcome run_binary(const std::string& binary, const std::string& args,
+                   const std::string& file_name) {
+    const Folder folder;
+    return run_command(folder, "", args, file_name, "", "", binary);
 }
 
 Outcome run_on_terminal(const std::string& args, const std::string& file_name) {

@@ -54,6 +54,10 @@ Outcome run_program(const std::string& input, const std::string& file_name,
 Outcome run_args(const std::string& args, const std::string& file_name,
                  const std::string& setup = "", const std::string& redirect = "");
 
+// The program `binary` run as run_args runs drmpi.
+Outcome run_binary(const std::string& binary, const std::string& args,
+                   const std::string& file_name);
+
 // drmpi with the command-line arguments `args` in a fresh folder, on a
 // terminal (through script(1)): console holds what the terminal showed.
 Outcome run_on_terminal(const std::string& args, const std::string& file_name);
