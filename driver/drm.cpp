@@ -81,7 +81,7 @@ double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
     } else {
         err = mp_mul(c.p, w.sum, w.b, n, area);
     }
-    mp_add(c.t, w.b, w.a, n, +1);
+    mp_add(c.t, w.b, w.a, n, Sign::Plus);
     return dmax(err, mp_divide(w.a, c.q, w.sum, n, area));
 }
 
@@ -148,7 +148,7 @@ double compute_pi(int series, const Workspace& w) {
             if (f[2] == 1) {
                 mp_set_small(1, w.q, n);
             } else {
-                errs[0] = mp_sqrt_int(f[2], w.q, n, +1, temp);
+                errs[0] = mp_sqrt_int(f[2], w.q, n, Root::Sqrt, temp);
             }
             mp_mul_int(w.q, f[0], w.p, n);
             mp_mul_int(w.p, f[1], w.a, n);
@@ -159,7 +159,7 @@ double compute_pi(int series, const Workspace& w) {
             double* const sum = w.b + n + 1;  // the upper half of w.b
             mp_set_small(f[4], w.b, n);
             mp_mul_int(w.sum, f[5], w.t, n);
-            mp_add(w.b, w.t, sum, n, +1);
+            mp_add(w.b, w.t, sum, n, Sign::Plus);
             mp_mul_int(sum, f[3], w.b, n);
             errs[1] = mp_reciprocal(w.b, w.t, n, temp);
         }

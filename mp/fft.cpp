@@ -69,8 +69,8 @@ void fft_spectrum(const double* a, int n, double* spectrum) {
     }
     // Each word w = h SplitBase + l with h the whole number nearest to w /
     // SplitBase, so |h| and |l| stay below SplitBase/2 for balanced words.
-    fft_forward_digits(p, a, 1, spectrum);
-    fft_forward_digits(p, a, 2, spectrum + 2 * static_cast<int64_t>(n));
+    fft_forward_digits(p, a, SplitDigit::High, spectrum);
+    fft_forward_digits(p, a, SplitDigit::Low, spectrum + 2 * static_cast<int64_t>(n));
 }
 
 namespace {

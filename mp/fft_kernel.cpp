@@ -481,18 +481,18 @@ struct WeightedWords {
     }
 };
 
-// Block b of the high (part 1) or low (part 2) digits of the words, h the
+// Block b of the high or the low digits of the words, h the
 // whole number nearest to w / SplitBase and l = w - h SplitBase, times
 // theta^j.  h comes from adding and removing RoundingShift, the same on every path.
 struct WeightedDigits {
     const double* a;
     const double* w;
-    int part;
+    SplitDigit digit;
     C operator()(long b) const {
         const V x = load(a + 8 * b);
         const V shift = splat(RoundingShift);
         const V h = (x * splat(1.0 / SplitBase) + shift) - shift;
-        const V y = part == 1 ? h : x - h * splat(SplitBase);
+        const V y = digit == SplitDigit::High ? h : x - h * splat(SplitBase);
         return {y * load(w + 16 * b), y * load(w + 16 * b + 8)};
     }
 };
@@ -645,8 +645,8 @@ void forward_words(const FftPlan& p, const double* a, double* spectrum) {
 }
 
 // n >= 8 only: the split digits are for long products.
-void forward_digits(const FftPlan& p, const double* a, int part, double* spectrum) {
-    forward(p, spectrum, WeightedDigits{a, p.weights, part});
+void forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum) {
+    forward(p, spectrum, WeightedDigits{a, p.weights, digit});
 }
 
 double inverse_words(const FftPlan& p, double* spectrum, double* z) {

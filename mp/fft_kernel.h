@@ -24,7 +24,7 @@ inline constexpr int FftMaxLog2 = 27;
 
 struct FftKernels {
     void (*forward_words)(const FftPlan& p, const double* a, double* spectrum);
-    void (*forward_digits)(const FftPlan& p, const double* a, int part, double* spectrum);
+    void (*forward_digits)(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum);
     double (*inverse_words)(const FftPlan& p, double* spectrum, double* z);
     void (*mul)(const FftPlan& p, const double* x, const double* y, double* out);
     void (*mul_add)(const FftPlan& p, const double* x, const double* y, double* acc);

@@ -323,8 +323,8 @@ void fft_forward_words(const FftPlan& p, const double* a, double* spectrum) {
     p.kernels->forward_words(p, a, spectrum);
 }
 
-void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spectrum) {
-    p.kernels->forward_digits(p, a, part, spectrum);
+void fft_forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum) {
+    p.kernels->forward_digits(p, a, digit, spectrum);
 }
 
 void fft_mul(const FftPlan& p, const double* x, const double* y, double* out) {

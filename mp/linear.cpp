@@ -22,9 +22,9 @@ void finish(double* out, int n, Carry mode) {
 // conversion of a far-apart exponent defined.
 int word_gap(double d, int n) { return d < n ? static_cast<int32_t>(d) : n; }
 
-// out = a + sign * b word by word, without carries; out may be a or b.
-void add_words(const double* a, const double* b, double* out, int count, int sign) {
-    if (sign < 0) {
+// out = a + b or a - b word by word, without carries; out may be a or b.
+void add_words(const double* a, const double* b, double* out, int count, Sign sign) {
+    if (sign == Sign::Minus) {
         for (int i = 0; i < count; ++i) out[i] = a[i] - b[i];
     } else {
         for (int i = 0; i < count; ++i) out[i] = a[i] + b[i];
@@ -33,7 +33,7 @@ void add_words(const double* a, const double* b, double* out, int count, int sig
 
 }  // namespace
 
-void mp_add(const double* x, const double* y, double* out, int n, int sign, Carry mode) {
+void mp_add(const double* x, const double* y, double* out, int n, Sign sign, Carry mode) {
     const double ex = x[0];
     const double ey = y[0];
     if (ey <= ex) {
@@ -48,7 +48,7 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign, Carr
         // are dropped.
         const int d = word_gap(ey - ex, n);
         out[0] = ey;
-        if (sign < 0) {
+        if (sign == Sign::Minus) {
             for (int i = 1; i <= d; ++i) out[i] = -y[i];
         } else {
             mp_copy(y + 1, out + 1, d);
@@ -60,8 +60,8 @@ void mp_add(const double* x, const double* y, double* out, int n, int sign, Carr
     finish(out, n, mode);
 }
 
-void mp_int_add(int k, const double* x, double* out, int n, int sign, Carry mode) {
-    const double s = sign < 0 ? -1.0 : 1.0;
+void mp_int_add(int k, const double* x, double* out, int n, Sign sign, Carry mode) {
+    const double s = sign == Sign::Minus ? -1.0 : 1.0;
     const double ex = x[0];
     if (ex >= 1.0) {
         // The units word of x is word e; k is dropped when it lies below word n.

@@ -97,15 +97,17 @@ inline constexpr int64_t round_up8(int64_t x) { return (x + 7) / 8 * 8; }
 // ------------------------------------------------ linear operations (linear.cpp) --
 // Each result is normalised in the carry mode given, balanced unless said.
 
-// {out, n} := x - y when sign < 0, else x + y, with exponent alignment; the
-// words of the smaller-exponent operand that fall below word n are dropped.
-// out never coincides with y; it may coincide with x when Ey <= Ex.
-void mp_add(const double* x, const double* y, double* out, int n, int sign,
+// Whether an operation adds its second operand or subtracts it.
+enum class Sign { Plus, Minus };
+
+// {out, n} := x + y or x - y, with exponent alignment; the words of the
+// smaller-exponent operand that fall below word n are dropped.  out never
+// coincides with y; it may coincide with x when Ey <= Ex.
+void mp_add(const double* x, const double* y, double* out, int n, Sign sign,
             Carry mode = Carry::Balanced);
 
-// {out, n} := k - x when sign < 0, else k + x; k is a small integer.
-// out is separate from x.
-void mp_int_add(int k, const double* x, double* out, int n, int sign,
+// {out, n} := k + x or k - x; k is a small integer.  out is separate from x.
+void mp_int_add(int k, const double* x, double* out, int n, Sign sign,
                 Carry mode = Carry::Balanced);
 
 // {out, n} := x * m, truncated to n words.  out is separate from x.
@@ -173,10 +175,12 @@ const FftPlan& fft_plan(int n, FftIsa isa);
 // words {a, n}.  a is not in spectrum.
 void fft_forward_words(const FftPlan& p, const double* a, double* spectrum);
 
-// fft_forward_words of the high digits of the words (part 1) or of their low
-// digits (part 2): for a word w, h the whole number nearest to w / SplitBase
-// and l = w - h SplitBase.  n >= 8.
-void fft_forward_digits(const FftPlan& p, const double* a, int part, double* spectrum);
+// The two digits of a split word w = h SplitBase + l: h the whole number
+// nearest to w / SplitBase, and l.
+enum class SplitDigit { High, Low };
+
+// fft_forward_words of the high or the low digits of the words.  n >= 8.
+void fft_forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum);
 
 // Pointwise out := x * y on spectra of plan p; out may coincide with x or y.
 void fft_mul(const FftPlan& p, const double* x, const double* y, double* out);
@@ -319,8 +323,11 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
 // {out, n} := p/q.  out differs from p and q.
 double mp_divide(const double* p, const double* q, double* out, int n, double* temp);
 
-// {x, n} := 1/sqrt(m) for flag < 0, sqrt(m) otherwise; m > 0 a small integer.
-double mp_sqrt_int(int m, double* x, int n, int flag, double* temp);
+// Which root mp_sqrt_int makes.
+enum class Root { Sqrt, InverseSqrt };
+
+// {x, n} := sqrt(m) or 1/sqrt(m); m > 0 a small integer.
+double mp_sqrt_int(int m, double* x, int n, Root root, double* temp);
 
 // Zeroed doubles, 64-byte aligned, freed with the pointer.  Blocks of 64 kB
 // and more are mapped fresh from the system, on huge pages where it has them,

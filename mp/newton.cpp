@@ -110,10 +110,10 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
     return newton_passes(n, passes, [&](int d, int k) {
         two_spectra(a, s.sa, x, s.sx, d);
         const double e1 = product(a[0], x[0], s.sa, s.sx, d, s.t, s.work);
-        mp_int_add(1, s.t, s.u, 2 * d, -1);
+        mp_int_add(1, s.t, s.u, 2 * d, Sign::Minus);
         fft_spectrum(s.u + 1, d, s.sa);
         const double e2 = product(x[0], s.u[0], s.sx, s.sa, d, s.t, s.work);
-        mp_add(x, s.t, x, k, +1);
+        mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
 }
@@ -127,7 +127,7 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
     return dmax(e1, e2);
 }
 
-double mp_sqrt_int(int m, double* x, int n, int flag, double* temp) {
+double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
     const Temp s = carve(temp, n);
     x[0] = 0.0;
     seed_two_words(Radix / std::sqrt(m * 1.0), x, n);
@@ -138,14 +138,14 @@ double mp_sqrt_int(int m, double* x, int n, int flag, double* temp) {
         fft_spectrum(x + 1, d, s.sx);
         const double e1 = product(x[0], x[0], s.sx, s.sx, d, s.t, s.work);
         mp_mul_int(s.t, m, s.u, 2 * d);
-        mp_int_add(1, s.u, s.t, 2 * d, -1);
+        mp_int_add(1, s.u, s.t, 2 * d, Sign::Minus);
         fft_spectrum(s.t + 1, d, s.sa);
         const double e2 = product(x[0], s.t[0], s.sx, s.sa, d, s.u, s.work);
         mp_div_int(s.u, 2, s.t, k);
-        mp_add(x, s.t, x, k, +1);
+        mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
-    if (flag >= 0) {
+    if (root == Root::Sqrt) {
         mp_mul_int(x, m, s.t, n);
         mp_copy(s.t, x, n + 1);
     }

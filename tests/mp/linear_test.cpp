@@ -49,6 +49,9 @@ bool mp_normal(const double* x, int n, Carry mode) {
     return std::isfinite(x[0]) && vec_normal(x + 1, n, mode) && (x[1] != 0 || zero);
 }
 
+// The Sign of a test case's +1 or -1.
+Sign sign_of(int s) { return s < 0 ? Sign::Minus : Sign::Plus; }
+
 TEST_F(Linear, WorkedExamplesInBothModes) {
     // '+' mp_add(x, y, sign), 'k' mp_int_add(k, x, sign), '*' mp_mul_int(x, k),
     // '/' mp_div_int(x, k),
@@ -86,8 +89,8 @@ TEST_F(Linear, WorkedExamplesInBothModes) {
         for (const Carry mode : Modes) {
             Guarded x(c.x), y(c.y), out{Words(c.x.size(), -7.0), -7.0};
             const int n = static_cast<int>(c.x.size()) - 1;
-            if (c.op == '+') mp_add(x.p(), y.p(), out.p(), n, c.sign, mode);
-            if (c.op == 'k') mp_int_add(c.k, x.p(), out.p(), n, c.sign, mode);
+            if (c.op == '+') mp_add(x.p(), y.p(), out.p(), n, sign_of(c.sign), mode);
+            if (c.op == 'k') mp_int_add(c.k, x.p(), out.p(), n, sign_of(c.sign), mode);
             if (c.op == '*') mp_mul_int(x.p(), c.k, out.p(), n, mode);
             if (c.op == '/') mp_div_int(x.p(), c.k, out.p(), n, mode);
             if (c.op == 's') vec_scale((out = x).p(), c.k, n + 1, mode);
@@ -136,16 +139,16 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
                 EXPECT_TRUE(ok) << ::testing::PrintToString(out);
                 return ok ? mpq_class(exact - mp_value(out.p(), n)) : mpq_class(-1);
             };
-            mp_add(x.p(), y.p(), out.p(), n, sign, mode);
+            mp_add(x.p(), y.p(), out.p(), n, sign_of(sign), mode);
             EXPECT_EQ(error(window(x.p(), n, top) + s * window(y.p(), n, top)), 0) << "mp_add";
             if (ey <= ex) {  // in place over x: the same words as out of place
                 Guarded z = x;
-                mp_add(z.p(), y.p(), z.p(), n, sign, mode);
+                mp_add(z.p(), y.p(), z.p(), n, sign_of(sign), mode);
                 EXPECT_EQ(z.words(), out.words()) << "mp_add in place";
                 EXPECT_TRUE(z.guarded()) << "mp_add in place";
             }
             // k is lost when its units word falls below word n
-            mp_int_add(k, x.p(), out.p(), n, sign, mode);
+            mp_int_add(k, x.p(), out.p(), n, sign_of(sign), mode);
             EXPECT_EQ(error((units <= n ? k : 0) + s * window(x.p(), n, units)), 0) << "mp_int_add";
             // x * m is exact unless |d1 m| >= Radix shifts it a word: then of the last product
             // x[n] m only the carry trunc(x[n] m / Radix) is kept, and the error is the truncated

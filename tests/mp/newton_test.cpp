@@ -39,8 +39,9 @@ Words random_number(int n) {
 
 // Runs operation op at length n over temporary storage filled with `fill`,
 // with guard words after the result and around the storage: 0 the reciprocal
-// of a, 1 the quotient b/a, 2, 3, 4 mp_sqrt_int(m) with flag op - 3.  With
-// mark >= 0, that product of the operation reports the error 0.2.
+// of a, 1 the quotient b/a, 2 mp_sqrt_int(m) of the inverse root, 3 and 4 of
+// the root.  With mark >= 0, that product of the operation reports the error
+// 0.2.
 Words run(int op, int n, const Words& a, const Words& b, int m, double fill = 0.0,
           long mark = -1) {
     Words x(n + 2, -9.0);
@@ -48,7 +49,9 @@ Words run(int op, int n, const Words& a, const Words& b, int m, double fill = 0.
     const ProductErrors seen(mark, 0.2);
     const double err = op == 0 ? mp_reciprocal(a.data(), x.data(), n, temp.data())
                        : op == 1 ? mp_divide(b.data(), a.data(), x.data(), n, temp.data())
-                                 : mp_sqrt_int(m, x.data(), n, op - 3, temp.data());
+                                 : mp_sqrt_int(m, x.data(), n,
+                                               op == 2 ? Root::InverseSqrt : Root::Sqrt,
+                                               temp.data());
     // Every product of the schedule is made and its error returned: two a
     // pass, and the final one of the quotient.
     EXPECT_EQ(seen.count(), 2 * newton_pass_count(n) + (op == 1)) << "operation " << op;
