@@ -7,6 +7,7 @@
 
 #include "driver/drm.h"
 #include "driver/report.h"
+#include "mp/check.h"
 #include "mp/mp.h"
 #include "series/series.h"
 
@@ -37,6 +38,7 @@ int64_t Workspace::doubles(int n, int threads) {
 
 Workspace::Workspace(int size, int threads)
     : n(size), storage_(allocate_doubles(doubles(size, threads))) {
+    DRMPI_ASSERT(n >= 8 && power_of_two(n));
     double* next = storage_.get();
     for (double** x : {&p, &q, &t, &a, &sum}) {
         *x = next;

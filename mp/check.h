@@ -5,6 +5,23 @@
 // aborts.
 #pragma once
 
+#include <cstdint>
+
+namespace drmpi {
+
+// Whether {a, na} and {b, nb} share no element.
+inline bool disjoint(const double* a, int64_t na, const double* b, int64_t nb) {
+    const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+    return x + na * sizeof(double) <= y || y + nb * sizeof(double) <= x;
+}
+
+// Whether n is a power of two, 1 <= n <= 2^max_log2.
+inline bool power_of_two(int64_t n, int max_log2 = 27) {
+    return n >= 1 && n <= int64_t{1} << max_log2 && (n & (n - 1)) == 0;
+}
+
+}  // namespace drmpi
+
 #ifdef DRMPI_CHECKS
 
 #include <cstdio>

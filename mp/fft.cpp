@@ -11,6 +11,7 @@
 // Short products are made by schoolbook multiplication instead: their
 // "spectrum" is the operand's words, and every convolution sum is formed
 // exactly in doubles, so their rounding error is 0.
+#include "mp/check.h"
 #include "mp/mp.h"
 
 namespace drmpi {
@@ -58,6 +59,7 @@ int64_t fft_spectrum_size(int n) {
 int64_t fft_product_work(int n) { return (n > SplitMin ? 6 : 2) * static_cast<int64_t>(n); }
 
 void fft_spectrum(const double* a, int n, double* spectrum) {
+    DRMPI_ASSERT(power_of_two(n) && disjoint(a, n, spectrum, fft_spectrum_size(n)));
     if (n <= SchoolbookMax) {
         mp_copy(a, spectrum, n);
         return;
@@ -80,6 +82,10 @@ namespace {
 // transform made.  work: fft_product_work(n) doubles.
 double product(const double* const* x, const double* const* y, int count, int n, double* out,
                double* work) {
+    DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, fft_product_work(n)));
+    for (int t = 0; t < count; ++t)
+        DRMPI_ASSERT(disjoint(out, 2 * n, x[t], fft_spectrum_size(n)) &&
+                     disjoint(out, 2 * n, y[t], fft_spectrum_size(n)));
     if (n <= SchoolbookMax) {
         mp_fill(0, out, 2 * n);
         for (int t = 0; t < count; ++t) schoolbook_add(x[t], y[t], n, out);
@@ -133,6 +139,9 @@ double fft_product_sum(const double* x1, const double* y1, const double* x2, con
 int64_t fft_multiply_work(int n) { return 2 * fft_spectrum_size(n) + fft_product_work(n); }
 
 double fft_multiply(const double* a, const double* b, double* out, int n, double* work) {
+    DRMPI_ASSERT(disjoint(work, fft_multiply_work(n), a, n) &&
+                 disjoint(work, fft_multiply_work(n), b, n) &&
+                 disjoint(work, fft_multiply_work(n), out, 2 * n));
     double* sa = work;
     double* sb = a == b ? sa : work + fft_spectrum_size(n);
     fft_spectrum(a, n, sa);

@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "mp/check.h"
 #include "mp/fft_kernel.h"
 
 namespace drmpi {
@@ -158,6 +159,10 @@ long plan_doubles(int n) {
     return doubles + table_doubles(8 * 16);  // the leaves
 }
 
+// Whether (re, im) lies on the unit circle, as every weight and twiddle does,
+// to the rounding of its two parts.
+bool on_circle(double re, double im) { return std::fabs(re * re + im * im - 1.0) < 1e-15; }
+
 // Fills the tables of a plan of length n (see fft_kernel.h) from the cos and
 // sin of oct, whose length is n.
 void build_tables(FftPlan* p, int n, const Octant& oct) {
@@ -174,7 +179,11 @@ void build_tables(FftPlan* p, int n, const Octant& oct) {
         p->pass[0] = t;
         return;
     }
-    for (long j = 0; j < n; ++j) oct.cis(j, &w[j / 8 * 16 + j % 8], &w[j / 8 * 16 + j % 8 + 8]);
+    for (long j = 0; j < n; ++j) {
+        double* e = w + j / 8 * 16 + j % 8;
+        oct.cis(j, &e[0], &e[8]);
+        DRMPI_ASSERT(on_circle(e[0], e[8]));
+    }
     for_each_pass(n, [&](int l, int radix) {
         const long count = (1L << l) / radix;
         const int powers = radix - 1;
@@ -183,6 +192,7 @@ void build_tables(FftPlan* p, int n, const Octant& oct) {
             for (int r = 1; r <= powers; ++r) {
                 double* e = t + j / 8 * 16 * powers + (r - 1) * 16 + j % 8;
                 oct.root(r * j, l, &e[0], &e[8]);
+                DRMPI_ASSERT(on_circle(e[0], e[8]));
             }
         p->pass[l] = t;
     });

@@ -4,6 +4,7 @@
 // word n is dropped without rounding, and each ends with the same finish.
 #include <cmath>
 
+#include "mp/check.h"
 #include "mp/mp.h"
 
 namespace drmpi {
@@ -36,6 +37,8 @@ void add_words(const double* a, const double* b, double* out, int count, Sign si
 void mp_add(const double* x, const double* y, double* out, int n, Sign sign, Carry mode) {
     const double ex = x[0];
     const double ey = y[0];
+    DRMPI_ASSERT(disjoint(out, n + 1, y, n + 1));
+    DRMPI_ASSERT(out == x ? ey <= ex : disjoint(out, n + 1, x, n + 1));
     if (ey <= ex) {
         // x leads: its first d words have no partner and are copied as they
         // are (already in place when out == x); y's last d words are dropped.
@@ -61,6 +64,7 @@ void mp_add(const double* x, const double* y, double* out, int n, Sign sign, Car
 }
 
 void mp_int_add(int k, const double* x, double* out, int n, Sign sign, Carry mode) {
+    DRMPI_ASSERT(disjoint(out, n + 1, x, n + 1));
     const double s = sign == Sign::Minus ? -1.0 : 1.0;
     const double ex = x[0];
     if (ex >= 1.0) {
@@ -84,6 +88,7 @@ void mp_int_add(int k, const double* x, double* out, int n, Sign sign, Carry mod
 }
 
 void mp_mul_int(const double* x, int m, double* out, int n, Carry mode) {
+    DRMPI_ASSERT(disjoint(out, n + 1, x, n + 1));
     const double md = m;
     if (std::fabs(x[1] * md) >= Radix) {
         // The leading product needs a word ahead of it: shift by one word and
@@ -100,6 +105,7 @@ void mp_mul_int(const double* x, int m, double* out, int n, Carry mode) {
 }
 
 void mp_div_int(const double* x, int m, double* out, int n, Carry mode) {
+    DRMPI_ASSERT(m != 0 && disjoint(out, n + 1, x, n + 1));
     const double md = m;
     // Schoolbook division word by word; with balanced words t may be
     // negative, q truncates toward zero and r keeps the sign of t, |r| < |m|.

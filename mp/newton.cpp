@@ -9,6 +9,7 @@
 //   work      the scratch of a product of length n
 #include <cmath>
 
+#include "mp/check.h"
 #include "mp/mp.h"
 
 namespace drmpi {
@@ -100,6 +101,9 @@ int64_t newton_temp_size(int n) {
 }
 
 double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes) {
+    DRMPI_ASSERT(n >= 2 && power_of_two(n) && disjoint(a, n + 1, x, n + 1) &&
+                 disjoint(temp, newton_temp_size(n), a, n + 1) &&
+                 disjoint(temp, newton_temp_size(n), x, n + 1));
     const Temp s = carve(temp, n);
     x[0] = 1.0 - a[0];
     seed_two_words(Radix / (a[1] + a[2] / Radix), x, n);
@@ -119,6 +123,7 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
 }
 
 double mp_divide(const double* p, const double* q, double* out, int n, double* temp) {
+    DRMPI_ASSERT(disjoint(out, n + 1, p, n + 1) && disjoint(out, n + 1, q, n + 1));
     const Temp s = carve(temp, n);
     const double e1 = mp_reciprocal(q, out, n, temp);
     two_spectra(p, s.sa, out, s.sx, n);
@@ -128,6 +133,8 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
 }
 
 double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
+    DRMPI_ASSERT(m > 0 && n >= 2 && power_of_two(n) &&
+                 disjoint(temp, newton_temp_size(n), x, n + 1));
     const Temp s = carve(temp, n);
     x[0] = 0.0;
     seed_two_words(Radix / std::sqrt(m * 1.0), x, n);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "mp/check.h"
 #include "mp/mp.h"
 
 namespace drmpi {
@@ -161,7 +162,10 @@ void short_sweep(double* v, int count, int64_t off) {
 
 }  // namespace
 
-void mp_normalize(double* v, int count, Carry mode) {
+namespace {
+
+// mp_normalize's work.
+void normalize(double* v, int count, Carry mode) {
     if (count <= 1) return;
     const double off = mode == Carry::Balanced ? Radix / 2 : 0.0;
     if (count <= 32) {
@@ -196,6 +200,21 @@ void mp_normalize(double* v, int count, Carry mode) {
         return;
     }
     scan(v, count, lo, hi);
+}
+
+// Whether the words {v, count} all lie in the range of mode.
+bool in_range(const double* v, int count, Carry mode) {
+    const double lo = mode == Carry::Balanced ? -Radix / 2 : 0.0;
+    for (int i = 0; i < count; ++i)
+        if (v[i] < lo || v[i] > lo + Radix - 1 || v[i] != std::floor(v[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+void mp_normalize(double* v, int count, Carry mode) {
+    normalize(v, count, mode);
+    DRMPI_ASSERT(count <= 1 || in_range(v + 1, count - 1, mode));
 }
 
 void mp_strip(double* x, int n) {

@@ -175,5 +175,14 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
         }
 }
 
+#ifdef DRMPI_CHECKS
+// Where the checks are compiled in, a precondition broken stops the program
+// with its condition named: here a sum written over its second operand.
+TEST(Checks, ABrokenPreconditionStops) {
+    double x[3] = {1, 3, 14159}, y[3] = {1, 2, 71828};
+    EXPECT_DEATH(mp_add(x, y, y, 2, Sign::Plus), "check failed: disjoint\\(out, n \\+ 1, y");
+}
+#endif
+
 }  // namespace
 }  // namespace drmpi_test
