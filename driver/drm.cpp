@@ -18,7 +18,7 @@ namespace {
 const auto ProgramStart = std::chrono::steady_clock::now();
 
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
-int64_t rounded(int64_t words) { return (words + 8) / 8 * 8; }
+int64_t rounded(int64_t words) { return round_up8(words + 1); }
 
 // The area of a fold: a product, then a division.
 int64_t fold_size(int n) { return std::max(fft_multiply_work(n), newton_temp_size(n)); }

@@ -269,8 +269,7 @@ constexpr size_t MapMin = size_t{64} << 10;
 
 // count doubles (1 at least) in whole cache lines of 64 bytes.
 size_t line_bytes(int64_t count) {
-    const size_t words = static_cast<size_t>(count < 1 ? 1 : count);
-    return (words * sizeof(double) + 63) / 64 * 64;
+    return static_cast<size_t>(round_up8(count < 1 ? 1 : count)) * sizeof(double);
 }
 
 }  // namespace
