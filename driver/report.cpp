@@ -85,17 +85,14 @@ void Report::line(const char* format, ...) {
     char text[256];
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    if (to_ == ReportTo::Console) {
-        console_->print("%s", text);
-        return;
-    }
-    std::lock_guard<std::mutex> hold(mutex_);
-    clear();
-    std::fputs(text, stderr);
-    draw();
+    put(text, true);
 }
 
-void Report::stop(const char* text) {
+void Report::stop(const char* text) { put(text, false); }
+
+// Writes text to the console, or to standard error below a cleared progress
+// line, which is drawn again after it when redraw.
+void Report::put(const char* text, bool redraw) {
     if (to_ == ReportTo::Console) {
         console_->print("%s", text);
         return;
@@ -103,6 +100,7 @@ void Report::stop(const char* text) {
     std::lock_guard<std::mutex> hold(mutex_);
     clear();
     std::fputs(text, stderr);
+    if (redraw) draw();
 }
 
 void Report::start(int series, const RunSize& size, int steps) {

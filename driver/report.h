@@ -68,6 +68,7 @@ class Report {
     void finish(double seconds, double error);  // the total time and error
 
   private:
+    void put(const char* text, bool redraw);
     void done_work(double work);
     void draw();
     void clear();
