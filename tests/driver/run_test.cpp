@@ -42,8 +42,8 @@ constexpr Size Sizes[] = {
 // "DRM Steps" line and the number of step lines are checked as well.  Returns
 // the reported rounding error, the same on the console and in the file.
 double check_run(int id, int n) {
-    const Outcome r = run_program(std::to_string(id) + " " + std::to_string(n),
-                              "RamnDRM" + std::to_string(id) + ".txt");
+    const Outcome r = run("", std::to_string(id) + " " + std::to_string(n),
+                          "RamnDRM" + std::to_string(id) + ".txt");
     const std::string what = "ID=" + std::to_string(id) + " N=" + std::to_string(n);
     EXPECT_EQ(r.status, 0) << what << "\n" << r.console;
     EXPECT_EQ(reported_error(r.console), reported_error(r.file)) << what;

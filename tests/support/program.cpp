@@ -1,9 +1,7 @@
 #include "support/program.h"
 
 #include <poll.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,113 +62,34 @@ std::vector<std::string> Folder::entries() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(path_)) {
         const std::string n = e.path().filename().string();
-        if (n != "input" && n != "console" && n != "errors") names.push_back(n);
+        if (n != "input" && n != "console" && n != "errors" && n != "peak") names.push_back(n);
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-namespace {
-
-// Runs `invocation` with the shell in folder, after `setup`; its input file
-// holds `input`.
-Outcome run_shell(const Folder& folder, const std::string& input, const std::string& invocation,
-                  const std::string& file_name, const std::string& setup) {
+Outcome run_in(const Folder& folder, const std::string& args, const std::string& input,
+               const std::string& file_name, const std::string& setup,
+               const std::string& redirect, const std::string& program) {
     folder.write("input", input);
-    std::string cmd = "cd '" + folder.path() + "' && ";
+    std::string cmd = "cd '" + folder.path() + "' && drmpi='" DRMPI_BINARY "' peak='" DRMPI_PEAK
+                      "' && ";
     if (!setup.empty()) cmd += "{ " + setup + "; } && ";
-    cmd += invocation;
+    cmd += program + " " + args + " < input " +
+           (redirect.empty() ? "> console 2> errors" : redirect);
     Outcome r;
     r.status = decode(std::system(cmd.c_str()));
     r.console = folder.read("console");
     r.errors = folder.read("errors");
-    r.file_exists = folder.has(file_name);
-    if (r.file_exists) r.file = folder.read(file_name);
+    if (folder.has(file_name)) r.file = folder.read(file_name);
     r.entries = folder.entries();
+    r.peak = std::atoll(folder.read("peak").c_str()) * 1024;  // kB on Linux
     return r;
 }
 
-Outcome run_command(const Folder& folder, const std::string& input, const std::string& args,
-                    const std::string& file_name, const std::string& setup,
-                    const std::string& redirect, const std::string& binary = DRMPI_BINARY) {
-    return run_shell(folder, input,
-                     "'" + binary + "' " + args + " < input " +
-                         (redirect.empty() ? "> console 2> errors" : redirect),
-                     file_name, setup);
-}
-
-}  // namespace
-
-Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
-               const std::string& setup, const std::string& redirect) {
-    return run_command(folder, input, "", file_name, setup, redirect);
-}
-
-Outcome run_args(const std::string& args, const std::string& file_name, const std::string& setup,
-                 const std::string& redirect) {
-    const Folder folder;
-    return run_command(folder, "", args, file_name, setup, redirect);
-}
-
-Outcome run_binary(const std::string& binary, const std::string& args,
-                   const std::string& file_name) {
-    const Folder folder;
-    return run_command(folder, "", args, file_name, "", "", binary);
-}
-
-Outcome run_on_terminal(const std::string& args, const std::string& file_name) {
-    const Folder folder;
-    return run_shell(folder, "",
-                     "script -qec \"'" DRMPI_BINARY "' " + args +
-                         "\" /dev/null < input > console 2> errors",
-                     file_name, "");
-}
-
-Outcome run_program(const std::string& input, const std::string& file_name,
-                    const std::string& setup, const std::string& redirect) {
-    const Folder folder;
-    return run_in(folder, input, file_name, setup, redirect);
-}
-
-Outcome run_direct(const std::vector<std::string>& args, const std::string& file_name,
-                   int resource, int64_t limit) {
-    const Folder folder;
-    // Everything the child needs made before the fork: it only opens, sets
-    // its limit and starts the program through drmpi_peak.
-    const std::string peak = folder.path() + ".peak";  // beside the folder, out of its entries
-    std::vector<char*> argv{const_cast<char*>(DRMPI_PEAK), const_cast<char*>(peak.c_str()),
-                            const_cast<char*>(DRMPI_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const std::string console = folder.path() + "/console", errors = folder.path() + "/errors";
-    rlimit r{};
-    if (resource >= 0) {
-        getrlimit(resource, &r);
-        r.rlim_cur = static_cast<rlim_t>(limit);
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(127);
-        if (resource >= 0 && setrlimit(resource, &r) != 0) _exit(127);
-        if (chdir(folder.path().c_str()) == 0) execv(DRMPI_PEAK, argv.data());
-        _exit(127);
-    }
-    int raw = 0;
-    Outcome o;
-    if (pid > 0 && waitpid(pid, &raw, 0) == pid) o.status = decode(raw);
-    o.peak = std::atoll(slurp(peak).c_str()) * 1024;  // kB on Linux
-    std::error_code ec;
-    fs::remove(peak, ec);
-    o.console = folder.read("console");
-    o.errors = folder.read("errors");
-    o.file_exists = folder.has(file_name);
-    if (o.file_exists) o.file = folder.read(file_name);
-    o.entries = folder.entries();
-    return o;
+Outcome run(const std::string& args, const std::string& input, const std::string& file_name,
+            const std::string& setup, const std::string& redirect, const std::string& program) {
+    return run_in(Folder(), args, input, file_name, setup, redirect, program);
 }
 
 Session::Session(const Folder& folder) {
