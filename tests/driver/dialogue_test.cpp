@@ -64,7 +64,7 @@ TEST(Dialogue, OutOfRangeIdRunsId1) {
         EXPECT_EQ(r.status, 0) << id;
         EXPECT_NE(r.console.find(head), std::string::npos) << id;
         EXPECT_EQ(r.file.find(Title + " ** \n" + head), 0u) << id;
-        EXPECT_EQ(file_digits(r.file), reference_digits().substr(0, 20)) << id;
+        EXPECT_EQ(file_digits(r.file), pi_reference(20)) << id;
     }
 }
 
@@ -78,7 +78,7 @@ TEST(Dialogue, ReadsTokensAndAsksAgain) {
     const std::string dialogue = id_again + id_again + id_again + IdPrompt + n_again + n_again +
                                  NPrompt + Title + " \n  ID=1,  Pi Decimal=20,  FMT Size=8\n";
     EXPECT_EQ(r.console.substr(0, dialogue.size()), dialogue);
-    EXPECT_EQ(file_digits(r.file), reference_digits().substr(0, 20));
+    EXPECT_EQ(file_digits(r.file), pi_reference(20));
 }
 
 // Runs that must stop with status 1 after exactly the given console text:

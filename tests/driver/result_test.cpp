@@ -32,18 +32,19 @@ void expect_result(const std::string& file, int count) {
     const std::string head = " ** Pi Computation by DRM with Ramanujan ** \n  ID=1,  Pi Decimal=" +
                              std::to_string(count) + ",";
     EXPECT_EQ(file.substr(0, head.size()), head);
-    EXPECT_EQ(file_digits(file), reference_digits().substr(0, count));
+    EXPECT_EQ(file_digits(file), pi_reference(count));
 }
 
-// A run typed in two parts collides with a second run in the same folder:
-// each writes its own file, and the later rename leaves one whole result.
+// A run typed in two parts, through pipes, shows its prompt before anything
+// is typed, and collides with a second run in the same folder: each writes
+// its own file, and the later rename leaves one whole result.
 TEST(ResultFile, TwoRunsInOneFolderLeaveOneWholeResult) {
     const Folder folder;
     Session first(folder);
-    ASSERT_TRUE(first.read_until("Free-Sqrt"));
+    ASSERT_TRUE(first.read_until("Free-Sqrt")) << "no prompt before input: " << first.console();
     first.type("1\n");
     ASSERT_TRUE(first.read_until("Type In N"));
-    const Outcome second = run_in(folder, "", "1 100000\n", "RamnDRM1.txt");
+    const Outcome second = run("", "1 100000\n", "RamnDRM1.txt", "", "", Drmpi, folder);
     EXPECT_EQ(second.status, 0);
     expect_result(second.file, 100000);
     first.type("1000\n");
@@ -71,7 +72,8 @@ TEST(ResultFile, ClosedOrFullConsoleKeepsTheResultWhole) {
 }
 
 // A termination signal, or one of a crash, during the computation or while
-// N is asked for.
+// N is asked for; through a pipe the progress lines show while the
+// computation still runs.
 TEST(ResultFile, InterruptedRunLeavesTheEarlierResult) {
     const rlimit no_core = {0, 0};
     ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
@@ -140,18 +142,6 @@ TEST(ResultFile, FailedWriteLeavesTheEarlierResult) {
     }
 }
 
-// Through a pipe the prompt shows before anything is typed, and the progress
-// lines while the computation still runs.
-TEST(ResultFile, PromptsAndProgressShowThroughAPipe) {
-    const Folder folder;
-    Session s(folder);
-    EXPECT_TRUE(s.read_until("Free-Sqrt", 5000)) << "no prompt before input: " << s.console();
-    s.type("1 1310700\n");
-    ASSERT_TRUE(s.read_until("DRM Steps="));
-    EXPECT_TRUE(s.running()) << "the progress arrived only at the end";
-    EXPECT_EQ(s.wait(), 0);
-}
-
 // Through a chain of relative links the result replaces the file at its end;
 // the links stay links.  A replaced file keeps its permissions; a new one
 // gets those that the umask leaves.
@@ -163,11 +153,11 @@ TEST(ResultFile, LinksAreFollowedAndPermissionsKept) {
     EXPECT_EQ(linked.status, 0);
     expect_result(linked.file, 20);
     const Folder folder;
-    run_in(folder, "", "1 20\n", "RamnDRM1.txt", "umask 027");
+    run("", "1 20\n", "RamnDRM1.txt", "umask 027", "", Drmpi, folder);
     struct stat st;
     ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-    run_in(folder, "", "1 20\n", "RamnDRM1.txt", "chmod 604 RamnDRM1.txt");
+    run("", "1 20\n", "RamnDRM1.txt", "chmod 604 RamnDRM1.txt", "", Drmpi, folder);
     ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0604u);
     EXPECT_EQ(folder.entries(), OnlyResult);

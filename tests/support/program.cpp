@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,11 +50,6 @@ void Folder::write(const std::string& name, const std::string& text) const {
     std::ofstream(fs::path(path_) / name, std::ios::binary) << text;
 }
 
-bool Folder::has(const std::string& name) const {
-    std::error_code ec;
-    return fs::is_regular_file(fs::path(path_) / name, ec);
-}
-
 std::string Folder::read(const std::string& name) const { return slurp(fs::path(path_) / name); }
 
 std::vector<std::string> Folder::entries() const {
@@ -68,9 +62,9 @@ std::vector<std::string> Folder::entries() const {
     return names;
 }
 
-Outcome run_in(const Folder& folder, const std::string& args, const std::string& input,
-               const std::string& file_name, const std::string& setup,
-               const std::string& redirect, const std::string& program) {
+Outcome run(const std::string& args, const std::string& input, const std::string& file_name,
+            const std::string& setup, const std::string& redirect, const std::string& program,
+            const Folder& folder) {
     folder.write("input", input);
     std::string cmd = "cd '" + folder.path() + "' && drmpi='" DRMPI_BINARY "' peak='" DRMPI_PEAK
                       "' && ";
@@ -81,15 +75,12 @@ Outcome run_in(const Folder& folder, const std::string& args, const std::string&
     r.status = decode(std::system(cmd.c_str()));
     r.console = folder.read("console");
     r.errors = folder.read("errors");
-    if (folder.has(file_name)) r.file = folder.read(file_name);
+    std::error_code ec;
+    if (fs::is_regular_file(fs::path(folder.path()) / file_name, ec))
+        r.file = folder.read(file_name);
     r.entries = folder.entries();
     r.peak = std::atoll(folder.read("peak").c_str()) * 1024;  // kB on Linux
     return r;
-}
-
-Outcome run(const std::string& args, const std::string& input, const std::string& file_name,
-            const std::string& setup, const std::string& redirect, const std::string& program) {
-    return run_in(Folder(), args, input, file_name, setup, redirect, program);
 }
 
 Session::Session(const Folder& folder) {
@@ -110,19 +101,15 @@ Session::Session(const Folder& folder) {
 }
 
 Session::~Session() {
-    if (running()) signal(SIGKILL);
+    if (status_ < 0) signal(SIGKILL);
     wait();
-    if (in_ >= 0) close(in_);
     close(out_);
 }
 
-bool Session::read_until(const std::string& text, int timeout_ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+bool Session::read_until(const std::string& text) {
     while (console_.find(text) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now()).count();
         pollfd p{out_, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+        if (poll(&p, 1, 20000) <= 0) return false;
         char buf[4096];
         const ssize_t got = read(out_, buf, sizeof buf);
         if (got <= 0) return false;
@@ -136,14 +123,6 @@ void Session::type(const std::string& text) {
 }
 
 void Session::signal(int sig) const { kill(pid_, sig); }
-
-bool Session::running() {
-    if (status_ >= 0) return false;
-    int raw = 0;
-    if (waitpid(pid_, &raw, WNOHANG) != pid_) return true;
-    status_ = decode(raw);
-    return false;
-}
 
 int Session::wait() {
     if (status_ < 0) {
@@ -159,17 +138,12 @@ int Session::wait() {
     return status_;
 }
 
-const std::string& reference_digits() {
-    static const std::string digits = [] {
+std::string pi_reference(int64_t count) {
+    static const std::string file = [] {  // the digits of the project's reference file
         std::string s = slurp(DRMPI_TEST_DATA "/pi-digits.txt");
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         return s;
     }();
-    return digits;
-}
-
-std::string pi_reference(int64_t count) {
-    const std::string& file = reference_digits();
     if (count <= static_cast<int64_t>(file.size())) return file.substr(0, count);
     // 64 bits beyond the digits: pi rounded toward zero truncates to the same
     // digits unless 18 or more of the digits after them are all 9.
@@ -189,29 +163,20 @@ std::string file_digits(const std::string& file) {
     const std::string head = "  Pi = 3. ";
     const size_t at = file.find(head);
     if (at == std::string::npos) return "";
-    std::string digits;
-    size_t pos = at + head.size();
-    bool short_line = false;  // a line of fewer than eight groups, which must be the last
-    while (pos < file.size()) {
-        // "\n %8d" then " dddddddddd" up to eight times.
-        char number[16];
-        std::snprintf(number, sizeof number, "\n %8zu", digits.size() + 1);
-        if (short_line || file.compare(pos, 10, number) != 0) return "";
-        pos += 10;
-        int groups = 0;
-        while (pos < file.size() && file[pos] == ' ') {
-            if (groups == 8 || pos + 11 > file.size()) return "";
-            const std::string g = file.substr(pos + 1, 10);
-            if (!std::all_of(g.begin(), g.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                return "";
-            digits += g;
-            pos += 11;
-            ++groups;
-        }
-        if (groups == 0) return "";
-        short_line = groups < 8;
+    // The groups are the words of ten characters; the digit lines made from
+    // them must give the text back exactly.
+    const std::string text = file.substr(at + head.size());
+    std::istringstream words(text);
+    std::string digits, lines;
+    for (std::string w; words >> w;)
+        if (w.size() == 10) digits += w;
+    for (size_t i = 0; i < digits.size(); i += 10) {
+        char number[32];
+        std::snprintf(number, sizeof number, "\n %8zu", i + 1);
+        lines += (i % 80 == 0 ? number : "") + (" " + digits.substr(i, 10));
     }
-    return digits;
+    const bool all_digits = digits.find_first_not_of("0123456789") == std::string::npos;
+    return lines == text && all_digits ? digits : "";
 }
 
 double reported_error(const std::string& text) {

@@ -20,7 +20,6 @@ class Folder {
 
     const std::string& path() const { return path_; }
     void write(const std::string& name, const std::string& text) const;
-    bool has(const std::string& name) const;  // a regular file of that name exists
     std::string read(const std::string& name) const;
     // The names in the folder, sorted, without the runner's input, console, errors, peak.
     std::vector<std::string> entries() const;
@@ -35,7 +34,7 @@ struct Outcome {
     std::string file;     // the output file named in the call, "" when absent
     int status = -1;      // exit status, or 128 + the signal that ended the program
     std::vector<std::string> entries;  // Folder::entries() after the run
-    int64_t peak = 0;     // the peak resident set in bytes that drmpi_peak wrote to "peak"
+    int64_t peak = 0;     // the peak resident set in bytes that drmpi_peak wrote, or 0
 };
 
 // The program of a run: drmpi, or drmpi started through drmpi_peak, which
@@ -44,18 +43,14 @@ struct Outcome {
 // $drmpi names the binary in every command.
 const std::string Drmpi = "\"$drmpi\"", Peak = "\"$peak\" peak \"$drmpi\"";
 
-// Through the shell in `folder`: runs `setup` (a shell command: a link
-// planted, a limit set), then `program` with the arguments `args` as the
-// shell reads them, `input` typed on its standard input and its output sent
-// to `redirect` (by default the files console and errors).
-Outcome run_in(const Folder& folder, const std::string& args, const std::string& input,
-               const std::string& file_name, const std::string& setup = "",
-               const std::string& redirect = "", const std::string& program = Drmpi);
-
-// run_in a fresh folder.
+// Through the shell in `folder` (by default a fresh one): runs `setup` (a
+// shell command: a link planted, a limit set), then `program` with the
+// arguments `args` as the shell reads them, `input` typed on its standard
+// input and its output sent to `redirect` (by default the files console and
+// errors).
 Outcome run(const std::string& args, const std::string& input, const std::string& file_name,
             const std::string& setup = "", const std::string& redirect = "",
-            const std::string& program = Drmpi);
+            const std::string& program = Drmpi, const Folder& folder = Folder());
 
 // drmpi running in a folder with its standard input and output on pipes.
 class Session {
@@ -65,13 +60,12 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Reads standard output until it holds `text` (true) or the time is up
-    // or the output ends (false).
-    bool read_until(const std::string& text, int timeout_ms = 20000);
+    // Reads standard output until it holds `text` (true), or 20 s pass
+    // without output, or the output ends (false).
+    bool read_until(const std::string& text);
     void type(const std::string& text);
     void signal(int sig) const;
-    bool running();  // not yet ended
-    int wait();      // exit status, or 128 + the signal that ended it
+    int wait();  // exit status, or 128 + the signal that ended it
 
     const std::string& console() const { return console_; }
 
@@ -81,9 +75,6 @@ class Session {
     int status_ = -1;
     std::string console_;
 };
-
-// The digits of pi after the point, from the project's reference file.
-const std::string& reference_digits();
 
 // The first count digits of pi after the point: from the reference file, or
 // computed with MPFR beyond it.
