@@ -140,21 +140,20 @@ TEST(CommandLine, StandardOutputDescriptorsAndLongNames) {
     EXPECT_EQ(l.status, 0);
     EXPECT_EQ(file_digits(l.console), pi_reference(100));
     EXPECT_NE(l.errors.find("Total Time"), std::string::npos);
-    const Outcome piped = run("-q -f plain -o /dev/stdout 20", "", "out", "",
-                              "2> errors | cat > out");
-    EXPECT_EQ(piped.file, plain(20));
-    EXPECT_EQ(piped.entries, std::vector<std::string>{"out"});
-    const Outcome appended = run("-q -f plain -o /proc/self/fd/1 20", "", "log",
-                                 "echo before > log", ">> log 2> errors");
-    EXPECT_EQ(appended.file, "before\n" + plain(20));
-    const Outcome linked = run("-q -f plain -o link 20", "", "", "ln -s /dev/stderr link");
-    EXPECT_EQ(linked.errors, plain(20));
-    EXPECT_EQ(linked.entries, std::vector<std::string>{"link"});
     const std::string name(250, 'a');
-    const Outcome lng = run("-q -f plain -o " + name + " 20", "", name);
-    EXPECT_EQ(lng.status, 0) << lng.errors;
-    EXPECT_EQ(lng.file, plain(20));
-    EXPECT_EQ(lng.entries, std::vector<std::string>{name});
+    // The name given, the file read and the text before the result in it.
+    const struct { std::string out, file, setup, redirect, before; } cases[] = {
+        {"/dev/stdout", "out", "", "2> errors | cat > out", ""},
+        {"/proc/self/fd/1", "log", "echo before > log", ">> log 2> errors", "before\n"},
+        {"link", "", "ln -s /dev/stderr link", "", ""},  // the result on standard error
+        {name, name, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run("-q -f plain -o " + c.out + " 20", "", c.file, c.setup, c.redirect);
+        EXPECT_EQ(r.status, 0) << c.out;
+        EXPECT_EQ(r.file + r.errors, c.before + plain(20)) << c.out;
+        EXPECT_EQ(r.entries, std::vector<std::string>{c.file.empty() ? c.out : c.file});
+    }
 }
 
 // On a terminal a progress line follows every report line: its share of the
