@@ -16,24 +16,17 @@
 namespace drmpi_test {
 namespace {
 
-// N typed, the Pi Decimal shown, the FMT size and the DRM steps for IDs 1 to 3.
-struct Size {
-    int n, digits, fmt, steps[3];
-};
-// With exactly four spare words (word count 2^k - 4) and an odd word count
-// next to the capacity, too.
+// N typed, the FMT size and the DRM steps for IDs 1 to 3; the Pi Decimal shown
+// is N rounded up to whole words of 5 digits.  With exactly four spare words
+// (word count 2^k - 4) and an odd word count next to the capacity, too.
+struct Size { int n, fmt, steps[3]; };
 constexpr Size Sizes[] = {
-    {1, 5, 8, {1, 1, 1}},          {15, 15, 8, {2, 2, 3}},
-    {20, 20, 8, {2, 3, 4}},        {21, 25, 16, {1, 2, 3}},
-    {35, 35, 16, {2, 3, 3}},       {36, 40, 16, {2, 3, 4}},
-    {100, 100, 32, {2, 4, 5}},     {300, 300, 64, {3, 5, 7}},
-    {1000, 1000, 256, {3, 4, 6}},  {10000, 10000, 2048, {3, 5, 7}},
-    {100000, 100000, 32768, {2, 4, 5}},
-    {1000000, 1000000, 262144, {3, 4, 6}},
-    {1310700, 1310700, 262144, {3, 6, 7}},
-    {60, 60, 16, {3, 4, 6}},       {5100, 5100, 1024, {3, 5, 7}},
-    {163820, 163820, 32768, {3, 6, 7}},
-    {1310695, 1310695, 262144, {3, 6, 7}},
+    {1, 8, {1, 1, 1}},        {15, 8, {2, 2, 3}},       {20, 8, {2, 3, 4}},
+    {21, 16, {1, 2, 3}},      {35, 16, {2, 3, 3}},      {36, 16, {2, 3, 4}},
+    {60, 16, {3, 4, 6}},      {100, 32, {2, 4, 5}},     {300, 64, {3, 5, 7}},
+    {1000, 256, {3, 4, 6}},   {5100, 1024, {3, 5, 7}},  {10000, 2048, {3, 5, 7}},
+    {100000, 32768, {2, 4, 5}},    {163820, 32768, {3, 6, 7}},  {1000000, 262144, {3, 4, 6}},
+    {1310695, 262144, {3, 6, 7}},  {1310700, 262144, {3, 6, 7}},
 };
 
 // Runs series `id` for N digits.  The file must hold the first 5 x word count
@@ -62,7 +55,7 @@ double check_run(int id, int n) {
         char head[128];
         std::snprintf(head, sizeof head,
                       "  ID=%d,  Pi Decimal=%d,  FMT Size=%d\n  DRM Steps= %d,  FMT Size= %d \n",
-                      id, s.digits, s.fmt, steps, s.fmt);
+                      id, 5 * words, s.fmt, steps, s.fmt);
         EXPECT_NE(r.console.find(head), std::string::npos) << what << "\n" << r.console;
         EXPECT_NE(r.file.find(head), std::string::npos) << what;
         int lines = 0;
