@@ -93,9 +93,7 @@ TEST(Dialogue, StopsWriteNothing) {
         {"1 abc", asked + NotNumber + NPrompt + ended},
         // A typo in the ID is asked again, so the N meant becomes the ID.
         {"3x\n1000\n", IdPrompt + NotNumber + asked + ended},
-        {"1 0", below},
-        {"1 -5", below},
-        {"1 -0", below},
+        {"1 0", below},  {"1 -5", below},  {"1 -0", below},
         {"1 -99999999999999999999999", below},
         // 1310701 is the smallest N that stops; past 64 bits no size can be shown.
         {"1 1310701", beyond("Pi Decimal=1310705,  FMT Size=524288")},

@@ -184,26 +184,23 @@ TEST(ResultGuard, FaultyComputationsWriteNothing) {
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(folder.path().c_str()), 0);
-    // quiet < 0: the dialogue, typed "1 1000", whose console it returns;
-    // else run_command, whose standard error it returns.
+    ASSERT_NE(std::freopen("input", "r", stdin), nullptr);
+    // quiet < 0: the dialogue, typed "1 1000"; else run_command.  Returns
+    // standard output, then standard error.
     const auto run = [&](int quiet) {
         drmpi::Options o;
         o.digits = 5000;
         o.verify = true;
         o.quiet = quiet > 0;
         drmpi::Output out;
-        if (quiet < 0) {
-            EXPECT_NE(std::freopen("input", "r", stdin), nullptr);
-            testing::internal::CaptureStdout();
-            EXPECT_EQ(drmpi::run_dialogue(out, faulty), 1);
-        } else {
-            testing::internal::CaptureStderr();
-            EXPECT_EQ(drmpi::run_command(out, o, faulty), 1);
-        }
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(quiet < 0 ? drmpi::run_dialogue(out, faulty) : drmpi::run_command(out, o, faulty),
+                  1);
         EXPECT_EQ(folder.read("RamnDRM1.txt"), Earlier);
         EXPECT_EQ(folder.entries(), OnlyResult);
-        return quiet < 0 ? testing::internal::GetCapturedStdout()
-                         : testing::internal::GetCapturedStderr();
+        const std::string text = testing::internal::GetCapturedStdout();
+        return text + testing::internal::GetCapturedStderr();
     };
     for (const int at : {0, 1234, 4999}) {
         fault_at = at;
