@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,16 +26,12 @@ Outcome dialogue(const std::string& input, const std::string& setup = "") {
 
 // Times and the rounding error vary from run to run: their digits and signs
 // become '#', while the widths the formats give stay visible.
-std::string mask(const std::string& text) {
-    std::string out = text;
-    for (const std::string key : {"Time=", "Error="})
-        for (size_t at = out.find(key); at != std::string::npos; at = out.find(key, at)) {
-            at += key.size();
-            while (at < out.size() && out[at] == ' ') ++at;
-            for (; at < out.size() && std::strchr("0123456789.e+-", out[at]); ++at)
-                if (out[at] != '.' && out[at] != 'e') out[at] = '#';
-        }
-    return out;
+std::string mask(std::string text) {
+    const std::regex number("(Time=|Error=) *[0-9.e+-]+");
+    for (std::sregex_iterator m(text.begin(), text.end(), number), end; m != end; ++m)
+        for (auto at = m->position() + m->length(1); at < m->position() + m->length(); ++at)
+            if (std::strchr("0123456789+-", text[at]) != nullptr) text[at] = '#';
+    return text;
 }
 
 // N = 20 of ID 1, typed on two lines or one.  An ID outside the menu runs

@@ -12,13 +12,7 @@
 namespace drmpi_test {
 
 namespace {
-struct Closed {
-    long c;
-    const char* q1;
-    long a, b;
-    bool alternating;
-    long top;
-};
+struct Closed { long c; const char* q1; long a, b; bool alternating; long top; };
 const Closed Series[3] = {{6, "10939058860032000", 545140134, 13591409, true, 98304},
                           {4, "3073907232", 26390, 1103, false, 196608},
                           {4, "24893568", 21460, 1123, true, 229376}};
