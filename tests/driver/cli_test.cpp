@@ -56,23 +56,22 @@ TEST(CommandLine, UsageErrorsStopWithStatus2AndWriteNothing) {
 // a value that is no thread count is named in a warning and the default
 // stays.
 TEST(CommandLine, HelpVersionAndThreadCount) {
-    for (const std::string args : {"-h", "--help", "--he 10", "-s 2 --help"}) {
-        const Outcome r = run(args, "", "", "export DRMPI_THREADS=3");
-        EXPECT_EQ(r.status, 0) << args;
-        EXPECT_EQ(r.console.rfind("Usage: drmpi [options] DIGITS\n", 0), 0u) << args;
+    const std::string usual = std::to_string(drmpi::thread_count());
+    const struct { std::string args, threads; } cases[] = {
+        {"-h", "3"}, {"--help", "3"}, {"--he 10", "3"}, {"-s 2 --help", "3"}, {"--help", "abc"},
+        {"--help", "0"}, {"--help", "-1"}, {"--help", "99999"}, {"--help", "2x"}, {"--help", ""}};
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args, "", "", "export DRMPI_THREADS='" + c.threads + "'");
+        const bool good = c.threads == "3";
+        EXPECT_EQ(r.status, 0) << c.args;
+        EXPECT_EQ(r.console.rfind("Usage: drmpi [options] DIGITS\n", 0), 0u) << c.args;
         EXPECT_TRUE(std::regex_search(r.console, std::regex("about [0-9]+ MB per million digits")))
             << r.console;
-        EXPECT_NE(r.console.find("DRMPI_THREADS; 3 here"), std::string::npos) << r.console;
-        EXPECT_EQ(r.errors, "") << args;
-    }
-    const std::string usual = "DRMPI_THREADS; " + std::to_string(drmpi::thread_count()) + " here";
-    for (const std::string bad : {"abc", "0", "-1", "99999", "2x", ""}) {
-        const Outcome r = run("--help", "", "", "export DRMPI_THREADS='" + bad + "'");
-        EXPECT_EQ(r.status, 0) << bad;
-        EXPECT_NE(r.console.find(usual), std::string::npos) << bad;
-        EXPECT_EQ(r.errors, "drmpi: warning: DRMPI_THREADS='" + bad + "' is not a thread count "
-                            "from 1 to 1024; using " + std::to_string(drmpi::thread_count()) +
-                            " threads\n");
+        EXPECT_NE(r.console.find("DRMPI_THREADS; " + (good ? c.threads : usual) + " here"),
+                  std::string::npos) << r.console;
+        EXPECT_EQ(r.errors, good ? "" : "drmpi: warning: DRMPI_THREADS='" + c.threads +
+                                            "' is not a thread count from 1 to 1024; using " +
+                                            usual + " threads\n");
     }
     const Outcome v = run("--version", "", "");
     EXPECT_EQ(v.status, 0);

@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -181,9 +181,8 @@ TEST(ResultGuard, FaultyComputationsWriteNothing) {
     const Folder folder;
     folder.write("RamnDRM1.txt", Earlier);
     folder.write("input", "1 1000\n");
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
     ASSERT_NE(std::freopen("input", "r", stdin), nullptr);
     // quiet < 0: the dialogue, typed "1 1000"; else run_command.  Returns
     // standard output, then standard error.
@@ -216,7 +215,7 @@ TEST(ResultGuard, FaultyComputationsWriteNothing) {
     unsound = 0;
     const std::string console = run(-1);
     std::freopen("/dev/null", "r", stdin);
-    ASSERT_EQ(chdir(here), 0);
+    std::filesystem::current_path(here);
     EXPECT_NE(console.find("  Total Time= "), std::string::npos);
     EXPECT_TRUE(console.ends_with(drmpi::RoundingStop)) << console;
 }

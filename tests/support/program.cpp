@@ -42,7 +42,6 @@ Folder::Folder() {
 
 Folder::~Folder() {
     std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
 }
 
