@@ -127,27 +127,26 @@ TEST(CommandLine, LayoutAndPlainAgainstTheReference) {
 // never renamed over what it names.  A name too long for the temporary name
 // beside it still gets its result.
 TEST(CommandLine, StandardOutputDescriptorsAndLongNames) {
-    const Outcome p = run("-q -f plain -o - 5k", "", "");
-    EXPECT_EQ(p.status, 0);
-    EXPECT_EQ(p.console, plain(5000));
-    EXPECT_TRUE(p.entries.empty());
     const Outcome l = run("-o - 100", "", "");
     EXPECT_EQ(l.status, 0);
     EXPECT_EQ(file_digits(l.console), pi_reference(100));
     EXPECT_NE(l.errors.find("Total Time"), std::string::npos);
     const std::string name(250, 'a');
-    // The name given, the file read and the text before the result in it.
-    const struct { std::string out, file, setup, redirect, before; } cases[] = {
-        {"/dev/stdout", "out", "", "2> errors | cat > out", ""},
-        {"/proc/self/fd/1", "log", "echo before > log", ">> log 2> errors", "before\n"},
-        {"link", "", "ln -s /dev/stderr link", "", ""},  // the result on standard error
-        {name, name, "", "", ""},
+    // The name given, the file read, the text before the result in it and
+    // the folder's one entry afterwards, if any.
+    const struct { std::string out, file, setup, redirect, before, entry; } cases[] = {
+        {"-", "", "", "", "", ""},
+        {"/dev/stdout", "out", "", "2> errors | cat > out", "", "out"},
+        {"/proc/self/fd/1", "log", "echo before > log", ">> log 2> errors", "before\n", "log"},
+        {"link", "", "ln -s /dev/stderr link", "", "", "link"},  // the result on standard error
+        {name, name, "", "", "", name},
     };
     for (const auto& c : cases) {
-        const Outcome r = run("-q -f plain -o " + c.out + " 20", "", c.file, c.setup, c.redirect);
+        const Outcome r = run("-q -f plain -o " + c.out + " 5k", "", c.file, c.setup, c.redirect);
         EXPECT_EQ(r.status, 0) << c.out;
-        EXPECT_EQ(r.file + r.errors, c.before + plain(20)) << c.out;
-        EXPECT_EQ(r.entries, std::vector<std::string>{c.file.empty() ? c.out : c.file});
+        EXPECT_EQ(r.console + r.file + r.errors, c.before + plain(5000)) << c.out;
+        EXPECT_EQ(r.entries, c.entry.empty() ? std::vector<std::string>{}
+                                             : std::vector<std::string>{c.entry});
     }
 }
 
