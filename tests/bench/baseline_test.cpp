@@ -11,11 +11,13 @@
 namespace drmpi_test {
 namespace {
 
-class Baseline : public ::testing::TestWithParam<const char*> {};
+class Baseline : public ::testing::TestWithParam<const char*> {
+  protected:
+    const std::string binary = "'" + std::string(GetParam()) + "'";
+};
 
 // Each file must be "3.", the first `digits` digits of pi truncated, "\n".
 TEST_P(Baseline, EveryDigitAgainstTheReference) {
-    const std::string binary = "'" + std::string(GetParam()) + "'";
     for (long digits : {1L, 2L, 9L, 10L, 11L, 99L, 100L, 4000L, uniform(101, 20000)}) {
         const Outcome out = run(std::to_string(digits) + " pi.txt", "", "pi.txt", "", "", binary);
         EXPECT_EQ(out.status, 0) << binary << " " << digits;
@@ -25,7 +27,6 @@ TEST_P(Baseline, EveryDigitAgainstTheReference) {
 
 // Bad digit counts, no output file named at all, a file that cannot be created.
 TEST_P(Baseline, RefusesBadArguments) {
-    const std::string binary = "'" + std::string(GetParam()) + "'";
     for (const std::string args : {"0", "-5", "12x", "''", "100000001", "10"}) {
         const Outcome out = run(args + (args == "10" ? "" : " pi.txt"), "", "pi.txt", "", "",
                                 binary);

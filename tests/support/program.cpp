@@ -29,8 +29,7 @@ std::string slurp(const fs::path& p) {
 }
 
 int decode(int raw) {
-    if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-    return WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
 }
 
 }  // namespace
@@ -65,11 +64,10 @@ Outcome run(const std::string& args, const std::string& input, const std::string
             const std::string& setup, const std::string& redirect, const std::string& program,
             const Folder& folder) {
     folder.write("input", input);
-    std::string cmd = "cd '" + folder.path() + "' && drmpi='" DRMPI_BINARY "' peak='" DRMPI_PEAK
-                      "' && ";
-    if (!setup.empty()) cmd += "{ " + setup + "; } && ";
-    cmd += program + " " + args + " < input " +
-           (redirect.empty() ? "> console 2> errors" : redirect);
+    const std::string cmd =
+        "cd '" + folder.path() + "' && drmpi='" DRMPI_BINARY "' peak='" DRMPI_PEAK "' && " +
+        (setup.empty() ? "" : "{ " + setup + "; } && ") + program + " " + args + " < input " +
+        (redirect.empty() ? "> console 2> errors" : redirect);
     Outcome r;
     r.status = decode(std::system(cmd.c_str()));
     r.console = folder.read("console");
