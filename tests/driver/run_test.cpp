@@ -48,10 +48,10 @@ void check_run(int id, int n) {
     const int words = (n + 4) / 5;
     const size_t count = 5 * static_cast<size_t>(words + words % 2);
     const std::string digits = file_digits(r.file), ref = pi_reference(count);
-    EXPECT_EQ(digits.size(), count) << what;
     const size_t good =
         std::mismatch(digits.begin(), digits.end(), ref.begin(), ref.end()).first - digits.begin();
-    EXPECT_EQ(good, count) << what << ": digit " << good + 1 << " differs";
+    EXPECT_TRUE(digits == ref) << what << ": " << digits.size() << " digits, " << good + 1
+                               << " differs";
 
     for (const Size& s : Sizes) {
         if (s.n != n) continue;

@@ -37,10 +37,9 @@ struct Outcome {
     int64_t peak = 0;     // the peak resident set in bytes that drmpi_peak wrote, or 0
 };
 
-// The program of a run: drmpi, or drmpi started through drmpi_peak, which
-// writes the peak resident set of the run to the file "peak" (a process
-// forked from the large test would count the test's pages in its peak).
-// $drmpi names the binary in every command.
+// The programs a run may start: drmpi, or drmpi through drmpi_peak, which
+// writes its peak resident set to the file "peak" (one forked from the test
+// would count the test's pages); $drmpi and $peak name the binaries.
 const std::string Drmpi = "\"$drmpi\"", Peak = "\"$peak\" peak \"$drmpi\"";
 
 // Through the shell in `folder` (by default a fresh one): runs `setup` (a
