@@ -11,30 +11,29 @@
 namespace drmpi_test {
 namespace {
 
-class Baseline : public ::testing::TestWithParam<const char*> {};
+class Baseline : public ::testing::TestWithParam<const char*> {
+  protected:
+    const std::string binary = "'" + std::string(GetParam()) + "'";
+};
 
-// The file must be "3.", the first `digits` digits of pi truncated, "\n".
-void check_digits(const std::string& binary, long digits) {
-    const Outcome out = run_binary(binary, std::to_string(digits) + " pi.txt", "pi.txt");
-    EXPECT_EQ(out.status, 0) << binary << " " << digits;
-    EXPECT_TRUE(out.file == "3." + pi_reference(digits) + "\n") << binary << " " << digits;
-}
-
+// Each file must be "3.", the first `digits` digits of pi truncated, "\n".
 TEST_P(Baseline, EveryDigitAgainstTheReference) {
-    for (long digits : {1L, 2L, 9L, 10L, 11L, 99L, 100L, 4000L, uniform(101, 20000)})
-        check_digits(GetParam(), digits);
+    for (long digits : {1L, 2L, 9L, 10L, 11L, 99L, 100L, 4000L, uniform(101, 20000)}) {
+        const Outcome out = run(std::to_string(digits) + " pi.txt", "", "pi.txt", "", "", binary);
+        EXPECT_EQ(out.status, 0) << binary << " " << digits;
+        EXPECT_TRUE(out.file == "3." + pi_reference(digits) + "\n") << binary << " " << digits;
+    }
 }
 
+// Bad digit counts, no output file named at all, a file that cannot be created.
 TEST_P(Baseline, RefusesBadArguments) {
-    for (const std::string args : {"0", "-5", "12x", "''", "100000001"}) {
-        const Outcome out = run_binary(GetParam(), args + " pi.txt", "pi.txt");
+    for (const std::string args : {"0", "-5", "12x", "''", "100000001", "10"}) {
+        const Outcome out = run(args + (args == "10" ? "" : " pi.txt"), "", "pi.txt", "", "",
+                                binary);
         EXPECT_EQ(out.status, 2) << args;
-        EXPECT_FALSE(out.file_exists) << args;
+        EXPECT_TRUE(out.entries.empty()) << args;
     }
-    // No output file named at all.
-    EXPECT_EQ(run_binary(GetParam(), "10", "10").status, 2);
-    // A file that cannot be created.
-    EXPECT_EQ(run_binary(GetParam(), "10 no/such/folder/pi.txt", "pi.txt").status, 1);
+    EXPECT_EQ(run("10 no/such/folder/pi.txt", "", "pi.txt", "", "", binary).status, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Yardsticks, Baseline,

@@ -3,7 +3,6 @@
 // address-space or data limit, which comes before the run starts and lets
 // through only runs whose mappings fit.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cstdint>
 #include <regex>
@@ -26,13 +25,13 @@ int fmt_of(int64_t digits) { return static_cast<int>(drmpi::size_run(digits).fmt
 // one thread at 2,000,000 digits, where the products split their words.
 TEST(RunMemory, EstimateBoundsThePeak) {
     const struct { int64_t digits; int threads; } runs[] = {{100000, 2}, {2000000, 1}};
-    for (const auto& run : runs) {
-        const Outcome r = run_direct({"-q", "-t", std::to_string(run.threads), "-o", "pi.txt",
-                                      std::to_string(run.digits)}, "pi.txt");
+    for (const auto& c : runs) {
+        const Outcome r = run("-q -t " + std::to_string(c.threads) + " -o pi.txt " +
+                              std::to_string(c.digits), "", "pi.txt", "", "", Peak);
         ASSERT_EQ(r.status, 0) << r.errors;
-        const int64_t estimate = drmpi::run_memory(fmt_of(run.digits), false, run.threads).resident;
-        EXPECT_GE(estimate, r.peak) << run.digits << " digits";
-        EXPECT_LE(estimate, r.peak * 115 / 100) << run.digits << " digits";
+        const int64_t estimate = drmpi::run_memory(fmt_of(c.digits), false, c.threads).resident;
+        EXPECT_GE(estimate, r.peak) << c.digits << " digits";
+        EXPECT_LE(estimate, r.peak * 115 / 100) << c.digits << " digits";
     }
 }
 
@@ -47,13 +46,14 @@ TEST(MemoryLimits, AddressSpaceAndDataLimitsRefuseBeforeTheRun) {
     const drmpi::RunMemory m = drmpi::run_memory(fmt_of(digits), false, 2);
     const std::regex refusal("drmpi: 1000000 digits need about ([0-9]+) MB of memory, and "
                              "([0-9]+) MB are available \\((.*)\\): at most ([0-9]+) digits fit\n");
-    const struct { int resource; const char* name; } limits[] = {
-        {RLIMIT_AS, "the address-space limit"}, {RLIMIT_DATA, "the data limit"}};
+    // The soft limit set by the shell, in kB.
+    const struct { std::string ulimit; const char* name; } limits[] = {
+        {"ulimit -S -v ", "the address-space limit"}, {"ulimit -S -d ", "the data limit"}};
     for (const auto& l : limits) {
         // Short of the run, but room for one of half its size.
         const int64_t limit = m.mapped - 16 * MB;
-        const Outcome r = run_direct({"-t", "2", "-o", "pi.txt", "1000000"}, "pi.txt", l.resource,
-                                     limit);
+        const Outcome r = run("-t 2 -o pi.txt 1000000", "", "pi.txt",
+                              l.ulimit + std::to_string(limit / 1024));
         EXPECT_EQ(r.status, 1) << l.name;
         EXPECT_TRUE(r.entries.empty()) << l.name;
         std::smatch f;
@@ -69,8 +69,8 @@ TEST(MemoryLimits, AddressSpaceAndDataLimitsRefuseBeforeTheRun) {
 
         // The process maps limit - have before the check, to a megabyte.
         const int64_t enough = limit - have * MB + MB + m.mapped;
-        const Outcome ok = run_direct({"-q", "-t", "2", "-f", "plain", "-o", "pi.txt", "1000000"},
-                                      "pi.txt", l.resource, enough);
+        const Outcome ok = run("-q -t 2 -f plain -o pi.txt 1000000", "", "pi.txt",
+                               l.ulimit + std::to_string(enough / 1024));
         EXPECT_EQ(ok.status, 0) << l.name << ": " << ok.errors;
         EXPECT_TRUE(ok.file == "3." + pi_reference(digits) + "\n") << l.name;
     }

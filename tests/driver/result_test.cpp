@@ -4,16 +4,16 @@
 // closed descriptors; and the rounding-error guard refuses a wrong product.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "driver/cli.h"
 #include "driver/report.h"
 #include "driver/run.h"
 #include "mp/mp.h"
@@ -31,18 +31,19 @@ void expect_result(const std::string& file, int count) {
     const std::string head = " ** Pi Computation by DRM with Ramanujan ** \n  ID=1,  Pi Decimal=" +
                              std::to_string(count) + ",";
     EXPECT_EQ(file.substr(0, head.size()), head);
-    EXPECT_EQ(file_digits(file), reference_digits().substr(0, count));
+    EXPECT_EQ(file_digits(file), pi_reference(count));
 }
 
-// A run typed in two parts collides with a second run in the same folder:
-// each writes its own file, and the later rename leaves one whole result.
+// A run typed in two parts, through pipes, shows its prompt before anything
+// is typed, and collides with a second run in the same folder: each writes
+// its own file, and the later rename leaves one whole result.
 TEST(ResultFile, TwoRunsInOneFolderLeaveOneWholeResult) {
     const Folder folder;
     Session first(folder);
-    ASSERT_TRUE(first.read_until("Free-Sqrt"));
+    ASSERT_TRUE(first.read_until("Free-Sqrt")) << "no prompt before input: " << first.console();
     first.type("1\n");
     ASSERT_TRUE(first.read_until("Type In N"));
-    const Outcome second = run_in(folder, "1 100000\n", "RamnDRM1.txt");
+    const Outcome second = run("", "1 100000\n", "RamnDRM1.txt", "", "", Drmpi, folder);
     EXPECT_EQ(second.status, 0);
     expect_result(second.file, 100000);
     first.type("1000\n");
@@ -51,18 +52,27 @@ TEST(ResultFile, TwoRunsInOneFolderLeaveOneWholeResult) {
     EXPECT_EQ(folder.entries(), OnlyResult);
 }
 
-// With standard output closed, the result file must not take descriptor 1
-// and receive the console text.
-TEST(ResultFile, ClosedStandardOutputStaysOutOfTheFile) {
-    const Outcome r = run_program("1 1000\n", "RamnDRM1.txt", "", ">&- 2> errors");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.file.find("Type In"), std::string::npos);
-    EXPECT_EQ(r.file.find("DRM Step="), std::string::npos);
-    expect_result(r.file, 1000);
+// A console closed or full: the result is still written whole, and the
+// file must not take descriptor 1 and receive the console text; a full one
+// ends the run with status 1 and the reason on standard error.
+TEST(ResultFile, ClosedOrFullConsoleKeepsTheResultWhole) {
+    const struct { std::string redirect, errors; int status; } cases[] = {
+        {">&- 2> errors", "", 0},
+        {"> /dev/full 2> errors",
+         "drmpi: cannot write to standard output: " + std::string(std::strerror(ENOSPC)) + "\n", 1},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run("", "1 1000\n", "RamnDRM1.txt", "", c.redirect);
+        EXPECT_EQ(r.status, c.status) << c.redirect;
+        EXPECT_EQ(r.errors, c.errors);
+        EXPECT_EQ(r.file.find("DRM Step="), std::string::npos) << c.redirect;
+        expect_result(r.file, 1000);
+    }
 }
 
 // A termination signal, or one of a crash, during the computation or while
-// N is asked for.
+// N is asked for; through a pipe the progress lines show while the
+// computation still runs.
 TEST(ResultFile, InterruptedRunLeavesTheEarlierResult) {
     const rlimit no_core = {0, 0};
     ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
@@ -91,18 +101,16 @@ TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
 #endif
-    const struct { std::string input, args; int limit_kb; } cases[] = {
-        {"1\n1310700\n", "", 100000},
-        {"", "-q -t 2 -o RamnDRM1.txt 2M", 230000},
-        {"", "-q -t 64 -o RamnDRM1.txt 2M", 300000},
-        {"", "-t 500 -o RamnDRM1.txt 1M", 3000000},
+    const struct { std::string input, args, limit_kb; } cases[] = {
+        {"1\n1310700\n", "", "100000"},
+        {"", "-q -t 2 -o RamnDRM1.txt 2M", "230000"},
+        {"", "-q -t 64 -o RamnDRM1.txt 2M", "300000"},
+        {"", "-t 500 -o RamnDRM1.txt 1M", "3000000"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args + " under " + std::to_string(c.limit_kb) + " kB");
-        const std::string setup =
-            "echo an earlier result > RamnDRM1.txt; ulimit -v " + std::to_string(c.limit_kb);
-        const Outcome r = c.args.empty() ? run_program(c.input, "RamnDRM1.txt", setup)
-                                         : run_args(c.args, "RamnDRM1.txt", setup);
+        SCOPED_TRACE(c.args + " under " + c.limit_kb + " kB");
+        const Outcome r = run(c.args, c.input, "RamnDRM1.txt",
+                              "echo an earlier result > RamnDRM1.txt; ulimit -v " + c.limit_kb);
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(std::regex_match(r.errors, std::regex("(.*\n)?drmpi: [^\n]+\n"))) << r.errors;
         EXPECT_EQ(r.file, Earlier);
@@ -110,90 +118,102 @@ TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
     }
 }
 
-// A write that fails part-way (here at a file-size limit of 2 KB, as on a
-// full disk) stops with the reason and leaves the earlier result.
+// A write of the result that fails at once (a link to a full device: with 20
+// digits at the final flush, with 10000 during the report) or part-way (a
+// file-size limit of 2 KB, as on a full disk, beside an earlier result): the
+// run stops with the reason after the report and leaves the earlier result.
 TEST(ResultFile, FailedWriteLeavesTheEarlierResult) {
-    const Outcome r = run_program("1 100000\n", "RamnDRM1.txt",
-                              "echo an earlier result >RamnDRM1.txt; ulimit -f 2");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.console.ends_with(" ** Error Stop ** cannot write RamnDRM1.txt: " +
-                                    std::string(std::strerror(EFBIG)) + " \n"))
-        << r.console;
-    EXPECT_EQ(r.file, Earlier);
-    EXPECT_EQ(r.entries, OnlyResult);
-}
-
-// Through a pipe the prompt shows before anything is typed, and the progress
-// lines while the computation still runs.
-TEST(ResultFile, PromptsAndProgressShowThroughAPipe) {
-    const Folder folder;
-    Session s(folder);
-    EXPECT_TRUE(s.read_until("Free-Sqrt", 5000)) << "no prompt before input: " << s.console();
-    s.type("1 1310700\n");
-    ASSERT_TRUE(s.read_until("DRM Steps="));
-    EXPECT_TRUE(s.running()) << "the progress arrived only at the end";
-    EXPECT_EQ(s.wait(), 0);
-}
-
-// A console that cannot be written: the result is still written whole, and
-// the run ends with status 1 and the reason on standard error.
-TEST(ResultFile, UnwritableConsoleFailsAfterTheResult) {
-    const Outcome r = run_program("1 1000\n", "RamnDRM1.txt", "", "> /dev/full 2> errors");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "drmpi: cannot write to standard output: " +
-                            std::string(std::strerror(ENOSPC)) + "\n");
-    expect_result(r.file, 1000);
+    const struct { std::string n, setup; int e; } cases[] = {
+        {"20", "ln -s /dev/full RamnDRM1.txt", ENOSPC},
+        {"10000", "ln -s /dev/full RamnDRM1.txt", ENOSPC},
+        {"100000", "echo an earlier result > RamnDRM1.txt; ulimit -f 2", EFBIG},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run("", "1 " + c.n + "\n", "RamnDRM1.txt", c.setup);
+        EXPECT_EQ(r.status, 1) << c.n;
+        EXPECT_NE(r.console.find("  Total Time= "), std::string::npos) << c.n;
+        EXPECT_TRUE(r.console.ends_with(" ** Error Stop ** cannot write RamnDRM1.txt: " +
+                                        std::string(std::strerror(c.e)) + " \n"))
+            << r.console;
+        EXPECT_EQ(r.file, c.e == EFBIG ? Earlier : "") << c.n;
+        EXPECT_EQ(r.entries, OnlyResult) << c.n;
+    }
 }
 
 // Through a chain of relative links the result replaces the file at its end;
 // the links stay links.  A replaced file keeps its permissions; a new one
 // gets those that the umask leaves.
 TEST(ResultFile, LinksAreFollowedAndPermissionsKept) {
-    const Outcome linked = run_program("1 20\n", "sub/target.txt",
-                                   "mkdir sub && ln -s sub/link RamnDRM1.txt && "
-                                   "ln -s target.txt sub/link && echo old > sub/target.txt && "
-                                   "chmod 640 sub/target.txt");
+    const Outcome linked = run("", "1 20\n", "sub/target.txt",
+                               "mkdir sub && ln -s sub/link RamnDRM1.txt && "
+                               "ln -s target.txt sub/link && echo old > sub/target.txt && "
+                               "chmod 640 sub/target.txt");
     EXPECT_EQ(linked.status, 0);
     expect_result(linked.file, 20);
     const Folder folder;
-    run_in(folder, "1 20\n", "RamnDRM1.txt", "umask 027");
-    struct stat st;
-    ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    run_in(folder, "1 20\n", "RamnDRM1.txt", "chmod 604 RamnDRM1.txt");
-    ASSERT_EQ(stat((folder.path() + "/RamnDRM1.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    const auto mode = [&] { return std::filesystem::status(folder.path() + "/RamnDRM1.txt"); };
+    run("", "1 20\n", "RamnDRM1.txt", "umask 027", "", Drmpi, folder);
+    EXPECT_EQ(mode().permissions(), std::filesystem::perms(0640));
+    run("", "1 20\n", "RamnDRM1.txt", "chmod 604 RamnDRM1.txt", "", Drmpi, folder);
+    EXPECT_EQ(mode().permissions(), std::filesystem::perms(0604));
     EXPECT_EQ(folder.entries(), OnlyResult);
 }
 
-// The dialogue with a computation that fails the guard, made in-process
-// through run_dialogue: the stop line ends the console, the status is 1,
-// and the earlier result file stays as it was.
-TEST(ResultGuard, DialogueRefusesAnUnsoundResult) {
-    const drmpi::ComputePi unsound = [](int series, const drmpi::RunSize& size,
-                                        drmpi::Report& report) {
+// Faulty computations, made in-process: through run_command, a second
+// computation that differs at one digit, and a first or second one that
+// fails the rounding guard, quiet or not; through run_dialogue, one that
+// fails the guard, the stop line then ending the console.  Each run fails
+// with status 1 and its reason, and the earlier result file stays as it was.
+TEST(ResultGuard, FaultyComputationsWriteNothing) {
+    static int fault_at = 0;
+    static int unsound = -1;  // the series whose computation fails the guard
+    const drmpi::ComputePi faulty = [](int series, const drmpi::RunSize& size,
+                                       drmpi::Report& report) {
         drmpi::PiResult r = drmpi::compute_digits(series, size, report);
-        r.sound = false;
+        if (series == 1) r.digits[fault_at] = r.digits[fault_at] == '0' ? '1' : '0';
+        if (series == unsound) r.sound = false;
         return r;
     };
     const Folder folder;
     folder.write("RamnDRM1.txt", Earlier);
     folder.write("input", "1 1000\n");
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
     ASSERT_NE(std::freopen("input", "r", stdin), nullptr);
-    testing::internal::CaptureStdout();
-    drmpi::Output out;
-    const int status = drmpi::run_dialogue(out, unsound);
-    const std::string console = testing::internal::GetCapturedStdout();
+    // quiet < 0: the dialogue, typed "1 1000"; else run_command.  Returns
+    // standard output, then standard error.
+    const auto run = [&](int quiet) {
+        drmpi::Options o;
+        o.digits = 5000;
+        o.verify = true;
+        o.quiet = quiet > 0;
+        drmpi::Output out;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(quiet < 0 ? drmpi::run_dialogue(out, faulty) : drmpi::run_command(out, o, faulty),
+                  1);
+        EXPECT_EQ(folder.read("RamnDRM1.txt"), Earlier);
+        EXPECT_EQ(folder.entries(), OnlyResult);
+        const std::string text = testing::internal::GetCapturedStdout();
+        return text + testing::internal::GetCapturedStderr();
+    };
+    for (const int at : {0, 1234, 4999}) {
+        fault_at = at;
+        const std::string errors = run(1);
+        EXPECT_EQ(errors.rfind("drmpi: verification failed: digit " + std::to_string(at + 1) +
+                               " after the point is ", 0), 0u) << errors;
+    }
+    for (const int series : {0, 1}) {
+        unsound = series;
+        EXPECT_EQ(run(1), drmpi::RoundingStop);
+        EXPECT_TRUE(run(0).ends_with(drmpi::RoundingStop));
+    }
+    unsound = 0;
+    const std::string console = run(-1);
     std::freopen("/dev/null", "r", stdin);
-    ASSERT_EQ(chdir(here), 0);
-    EXPECT_EQ(status, 1);
+    std::filesystem::current_path(here);
     EXPECT_NE(console.find("  Total Time= "), std::string::npos);
     EXPECT_TRUE(console.ends_with(drmpi::RoundingStop)) << console;
-    EXPECT_EQ(folder.read("RamnDRM1.txt"), Earlier);
-    EXPECT_EQ(folder.entries(), OnlyResult);
 }
 
 // The guard of the driver, fed the error of a product that went wrong: all

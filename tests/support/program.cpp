@@ -1,9 +1,7 @@
 #include "support/program.h"
 
 #include <poll.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,8 +29,7 @@ std::string slurp(const fs::path& p) {
 }
 
 int decode(int raw) {
-    if (WIFEXITED(raw)) return WEXITSTATUS(raw);
-    return WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
 }
 
 }  // namespace
@@ -45,17 +41,11 @@ Folder::Folder() {
 
 Folder::~Folder() {
     std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
 }
 
 void Folder::write(const std::string& name, const std::string& text) const {
     std::ofstream(fs::path(path_) / name, std::ios::binary) << text;
-}
-
-bool Folder::has(const std::string& name) const {
-    std::error_code ec;
-    return fs::is_regular_file(fs::path(path_) / name, ec);
 }
 
 std::string Folder::read(const std::string& name) const { return slurp(fs::path(path_) / name); }
@@ -64,113 +54,30 @@ std::vector<std::string> Folder::entries() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(path_)) {
         const std::string n = e.path().filename().string();
-        if (n != "input" && n != "console" && n != "errors") names.push_back(n);
+        if (n != "input" && n != "console" && n != "errors" && n != "peak") names.push_back(n);
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-namespace {
-
-// Runs `invocation` with the shell in folder, after `setup`; its input file
-// holds `input`.
-Outcome run_shell(const Folder& folder, const std::string& input, const std::string& invocation,
-                  const std::string& file_name, const std::string& setup) {
+Outcome run(const std::string& args, const std::string& input, const std::string& file_name,
+            const std::string& setup, const std::string& redirect, const std::string& program,
+            const Folder& folder) {
     folder.write("input", input);
-    std::string cmd = "cd '" + folder.path() + "' && ";
-    if (!setup.empty()) cmd += "{ " + setup + "; } && ";
-    cmd += invocation;
+    const std::string cmd =
+        "cd '" + folder.path() + "' && drmpi='" DRMPI_BINARY "' peak='" DRMPI_PEAK "' && " +
+        (setup.empty() ? "" : "{ " + setup + "; } && ") + program + " " + args + " < input " +
+        (redirect.empty() ? "> console 2> errors" : redirect);
     Outcome r;
     r.status = decode(std::system(cmd.c_str()));
     r.console = folder.read("console");
     r.errors = folder.read("errors");
-    r.file_exists = folder.has(file_name);
-    if (r.file_exists) r.file = folder.read(file_name);
-    r.entries = folder.entries();
-    return r;
-}
-
-Outcome run_command(const Folder& folder, const std::string& input, const std::string& args,
-                    const std::string& file_name, const std::string& setup,
-                    const std::string& redirect, const std::string& binary = DRMPI_BINARY) {
-    return run_shell(folder, input,
-                     "'" + binary + "' " + args + " < input " +
-                         (redirect.empty() ? "> console 2> errors" : redirect),
-                     file_name, setup);
-}
-
-}  // namespace
-
-Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
-               const std::string& setup, const std::string& redirect) {
-    return run_command(folder, input, "", file_name, setup, redirect);
-}
-
-Outcome run_args(const std::string& args, const std::string& file_name, const std::string& setup,
-                 const std::string& redirect) {
-    const Folder folder;
-    return run_command(folder, "", args, file_name, setup, redirect);
-}
-
-Outcome run_binary(const std::string& binary, const std::string& args,
-                   const std::string& file_name) {
-    const Folder folder;
-    return run_command(folder, "", args, file_name, "", "", binary);
-}
-
-Outcome run_on_terminal(const std::string& args, const std::string& file_name) {
-    const Folder folder;
-    return run_shell(folder, "",
-                     "script -qec \"'" DRMPI_BINARY "' " + args +
-                         "\" /dev/null < input > console 2> errors",
-                     file_name, "");
-}
-
-Outcome run_program(const std::string& input, const std::string& file_name,
-                    const std::string& setup, const std::string& redirect) {
-    const Folder folder;
-    return run_in(folder, input, file_name, setup, redirect);
-}
-
-Outcome run_direct(const std::vector<std::string>& args, const std::string& file_name,
-                   int resource, int64_t limit) {
-    const Folder folder;
-    // Everything the child needs made before the fork: it only opens, sets
-    // its limit and starts the program through drmpi_peak.
-    const std::string peak = folder.path() + ".peak";  // beside the folder, out of its entries
-    std::vector<char*> argv{const_cast<char*>(DRMPI_PEAK), const_cast<char*>(peak.c_str()),
-                            const_cast<char*>(DRMPI_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const std::string console = folder.path() + "/console", errors = folder.path() + "/errors";
-    rlimit r{};
-    if (resource >= 0) {
-        getrlimit(resource, &r);
-        r.rlim_cur = static_cast<rlim_t>(limit);
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-            _exit(127);
-        if (resource >= 0 && setrlimit(resource, &r) != 0) _exit(127);
-        if (chdir(folder.path().c_str()) == 0) execv(DRMPI_PEAK, argv.data());
-        _exit(127);
-    }
-    int raw = 0;
-    Outcome o;
-    if (pid > 0 && waitpid(pid, &raw, 0) == pid) o.status = decode(raw);
-    o.peak = std::atoll(slurp(peak).c_str()) * 1024;  // kB on Linux
     std::error_code ec;
-    fs::remove(peak, ec);
-    o.console = folder.read("console");
-    o.errors = folder.read("errors");
-    o.file_exists = folder.has(file_name);
-    if (o.file_exists) o.file = folder.read(file_name);
-    o.entries = folder.entries();
-    return o;
+    if (fs::is_regular_file(fs::path(folder.path()) / file_name, ec))
+        r.file = folder.read(file_name);
+    r.entries = folder.entries();
+    r.peak = std::atoll(folder.read("peak").c_str()) * 1024;  // kB on Linux
+    return r;
 }
 
 Session::Session(const Folder& folder) {
@@ -191,19 +98,15 @@ Session::Session(const Folder& folder) {
 }
 
 Session::~Session() {
-    if (running()) signal(SIGKILL);
+    if (status_ < 0) signal(SIGKILL);
     wait();
-    if (in_ >= 0) close(in_);
     close(out_);
 }
 
-bool Session::read_until(const std::string& text, int timeout_ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+bool Session::read_until(const std::string& text) {
     while (console_.find(text) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now()).count();
         pollfd p{out_, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+        if (poll(&p, 1, 20000) <= 0) return false;
         char buf[4096];
         const ssize_t got = read(out_, buf, sizeof buf);
         if (got <= 0) return false;
@@ -217,14 +120,6 @@ void Session::type(const std::string& text) {
 }
 
 void Session::signal(int sig) const { kill(pid_, sig); }
-
-bool Session::running() {
-    if (status_ >= 0) return false;
-    int raw = 0;
-    if (waitpid(pid_, &raw, WNOHANG) != pid_) return true;
-    status_ = decode(raw);
-    return false;
-}
 
 int Session::wait() {
     if (status_ < 0) {
@@ -240,17 +135,9 @@ int Session::wait() {
     return status_;
 }
 
-const std::string& reference_digits() {
-    static const std::string digits = [] {
-        std::string s = slurp(DRMPI_TEST_DATA "/pi-digits.txt");
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-        return s;
-    }();
-    return digits;
-}
-
 std::string pi_reference(int64_t count) {
-    const std::string& file = reference_digits();
+    static const std::string all = slurp(DRMPI_TEST_DATA "/pi-digits.txt");
+    static const std::string file = all.substr(0, all.find_first_not_of("0123456789"));
     if (count <= static_cast<int64_t>(file.size())) return file.substr(0, count);
     // 64 bits beyond the digits: pi rounded toward zero truncates to the same
     // digits unless 18 or more of the digits after them are all 9.
@@ -270,29 +157,20 @@ std::string file_digits(const std::string& file) {
     const std::string head = "  Pi = 3. ";
     const size_t at = file.find(head);
     if (at == std::string::npos) return "";
-    std::string digits;
-    size_t pos = at + head.size();
-    bool short_line = false;  // a line of fewer than eight groups, which must be the last
-    while (pos < file.size()) {
-        // "\n %8d" then " dddddddddd" up to eight times.
-        char number[16];
-        std::snprintf(number, sizeof number, "\n %8zu", digits.size() + 1);
-        if (short_line || file.compare(pos, 10, number) != 0) return "";
-        pos += 10;
-        int groups = 0;
-        while (pos < file.size() && file[pos] == ' ') {
-            if (groups == 8 || pos + 11 > file.size()) return "";
-            const std::string g = file.substr(pos + 1, 10);
-            if (!std::all_of(g.begin(), g.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                return "";
-            digits += g;
-            pos += 11;
-            ++groups;
-        }
-        if (groups == 0) return "";
-        short_line = groups < 8;
+    // The groups are the words of ten characters; the digit lines made from
+    // them must give the text back exactly.
+    const std::string text = file.substr(at + head.size());
+    std::istringstream words(text);
+    std::string digits, lines;
+    for (std::string w; words >> w;)
+        if (w.size() == 10) digits += w;
+    for (size_t i = 0; i < digits.size(); i += 10) {
+        char number[32];
+        std::snprintf(number, sizeof number, "\n %8zu", i + 1);
+        lines += (i % 80 == 0 ? number : "") + (" " + digits.substr(i, 10));
     }
-    return digits;
+    const bool all_digits = digits.find_first_not_of("0123456789") == std::string::npos;
+    return lines == text && all_digits ? digits : "";
 }
 
 double reported_error(const std::string& text) {

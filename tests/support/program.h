@@ -20,9 +20,8 @@ class Folder {
 
     const std::string& path() const { return path_; }
     void write(const std::string& name, const std::string& text) const;
-    bool has(const std::string& name) const;  // a regular file of that name exists
     std::string read(const std::string& name) const;
-    // The names in the folder, sorted, without the runner's input, console and errors.
+    // The names in the folder, sorted, without the runner's input, console, errors, peak.
     std::vector<std::string> entries() const;
 
   private:
@@ -33,41 +32,24 @@ struct Outcome {
     std::string console;  // everything written to standard output
     std::string errors;   // everything written to standard error
     std::string file;     // the output file named in the call, "" when absent
-    bool file_exists = false;
     int status = -1;      // exit status, or 128 + the signal that ended the program
     std::vector<std::string> entries;  // Folder::entries() after the run
-    int64_t peak = 0;     // run_direct: the peak resident set in bytes
+    int64_t peak = 0;     // the peak resident set in bytes that drmpi_peak wrote, or 0
 };
 
-// Types `input` on standard input of drmpi run in `folder`; `setup`, when
-// given, is a shell command run in the folder first (to plant a link, say).
-// `redirect` replaces the default "> console 2> errors" (e.g. ">&-").
-Outcome run_in(const Folder& folder, const std::string& input, const std::string& file_name,
-               const std::string& setup = "", const std::string& redirect = "");
+// The programs a run may start: drmpi, or drmpi through drmpi_peak, which
+// writes its peak resident set to the file "peak" (one forked from the test
+// would count the test's pages); $drmpi and $peak name the binaries.
+const std::string Drmpi = "\"$drmpi\"", Peak = "\"$peak\" peak \"$drmpi\"";
 
-// run_in a fresh folder.
-Outcome run_program(const std::string& input, const std::string& file_name,
-                    const std::string& setup = "", const std::string& redirect = "");
-
-// drmpi with the command-line arguments `args` (as the shell reads them), its
-// standard input empty, in a fresh folder; setup and redirect as for run_in.
-Outcome run_args(const std::string& args, const std::string& file_name,
-                 const std::string& setup = "", const std::string& redirect = "");
-
-// The program `binary` run as run_args runs drmpi.
-Outcome run_binary(const std::string& binary, const std::string& args,
-                   const std::string& file_name);
-
-// drmpi with the command-line arguments `args` in a fresh folder, on a
-// terminal (through script(1)): console holds what the terminal showed.
-Outcome run_on_terminal(const std::string& args, const std::string& file_name);
-
-// drmpi with the arguments `args`, started without a shell (through
-// drmpi_peak, which measures its peak) in a fresh folder with its standard
-// input empty and, when resource >= 0 (RLIMIT_AS, say), under the soft limit
-// `limit` bytes on it.  Fills Outcome::peak.
-Outcome run_direct(const std::vector<std::string>& args, const std::string& file_name,
-                   int resource = -1, int64_t limit = 0);
+// Through the shell in `folder` (by default a fresh one): runs `setup` (a
+// shell command: a link planted, a limit set), then `program` with the
+// arguments `args` as the shell reads them, `input` typed on its standard
+// input and its output sent to `redirect` (by default the files console and
+// errors).
+Outcome run(const std::string& args, const std::string& input, const std::string& file_name,
+            const std::string& setup = "", const std::string& redirect = "",
+            const std::string& program = Drmpi, const Folder& folder = Folder());
 
 // drmpi running in a folder with its standard input and output on pipes.
 class Session {
@@ -77,13 +59,12 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Reads standard output until it holds `text` (true) or the time is up
-    // or the output ends (false).
-    bool read_until(const std::string& text, int timeout_ms = 20000);
+    // Reads standard output until it holds `text` (true), or 20 s pass
+    // without output, or the output ends (false).
+    bool read_until(const std::string& text);
     void type(const std::string& text);
     void signal(int sig) const;
-    bool running();  // not yet ended
-    int wait();      // exit status, or 128 + the signal that ended it
+    int wait();  // exit status, or 128 + the signal that ended it
 
     const std::string& console() const { return console_; }
 
@@ -93,9 +74,6 @@ class Session {
     int status_ = -1;
     std::string console_;
 };
-
-// The digits of pi after the point, from the project's reference file.
-const std::string& reference_digits();
 
 // The first count digits of pi after the point: from the reference file, or
 // computed with MPFR beyond it.
