@@ -241,11 +241,8 @@ double digit(double w, int part) {
 
 // The spectrum of the words {a, n} (part 0) or of their digits, on plan p.
 void forward(const FftPlan& p, const double* a, int part, double* spectrum) {
-    if (part == 0) {
-        fft_forward_words(p, a, spectrum);
-    } else {
-        fft_forward_digits(p, a, part == 1 ? SplitDigit::High : SplitDigit::Low, spectrum);
-    }
+    part == 0 ? fft_forward_words(p, a, spectrum)
+              : fft_forward_digits(p, a, part == 1 ? SplitDigit::High : SplitDigit::Low, spectrum);
 }
 
 // Everything the kernel computes from the words a and b on plan p, in one

@@ -1,6 +1,6 @@
-// Carry normalisation and stripping: worked examples in both carry modes, and
-// random vectors with extreme and far out-of-range words against their exact
-// GMP values.
+// Carry normalisation and stripping: random vectors in both carry modes,
+// with extreme, boundary and far out-of-range words, against their exact GMP
+// values.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -17,22 +17,6 @@ using Words = std::vector<double>;
 using Normalize = ::testing::Test;
 
 const Carry Modes[2] = {Carry::Balanced, Carry::NonNegative};
-
-TEST_F(Normalize, WorkedExamplesAndRangeEnds) {
-    const Carry B = Carry::Balanced, N = Carry::NonNegative;
-    const struct { Carry mode; Words in, out; } cases[] = {
-        {B, {3, 149999, 250001, -70000}, {5, -49998, -50000, 30000}}, {B, {0, 50001}, {1, -49999}},
-        {N, {2, -150000, 0, -1}, {0, 49999, 99999, 99999}}, {B, {0, -50001}, {-1, 49999}},
-        {B, {99999, 99999, 100000}, {100000, 0, 0}}, {N, {99999, 99999, 100000}, {100000, 0, 0}},
-        {N, {0, -3}, {-1, 99997}}, {B, {0, 50000, -50000}, {1, -50000, -50000}},
-        {B, {0, 49999, 50000}, {1, -50000, -50000}}, {N, {0, 0, 5}, {0, 0, 5}},
-        {B, {-7, -60000}, {-8, 40000}}, {B, {250000}, {250000}}, {N, {-7}, {-7}}};
-    for (const auto& c : cases) {
-        Words v = c.in;
-        mp_normalize(v.data(), static_cast<int>(v.size()), c.mode);
-        EXPECT_EQ(v, c.out) << "in " << ::testing::PrintToString(c.in);
-    }
-}
 
 // The words of a value in a mode are unique: word i is the remainder of the
 // value by Radix^(count-i), divided by Radix^(count-1-i), in the mode's range
