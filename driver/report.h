@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,8 +31,8 @@ std::string total_line(double seconds, double error);
 inline constexpr char RoundingStop[] = " ** Error Stop ** Rounding Error too large \n";
 
 // Whether a finished run may be written: its largest rounding error is at
-// most ErrorLimit (a NaN is not) and pi, as report_result leaves it, has
-// the integer part 3.
+// most ErrorLimit (a NaN is not) and pi, as pi_digits leaves it, has the
+// integer part 3.
 bool result_sound(const double* pi, double max_error);
 
 // Where a report goes: the dialogue's console (standard output, without the
