@@ -118,14 +118,14 @@ void print_help(Console& console) {
 
 // An option: the key that take() knows it by, which is its short form too
 // where it has one, its long name, and whether it takes a value.
-struct Spec {
+struct OptionDef {
     char key;
     bool has_short;
     const char* name;
     bool takes_value;
 };
 
-const Spec Specs[] = {
+const OptionDef OptionDefs[] = {
     {'s', true, "series", true},    {'o', true, "output", true}, {'f', true, "format", true},
     {'t', true, "threads", true},   {'v', false, "verify", false}, {'q', true, "quiet", false},
     {'h', true, "help", false},     {'V', false, "version", false},
@@ -133,9 +133,9 @@ const Spec Specs[] = {
 
 // The option of a long name, which may be cut to any prefix that names one
 // option only; nullptr with the message in *error otherwise.
-const Spec* long_option(const std::string& name, std::string* error) {
-    std::vector<const Spec*> matches;
-    for (const Spec& s : Specs) {
+const OptionDef* long_option(const std::string& name, std::string* error) {
+    std::vector<const OptionDef*> matches;
+    for (const OptionDef& s : OptionDefs) {
         if (name == s.name) return &s;
         if (!name.empty() && std::string_view(s.name).starts_with(name)) matches.push_back(&s);
     }
@@ -144,7 +144,7 @@ const Spec* long_option(const std::string& name, std::string* error) {
         *error = "unknown option '--" + name + "'";
     } else {
         *error = "option '--" + name + "' is ambiguous:";
-        for (const Spec* m : matches) *error += std::string(" --") + m->name;
+        for (const OptionDef* m : matches) *error += std::string(" --") + m->name;
     }
     return nullptr;
 }
@@ -154,8 +154,8 @@ enum class Answer { Run, Help, Version };
 
 // Takes one option into o; "" or the message of a usage error.  --help and
 // --version set *answer.
-std::string take(const Spec& spec, const char* value, Options* o, Answer* answer) {
-    switch (spec.key) {
+std::string take(const OptionDef& def, const char* value, Options* o, Answer* answer) {
+    switch (def.key) {
         case 's':
             if (!parse_int(value, 1, 3, &o->series))
                 return not_this("the series must be 1, 2 or 3", value);
@@ -199,31 +199,31 @@ int parse(int argc, char** argv, Options* o, Answer* answer) {
         } else if (options && arg[0] == '-' && arg[1] == '-') {
             const char* eq = std::strchr(arg, '=');
             const std::string name(arg + 2, eq != nullptr ? eq : arg + std::strlen(arg));
-            const Spec* spec = long_option(name, &error);
-            if (spec == nullptr) return usage_error(error);
-            const std::string shown = std::string("option '--") + spec->name + "'";
+            const OptionDef* def = long_option(name, &error);
+            if (def == nullptr) return usage_error(error);
+            const std::string shown = std::string("option '--") + def->name + "'";
             const char* value = eq != nullptr ? eq + 1 : nullptr;
-            if (!spec->takes_value && value != nullptr) return usage_error(shown + " takes no value");
-            if (spec->takes_value && value == nullptr) {
+            if (!def->takes_value && value != nullptr) return usage_error(shown + " takes no value");
+            if (def->takes_value && value == nullptr) {
                 if (i + 1 == argc) return usage_error(shown + " needs a value");
                 value = argv[++i];
             }
-            error = take(*spec, value, o, answer);
+            error = take(*def, value, o, answer);
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
             for (const char* p = arg + 1; *p != '\0' && error.empty() && *answer == Answer::Run;
                  ++p) {
-                const Spec* spec = nullptr;
-                for (const Spec& s : Specs)
-                    if (s.has_short && s.key == *p) spec = &s;
-                if (spec == nullptr) return usage_error(std::string("unknown option '-") + *p + "'");
-                if (!spec->takes_value) {
-                    error = take(*spec, nullptr, o, answer);
+                const OptionDef* def = nullptr;
+                for (const OptionDef& s : OptionDefs)
+                    if (s.has_short && s.key == *p) def = &s;
+                if (def == nullptr) return usage_error(std::string("unknown option '-") + *p + "'");
+                if (!def->takes_value) {
+                    error = take(*def, nullptr, o, answer);
                     continue;
                 }
                 const char* value = p[1] != '\0' ? p + 1 : i + 1 < argc ? argv[++i] : nullptr;
                 if (value == nullptr)
                     return usage_error(std::string("option '-") + *p + "' needs a value");
-                error = take(*spec, value, o, answer);
+                error = take(*def, value, o, answer);
                 break;
             }
         } else if (digits == nullptr) {
@@ -252,6 +252,20 @@ int parse(int argc, char** argv, Options* o, Answer* answer) {
 long long megabytes(int64_t bytes) { return static_cast<long long>((bytes + (1 << 20) - 1) >> 20); }
 
 }  // namespace
+
+void threads_from_environment() {
+    const char* s = std::getenv("DRMPI_THREADS");
+    if (s == nullptr) return;
+    int threads = 0;
+    if (parse_int(s, 1, MaxThreads, &threads)) {
+        set_thread_count(threads);
+        return;
+    }
+    std::fprintf(stderr,
+                 "drmpi: warning: DRMPI_THREADS='%s' is not a thread count from 1 to %d; "
+                 "using %d threads\n",
+                 s, MaxThreads, thread_count());
+}
 
 int run_command_line(Output& out, int argc, char** argv) {
     Options o;

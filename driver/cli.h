@@ -8,6 +8,12 @@ namespace drmpi {
 // The largest FMT size of a run: the longest transform of the kernel.
 inline constexpr int MaxFmtSize = 1 << 27;
 
+// Sets the thread count from DRMPI_THREADS when it holds a whole number from
+// 1 to MaxThreads; any other value gets a warning on standard error naming
+// it, and the count stays the default.
+void threads_from_environment();
+inline constexpr int MaxThreads = 1024;
+
 // drmpi [options] DIGITS: the exit status, 0, 1 for a failed run, 2 for a
 // usage error.
 int run_command_line(Output& out, int argc, char** argv);

@@ -1,9 +1,7 @@
 // A run of the dialogue or the command line: the computation of pi,
 // its verification, and the result file.
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -40,8 +38,8 @@ namespace {
 // The series that verifies series (0-based): 1 is checked by 2, 2 and 3 by 1.
 int partner(int series) { return series == 0 ? 1 : 0; }
 
-// Writes the result in its format to f; false when a write failed.
-bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult& r) {
+// Writes the result in its format to f; the commit finds any failed write.
+void write_result(FILE* f, const Options& o, const RunSize& size, const PiResult& r) {
     if (o.plain) {
         write_plain(f, r.digits, o.digits);
     } else {
@@ -51,24 +49,22 @@ bool write_result(FILE* f, const Options& o, const RunSize& size, const PiResult
             std::fputs(line.c_str(), f);
         write_digit_lines(f, r.digits);
     }
-    return std::ferror(f) == 0;
 }
 
 // The computation and its verification; 0, or 1 after the reason was given.
 int compute_checked(const Options& o, const RunSize& size, ComputePi compute, Report& report,
                     PiResult* first) {
+    // A computation that fails the guard ends the run.
+    const auto sound = [&](const PiResult& r) {
+        if (!r.sound) report.stop(RoundingStop);
+        return r.sound;
+    };
     *first = compute(o.series, size, report);
-    if (!first->sound) {
-        report.stop(RoundingStop);
-        return 1;
-    }
+    if (!sound(*first)) return 1;
     if (!o.verify) return 0;
     const int other = partner(o.series);
     const PiResult second = compute(other, size, report);
-    if (!second.sound) {
-        report.stop(RoundingStop);
-        return 1;
-    }
+    if (!sound(second)) return 1;
     const size_t count = static_cast<size_t>(o.digits);
     size_t at = 0;
     while (at < count && first->digits[at] == second.digits[at]) ++at;
@@ -134,22 +130,6 @@ int run_dialogue(Output& out, ComputePi compute) {
     const int status =
         compute_and_write(out, o, run.size, compute, ReportTo::Console, run.file_name);
     return out.console.finish() | status;
-}
-
-void threads_from_environment() {
-    const char* s = std::getenv("DRMPI_THREADS");
-    if (s == nullptr) return;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s, &end, 10);
-    if (end != s && *end == '\0' && errno == 0 && v >= 1 && v <= MaxThreads) {
-        set_thread_count(static_cast<int>(v));
-        return;
-    }
-    std::fprintf(stderr,
-                 "drmpi: warning: DRMPI_THREADS='%s' is not a thread count from 1 to %d; "
-                 "using %d threads\n",
-                 s, MaxThreads, thread_count());
 }
 
 }  // namespace drmpi

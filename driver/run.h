@@ -61,10 +61,5 @@ int compute_and_write(Output& out, const Options& o, const RunSize& size, Comput
 // The dialogue: set-up, run and result file; the exit status.
 int run_dialogue(Output& out, ComputePi compute);
 
-// Sets the thread count from DRMPI_THREADS when it holds a whole number from
-// 1 to MaxThreads; any other value gets a warning on standard error naming
-// it, and the count stays the default.
-void threads_from_environment();
-inline constexpr int MaxThreads = 1024;
 
 }  // namespace drmpi
