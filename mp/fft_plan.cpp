@@ -92,10 +92,6 @@ struct TableBlocks {
 };
 TableBlocks Tables;
 
-// Doubles that a table of count doubles takes from its block: a multiple of
-// eight, so that every table starts 64-byte aligned.
-long table_doubles(long count) { return round_up8(count); }
-
 // Starts a block of `doubles` doubles in place of the current one, whose rest
 // is left unused.  Called with Tables.lock held.  Throws std::bad_alloc.
 void start_block(long doubles) {
@@ -110,7 +106,7 @@ void start_block(long doubles) {
 // should not clear a huge page it hardly uses.  Throws std::bad_alloc when the
 // memory is not there.
 double* table(long count) {
-    const long doubles = table_doubles(count);
+    const long doubles = round_up8(count);
     std::lock_guard<std::mutex> hold(Tables.lock);
     if (doubles > Tables.left) {
         start_block(doubles > Tables.next ? doubles : Tables.next);
@@ -123,7 +119,7 @@ double* table(long count) {
 }
 
 // Makes sure that the next tables, of `doubles` doubles in all (as
-// table_doubles counts them), come from the current block: when it has less
+// round_up8 counts them), come from the current block: when it has less
 // room, a block of exactly that size replaces it.  Throws std::bad_alloc.
 void reserve_tables(long doubles) {
     std::lock_guard<std::mutex> hold(Tables.lock);
@@ -153,10 +149,10 @@ long pass_doubles(int l, int radix) { return (1L << l) / radix * 2 * (radix - 1)
 // Doubles that the tables of a plan of length n take from their blocks: what
 // build_tables asks table() for.
 long plan_doubles(int n) {
-    long doubles = table_doubles(2L * n);  // the weights
-    if (n < 8) return doubles + table_doubles(n > 1 ? n : 1);
-    for_each_pass(n, [&](int l, int radix) { doubles += table_doubles(pass_doubles(l, radix)); });
-    return doubles + table_doubles(8 * 16);  // the leaves
+    long doubles = round_up8(2L * n);  // the weights
+    if (n < 8) return doubles + round_up8(n > 1 ? n : 1);
+    for_each_pass(n, [&](int l, int radix) { doubles += round_up8(pass_doubles(l, radix)); });
+    return doubles + round_up8(8 * 16);  // the leaves
 }
 
 // Whether (re, im) lies on the unit circle, as every weight and twiddle does,
