@@ -5,7 +5,7 @@ Every program runs as a whole process in a temporary folder and writes all its
 digits to a file.  The runs go round-robin over the rounds, the sizes and the
 programs, so that a slow spell of a shared machine falls on all of them alike.
 Prints a markdown table of the median wall times with each program's ratio to
-drmpi series 1, checks that every program's digits agree (and agree with the
+drmpi series 1 and its peak resident set, checks that every program's digits agree (and agree with the
 reference digits as far as these reach), and plots time against digits on
 log-log axes with gnuplot.  Exits with status 1 when digits disagree or a
 program fails.
@@ -109,18 +109,24 @@ def programs(build):
 
 
 def run_once(program, digits):
-    """Runs program for digits in a fresh folder: (wall seconds, digits read)."""
+    """Runs program for digits in a fresh folder: (wall seconds, digits read,
+    peak resident bytes).  The peak comes from /usr/bin/time, which starts the
+    program from its own small process: a child of this one would carry this
+    process's pages in its peak."""
     with tempfile.TemporaryDirectory(prefix="drmpi-bench-") as tmp:
         folder = Path(tmp)
         argv, stdin, out = program.start(digits, folder)
+        peak_file = folder / "peak"
         began = time.perf_counter()
-        done = subprocess.run(argv, input=stdin, cwd=folder, text=True,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
+        done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(peak_file)] + argv,
+                              input=stdin, cwd=folder, text=True, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, check=False)
         seconds = time.perf_counter() - began
         if done.returncode != 0 or not out.is_file():
             sys.exit(f"{program.name} for {digits} digits failed with status "
                      f"{done.returncode}: {done.stderr.strip()}")
-        return seconds, program.read_digits(out)
+        peak = int(peak_file.read_text().split()[-1]) * 1024
+        return seconds, program.read_digits(out), peak
 
 
 def first_difference(a, b):
@@ -171,12 +177,19 @@ def machine():
     return f"{os.cpu_count()}-core {model}, {math.ceil(kib / 2**20)} GB"
 
 
-def table(sizes, contestants, medians, runs):
+def memory_text(peak):
+    """A peak resident set in MB (2^20 bytes), three significant digits."""
+    mb = peak / 2**20
+    return f"{mb:.1f} MB" if mb < 100 else f"{mb:,.0f} MB"
+
+
+def table(sizes, contestants, medians, peaks, runs):
     """The README's table: a row per size, a column per program."""
     base = contestants[0].name
     times = f"{runs} runs" if runs > 1 else "1 run"
-    caption = (f"Median wall seconds of {times}, each writing every digit to a file, and in "
-               f"parentheses the ratio to {base}; {machine()}.")
+    caption = (f"Median wall seconds of {times}, each writing every digit to a file, in "
+               f"parentheses the ratio to {base}, and the largest peak resident set "
+               f"(/usr/bin/time); {machine()}.")
     lines = textwrap.wrap(caption, 100) + [""]
     lines.append("| digits | " + " | ".join(p.name for p in contestants) + " |")
     lines.append("|---:|" + "---:|" * len(contestants))
@@ -187,10 +200,9 @@ def table(sizes, contestants, medians, runs):
             ref = medians.get((base, n))
             if t is None:
                 cells.append("—")
-            elif ref is None:
-                cells.append(f"{seconds_text(t)} s")
-            else:
-                cells.append(f"{seconds_text(t)} s ({t / ref:.2f})")
+                continue
+            ratio = "" if ref is None else f" ({t / ref:.2f})"
+            cells.append(f"{seconds_text(t)} s{ratio}, {memory_text(peaks[(p.name, n)])}")
         lines.append(f"| {n:,} | " + " | ".join(cells) + " |")
     return "\n".join(lines)
 
@@ -252,6 +264,7 @@ def main():
     contestants = programs(args.build.resolve())
     reference = REFERENCE.read_text().strip()
     times = {}
+    peaks = {}
     problems = []
     for r in range(args.runs):
         for n in sizes:
@@ -259,15 +272,16 @@ def main():
             for p in contestants:
                 if n > p.max_digits:
                     continue
-                seconds, digits = run_once(p, n)
+                seconds, digits, peak = run_once(p, n)
                 times.setdefault((p.name, n), []).append(seconds)
+                peaks[(p.name, n)] = max(peaks.get((p.name, n), 0), peak)
                 found[p.name] = digits
             if found:
                 problems += check_digits(found, n, reference)
             print(f"round {r + 1} of {args.runs}, {n:,} digits: done", file=sys.stderr)
 
     medians = {key: statistics.median(v) for key, v in times.items()}
-    print(table(sizes, contestants, medians, args.runs))
+    print(table(sizes, contestants, medians, peaks, args.runs))
     plot(args.plot, sizes, contestants, medians, args.runs)
     print(f"\nplot: {args.plot}")
     for message in dict.fromkeys(problems):
