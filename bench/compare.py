@@ -5,9 +5,9 @@ Every program runs as a whole process in a temporary folder and writes all its
 digits to a file.  The runs go round-robin over the rounds, the sizes and the
 programs, so that a slow spell of a shared machine falls on all of them alike.
 Prints a markdown table of the median wall times with each program's ratio to
-drmpi series 1 and its peak resident set, checks that every program's digits agree (and agree with the
-reference digits as far as these reach), and plots time against digits on
-log-log axes with gnuplot.  Exits with status 1 when digits disagree or a
+drmpi series 1 and its peak resident set, checks that every program's digits
+agree (and agree with the reference digits as far as these reach), and plots
+time against digits on log-log axes with gnuplot.  Exits with status 1 when digits disagree or a
 program fails.
 """
 
