@@ -11,6 +11,10 @@
 // Short products are made by schoolbook multiplication instead: their
 // "spectrum" is the operand's words, and every convolution sum is formed
 // exactly in doubles, so their rounding error is 0.
+//
+// Products longer than SplitMin are made from whole words too, and kept when their rounding error is at most SplitTrigger; otherwise they
+// are made again from the words split into digits (split_product), whose
+// outputs are small enough to round right at every length.
 #include "mp/check.h"
 #include "mp/mp.h"
 
@@ -49,12 +53,84 @@ double carry(double* out, int n, double err) {
     return report(err);
 }
 
+// The scratch of a product longer than SplitMin, three areas of 2n doubles:
+// the pointwise sum acc and two spectra of digits.
+struct LongWork {
+    double* acc;
+    double* s1;
+    double* s2;
+};
+
+LongWork carve(double* work, int n) {
+    const int64_t m = 2 * static_cast<int64_t>(n);
+    return {work, work + m, work + 2 * m};
+}
+
+// {out, 2n} := the sum over t < count of x[t] * y[t], carried, from the
+// words of the factors split into digits, w = h SplitBase + l (|h|, |l| <=
+// 158 for balanced words).  With H and L the digit sequences, the sum is
+// (hh SplitBase + mid) SplitBase + ll, hh = sum H_x H_y, mid = sum H_x L_y +
+// L_x H_y, ll = sum L_x L_y, each an exact sum of products of small digits with
+// its own inverse transform: its outputs stay below 2 * 2n * 158^2 < 1.4e13 at
+// 2^27 points.  Horner's rule on carried words keeps every word below 2^33.
+// Nine transforms for a single product; only products whose whole words round
+// too far come here.  Returns the largest error of the three inverses.
+double split_product(const FftPlan& p, const Factor* x, const Factor* y, int count, int n,
+                     double* out, const LongWork& w) {
+    using D = SplitDigit;
+    // The pairs of digits (of x, of y) that hh sums, then mid, then ll.
+    static constexpr D Pairs[4][2] = {
+        {D::High, D::High}, {D::High, D::Low}, {D::Low, D::High}, {D::Low, D::Low}};
+    static constexpr int PartEnd[3] = {1, 3, 4};
+    double err = 0.0;
+    for (int part = 0, k0 = 0; part < 3; k0 = PartEnd[part++]) {
+        for (int t = 0; t < count; ++t)
+            for (int k = k0; k < PartEnd[part]; ++k) {
+                fft_forward_digits(p, x[t].words, Pairs[k][0], w.s1);
+                fft_forward_digits(p, y[t].words, Pairs[k][1], w.s2);
+                fft_mul_add_or_set(p, w.s1, w.s2, w.acc, t == 0 && k == k0);
+            }
+        if (part == 0) {
+            err = fft_inverse_words(p, w.acc, out);
+        } else {
+            err = dmax(err, fft_inverse_words(p, w.acc, w.s1));
+            const int64_t m = 2 * static_cast<int64_t>(n);
+            for (int64_t i = 0; i < m; ++i) out[i] = out[i] * SplitBase + w.s1[i];
+        }
+        mp_normalize(out, 2 * n);
+    }
+    return err;
+}
+
+// {out, 2n} := sum over the terms t < count of x[t] * y[t], from spectra of
+// length n, carried; returns the rounding error, the largest of the inverse
+// transforms whose outputs were kept.  work: fft_product_work(n) doubles.
+double product(const Factor* x, const Factor* y, int count, int n, double* out, double* work) {
+    DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, fft_product_work(n)));
+    for (int t = 0; t < count; ++t)
+        DRMPI_ASSERT(disjoint(out, 2 * n, x[t].spectrum, fft_spectrum_size(n)) &&
+                     disjoint(out, 2 * n, y[t].spectrum, fft_spectrum_size(n)) &&
+                     (n <= SplitMin || (disjoint(out, 2 * n, x[t].words, n) &&
+                                        disjoint(out, 2 * n, y[t].words, n))));
+    if (n <= SchoolbookMax) {
+        mp_fill(0, out, 2 * n);
+        for (int t = 0; t < count; ++t) schoolbook_add(x[t].spectrum, y[t].spectrum, n, out);
+        return carry(out, n, 0.0);
+    }
+    const FftPlan& p = fft_plan(n);
+    double* const acc = work;
+    for (int t = 0; t < count; ++t)
+        fft_mul_add_or_set(p, x[t].spectrum, y[t].spectrum, acc, t == 0);
+    double err = fft_inverse_words(p, acc, out);
+    if (n > SplitMin && !(err <= SplitTrigger)) {
+        err = split_product(p, x, y, count, n, out, carve(work, n));
+    }
+    return carry(out, n, err);
+}
+
 }  // namespace
 
-int64_t fft_spectrum_size(int n) {
-    // Split: the spectra of the high and the low digits.
-    return (n > SplitMin ? 4 : 2) * static_cast<int64_t>(n);
-}
+int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
 
 int64_t fft_product_work(int n) { return (n > SplitMin ? 6 : 2) * static_cast<int64_t>(n); }
 
@@ -64,75 +140,17 @@ void fft_spectrum(const double* a, int n, double* spectrum) {
         mp_copy(a, spectrum, n);
         return;
     }
-    const FftPlan& p = fft_plan(n);
-    if (n <= SplitMin) {
-        fft_forward_words(p, a, spectrum);
-        return;
-    }
-    // Each word w = h SplitBase + l with h the whole number nearest to w /
-    // SplitBase, so |h| and |l| stay below SplitBase/2 for balanced words.
-    fft_forward_digits(p, a, SplitDigit::High, spectrum);
-    fft_forward_digits(p, a, SplitDigit::Low, spectrum + 2 * static_cast<int64_t>(n));
+    fft_forward_words(fft_plan(n), a, spectrum);
 }
 
-namespace {
-
-// {out, 2n} := sum over the terms t < count of x[t] * y[t], from spectra of
-// length n, carried; returns the rounding error, the largest of every inverse
-// transform made.  work: fft_product_work(n) doubles.
-double product(const double* const* x, const double* const* y, int count, int n, double* out,
-               double* work) {
-    DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, fft_product_work(n)));
-    for (int t = 0; t < count; ++t)
-        DRMPI_ASSERT(disjoint(out, 2 * n, x[t], fft_spectrum_size(n)) &&
-                     disjoint(out, 2 * n, y[t], fft_spectrum_size(n)));
-    if (n <= SchoolbookMax) {
-        mp_fill(0, out, 2 * n);
-        for (int t = 0; t < count; ++t) schoolbook_add(x[t], y[t], n, out);
-        return carry(out, n, 0.0);
-    }
-    const FftPlan& p = fft_plan(n);
-    if (n <= SplitMin) {
-        fft_mul(p, x[0], y[0], work);
-        for (int t = 1; t < count; ++t) fft_mul_add(p, x[t], y[t], work);
-        return carry(out, n, fft_inverse_words(p, work, out));
-    }
-    // Split digits: with H and L the spectra of the high and the low digits,
-    // the product is hh SplitBase^2 + mid SplitBase + ll, hh = sum H_x H_y,
-    // mid = sum H_x L_y + L_x H_y, ll = sum L_x L_y, each an exact product of
-    // small digits with its own inverse transform.  Every output of a sum of
-    // two products stays below 2 * 2 n 158^2 < 1.4e13 at the longest length,
-    // so mid SplitBase + ll < 4.4e15 < 2^52 is exact without carrying; hh is
-    // carried first, so that its words times SplitBase^2 stay below 2^33.
-    const int64_t half = 2 * static_cast<int64_t>(n);
-    double* acc = work;
-    double* hh = work + half;
-    double* mid = work + 2 * half;
-    for (int t = 0; t < count; ++t) fft_mul_add_or_set(p, x[t], y[t], acc, t == 0);
-    double err = fft_inverse_words(p, acc, hh);
-    for (int t = 0; t < count; ++t) {
-        fft_mul_add_or_set(p, x[t], y[t] + half, acc, t == 0);
-        fft_mul_add(p, x[t] + half, y[t], acc);
-    }
-    err = dmax(err, fft_inverse_words(p, acc, mid));
-    for (int t = 0; t < count; ++t) fft_mul_add_or_set(p, x[t] + half, y[t] + half, acc, t == 0);
-    err = dmax(err, fft_inverse_words(p, acc, out));
-    mp_normalize(hh, 2 * n);
-    constexpr double Square = SplitBase * SplitBase;
-    for (int64_t i = 0; i < half; ++i) out[i] += (hh[i] * Square + mid[i] * SplitBase);
-    return carry(out, n, err);
-}
-
-}  // namespace
-
-double fft_product(const double* x, const double* y, int n, double* out, double* work) {
+double fft_product(Factor x, Factor y, int n, double* out, double* work) {
     return product(&x, &y, 1, n, out, work);
 }
 
-double fft_product_sum(const double* x1, const double* y1, const double* x2, const double* y2,
-                       int n, double* out, double* work) {
-    const double* x[2] = {x1, x2};
-    const double* y[2] = {y1, y2};
+double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double* out,
+                       double* work) {
+    const Factor x[2] = {x1, x2};
+    const Factor y[2] = {y1, y2};
     return product(x, y, 2, n, out, work);
 }
 
@@ -146,7 +164,7 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
     double* sb = a == b ? sa : work + fft_spectrum_size(n);
     fft_spectrum(a, n, sa);
     if (sb != sa) fft_spectrum(b, n, sb);
-    return fft_product(sa, sb, n, out, work + 2 * fft_spectrum_size(n));
+    return fft_product({a, sa}, {b, sb}, n, out, work + 2 * fft_spectrum_size(n));
 }
 
 double mp_mul(const double* x, const double* y, double* out, int n, double* work) {

@@ -208,12 +208,19 @@ double fft_inverse_words(const FftPlan& p, double* spectrum, double* z);
 // their spectra hold the operands' words, and their rounding error is 0.
 inline constexpr int SchoolbookMax = 16;
 
-// Products longer than this split every word w into two digits, w = h
-// SplitBase + l with |h|, |l| <= 158, and transform each: the outputs of the
-// transform then stay small enough to round exactly at every length up to
-// 2^27.  At this length and below, with whole words, all +50000 operands give
-// outputs of n * 2.5e9 (an error of 0.375 at 2^18, 0.5 and wrong at 2^19).
+// Products longer than this may meet outputs too large to round right from
+// whole words: all +50000 operands give outputs of n * 2.5e9, an error of 0.375
+// at 2^18 and 0.5 or more beyond.  Up to this length whole words are exact
+// for every operand.
 inline constexpr int SplitMin = 1 << 18;
+
+// A product longer than SplitMin is made from whole words, and kept when its
+// rounding error is at most SplitTrigger.  Otherwise it is made again with
+// every word w split into two digits, w = h SplitBase + l with |h|, |l| <= 158,
+// whose outputs round right at every length up to 2^27.  Random words give
+// errors of 0.001 at 2^18 to 0.02 at 2^26, far below the trigger, which only
+// crafted operands reach.
+inline constexpr double SplitTrigger = 0.125;
 inline constexpr double SplitBase = 317.0;
 
 // Doubles of one operand's spectrum of length n (64-byte aligned storage).
@@ -226,21 +233,31 @@ int64_t fft_product_work(int n);
 // read before spectrum is written and may not overlap it.
 void fft_spectrum(const double* a, int n, double* spectrum);
 
-// {out, 2n} := x * y, or x1 * y1 + x2 * y2, from spectra of length n, carried
-// to balanced words with the carry-out in out[0].  A spectrum may appear
-// twice (a square).  out overlaps no spectrum and not {work,
-// fft_product_work(n)}; it may overlap the words the spectra came from.
-// Returns the rounding error (through ProductErrorHook).
-double fft_product(const double* x, const double* y, int n, double* out, double* work);
-double fft_product_sum(const double* x1, const double* y1, const double* x2, const double* y2,
-                       int n, double* out, double* work);
+// One factor of a product of length n: its n words and fft_spectrum of them.
+// A product longer than SplitMin that must be made again from digits reads
+// the words, so they must not change before it returns.
+struct Factor {
+    const double* words;
+    const double* spectrum;
+};
+
+// {out, 2n} := x * y, or x1 * y1 + x2 * y2, of factors of length n, carried
+// to balanced words with the carry-out in out[0].  A factor may appear twice
+// (a square).  out overlaps no spectrum and not {work, fft_product_work(n)};
+// up to SplitMin it may overlap the factors' words, beyond it not (see
+// Factor).  Returns the rounding error of the outputs kept (through
+// ProductErrorHook).
+double fft_product(Factor x, Factor y, int n, double* out, double* work);
+double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double* out,
+                       double* work);
 
 // Doubles of scratch that fft_multiply and mp_mul need at length n.
 int64_t fft_multiply_work(int n);
 
 // {out, 2n} := {a, n} * {b, n}, carried as by fft_product; a and b may
-// coincide (one transform then serves both) and out may overlap either.
-// work: fft_multiply_work(n) doubles, 64-byte aligned, overlapping nothing.
+// coincide (one transform then serves both), and out may overlap either up to
+// SplitMin, as for fft_product.  work: fft_multiply_work(n) doubles, 64-byte
+// aligned, overlapping nothing.
 double fft_multiply(const double* a, const double* b, double* out, int n, double* work);
 
 // MpNumber {out, 2n} := {x, n} * {y, n}, stripped; as fft_multiply otherwise.

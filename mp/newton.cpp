@@ -59,12 +59,13 @@ void two_spectra(const double* x, double* sx, const double* y, double* sy, int d
     });
 }
 
-// MpNumber {out, 2d} := the product of the numbers with exponents ex and ey
-// whose d-word spectra are sx and sy, stripped.  Returns its rounding error.
-double product(double ex, double ey, const double* sx, const double* sy, int d, double* out,
-               double* work) {
-    const double err = fft_product(sx, sy, d, out + 1, work);
-    out[0] = ex + ey;
+// MpNumber {out, 2d} := x * y, of the d leading words of the MpNumbers x
+// and y, whose spectra are sx and sy, stripped.  Returns its rounding error.
+double product(const double* x, const double* sx, const double* y, const double* sy, int d,
+               double* out, double* work) {
+    const double e = x[0] + y[0];
+    const double err = fft_product({x + 1, sx}, {y + 1, sy}, d, out + 1, work);
+    out[0] = e;
     mp_strip(out, 2 * d);
     return err;
 }
@@ -113,10 +114,10 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
     // both products.
     return newton_passes(n, passes, [&](int d, int k) {
         two_spectra(a, s.sa, x, s.sx, d);
-        const double e1 = product(a[0], x[0], s.sa, s.sx, d, s.t, s.work);
+        const double e1 = product(a, s.sa, x, s.sx, d, s.t, s.work);
         mp_int_add(1, s.t, s.u, 2 * d, Sign::Minus);
         fft_spectrum(s.u + 1, d, s.sa);
-        const double e2 = product(x[0], s.u[0], s.sx, s.sa, d, s.t, s.work);
+        const double e2 = product(x, s.sx, s.u, s.sa, d, s.t, s.work);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -127,7 +128,7 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
     const Temp s = carve(temp, n);
     const double e1 = mp_reciprocal(q, out, n, temp);
     two_spectra(p, s.sa, out, s.sx, n);
-    const double e2 = product(p[0], out[0], s.sa, s.sx, n, s.t, s.work);
+    const double e2 = product(p, s.sa, out, s.sx, n, s.t, s.work);
     mp_copy(s.t, out, n + 1);
     return dmax(e1, e2);
 }
@@ -143,11 +144,11 @@ double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
     // product uses again.
     const double err = newton_passes(n, 0, [&](int d, int k) {
         fft_spectrum(x + 1, d, s.sx);
-        const double e1 = product(x[0], x[0], s.sx, s.sx, d, s.t, s.work);
+        const double e1 = product(x, s.sx, x, s.sx, d, s.t, s.work);
         mp_mul_int(s.t, m, s.u, 2 * d);
         mp_int_add(1, s.u, s.t, 2 * d, Sign::Minus);
         fft_spectrum(s.t + 1, d, s.sa);
-        const double e2 = product(x[0], s.t[0], s.sx, s.sa, d, s.u, s.work);
+        const double e2 = product(x, s.sx, s.t, s.sa, d, s.u, s.work);
         mp_div_int(s.u, 2, s.t, k);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);

@@ -24,21 +24,27 @@ namespace drmpi {
 namespace {
 
 // A pair's storage in an area: the six spectra of its blocks, then the
-// scratch of up to three products.
+// scratch of up to three products, each its work and, beyond SplitMin, room
+// for its 2w words: there a product may not be written over the blocks that
+// it reads, and is copied there once made.
 struct PairArea {
     double* spectra[6];  // P_L, P_R, Q_L, Q_R, T_L, T_R
     double* work[3];
 };
 
+int64_t product_scratch(int w) {
+    return fft_product_work(w) + (w > SplitMin ? 2 * static_cast<int64_t>(w) : 0);
+}
+
 int64_t pair_area_size(int w, int products) {
-    return 6 * fft_spectrum_size(w) + products * fft_product_work(w);
+    return 6 * fft_spectrum_size(w) + products * product_scratch(w);
 }
 
 PairArea carve(double* area, int w) {
     PairArea pa;
     for (int i = 0; i < 6; ++i) pa.spectra[i] = area + i * fft_spectrum_size(w);
     for (int i = 0; i < 3; ++i)
-        pa.work[i] = area + 6 * fft_spectrum_size(w) + i * fft_product_work(w);
+        pa.work[i] = area + 6 * fft_spectrum_size(w) + i * product_scratch(w);
     return pa;
 }
 
@@ -49,13 +55,16 @@ const double* block(const StepArrays& a, int b, int w, int i) {
 }
 
 // Product i of the pair at word b into its merged block: 0 T, 1 P, 2 Q.
+// work: product_scratch(w) doubles.
 double pair_product(const StepArrays& a, int b, int w, const PairArea& pa, int i, double* work) {
-    const double* const* s = pa.spectra;
-    switch (i) {
-        case 0: return fft_product_sum(s[0], s[5], s[3], s[4], w, a.t + b, work);
-        case 1: return fft_product(s[0], s[1], w, a.p + b, work);
-        default: return fft_product(s[2], s[3], w, a.q + b, work);
-    }
+    const auto f = [&](int k) { return Factor{block(a, b, w, k), pa.spectra[k]}; };
+    double* const merged = (i == 0 ? a.t : i == 1 ? a.p : a.q) + b;
+    double* const out = w > SplitMin ? work + fft_product_work(w) : merged;
+    const double err = i == 0   ? fft_product_sum(f(0), f(5), f(3), f(4), w, out, work)
+                       : i == 1 ? fft_product(f(0), f(1), w, out, work)
+                                : fft_product(f(2), f(3), w, out, work);
+    if (out != merged) mp_copy(out, merged, 2 * w);
+    return err;
 }
 
 // The whole pair at word b on one thread.
@@ -67,12 +76,21 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
     return err;
 }
 
+// Products of a single pair that run at once, each with its own scratch:
+// beyond SplitMin they run one after another, each sharing its transforms
+// among the threads, in one scratch.
+int shared_products(int w) { return w > SplitMin ? 1 : 3; }
+
 // One pair with its transforms, then its products, shared among the threads.
 double merge_pair_shared(const StepArrays& a, int b, int w) {
     const PairArea pa = carve(a.area, w);
     parallel_for(6, [&](int i, int) { fft_spectrum(block(a, b, w, i), w, pa.spectra[i]); });
     double errs[3];
-    parallel_for(3, [&](int i, int) { errs[i] = pair_product(a, b, w, pa, i, pa.work[i]); });
+    if (shared_products(w) == 1) {
+        for (int i = 0; i < 3; ++i) errs[i] = pair_product(a, b, w, pa, i, pa.work[0]);
+    } else {
+        parallel_for(3, [&](int i, int) { errs[i] = pair_product(a, b, w, pa, i, pa.work[i]); });
+    }
     return dmax3(errs[0], errs[1], errs[2]);
 }
 
@@ -82,7 +100,8 @@ int64_t drm_step_area(int n) {
     // A level of pairs at width w on min(threads, pairs) threads uses at most
     // pairs areas of one pair each; the last level, one pair, one area with
     // the scratch of its three products at once.
-    int64_t size = pair_area_size(std::max(n / 2, 1), 3);
+    const int top = std::max(n / 2, 1);
+    int64_t size = pair_area_size(top, shared_products(top));
     for (int w = TermWords; w <= n / 4; w *= 2)
         size = std::max(size, (n / (2 * w)) * pair_area_size(w, 1));
     return size;
