@@ -36,8 +36,8 @@ ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_SIZES = [10_000, 100_000, 1_000_000, 1_310_700]
 # Added by --large: runs of seconds to minutes each.
 LARGE_SIZES = [10_000_000, 100_000_000]
-# Added by --huge: runs of a quarter of an hour and more, beyond LARGE_SIZES,
-# which only the programs marked `huge` run.
+# Added by --huge: runs of half an hour, beyond LARGE_SIZES, which only the
+# programs marked `huge` run.
 HUGE_SIZES = [1_000_000_000]
 REFERENCE = ROOT / "tests" / "data" / "pi-digits.txt"
 # The sha256 of pi's first digits after the point, for the sizes beyond REFERENCE.
@@ -309,8 +309,8 @@ def main():
     parser.add_argument("--huge", action="store_true",
                         help="add 10^9 digits, run by drmpi series 1 and Arb on 2 threads "
                              "only, checked against the sha256 of tests/data (drmpi's longest "
-                             "run is 671,088,620 digits; a quarter of an hour and more a "
-                             "run; try --runs 1)")
+                             "run is 671,088,620 digits; Arb takes some half an hour and 10 GB "
+                             "a run; try --runs 1)")
     parser.add_argument("--plot", type=Path, default=ROOT / "bench" / "results.png",
                         help="PNG to write (default: bench/results.png)")
     parser.add_argument("--build", type=Path, default=ROOT / "build",
