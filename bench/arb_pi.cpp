@@ -20,6 +20,7 @@ namespace {
 // Digits converted beyond those written, to decide the truncation; with 18,
 // every tail of them fits in 64 bits.
 constexpr long Guard = 18;
+// 10^n, 0 <= n <= 19.
 constexpr uint64_t power_of_10(long n) { return n == 0 ? 1 : 10 * power_of_10(n - 1); }
 
 // Whether pi's first `digits` digits after the point are those of text, the
@@ -28,7 +29,7 @@ constexpr uint64_t power_of_10(long n) { return n == 0 ? 1 : 10 * power_of_10(n 
 // midpoint printed; the truncation is sure when neither end of that interval
 // crosses a multiple of 10^-digits, that is when the guard digits G, as an
 // integer t, and R in units of their last digit, rounded up to r, satisfy
-// r <= t <= 10^Guard - 1 - r.
+// r <= t <= 10^Guard - 1 - r.  False too for a text of any other form.
 bool truncation_sure(const char* text, long digits) {
     if (std::strlen(text) < static_cast<size_t>(3 + digits + Guard + 5) ||
         std::strncmp(text, "[3.", 3) != 0)

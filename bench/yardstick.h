@@ -1,5 +1,6 @@
-// The command line and output of the pi yardsticks: NAME DIGITS FILE writes
-// "3.", the first DIGITS decimal digits of pi after the point and a newline.
+// The command line and output of the pi yardsticks: NAME DIGITS FILE, with
+// THREADS after it for those that take a thread count, writes "3.", the first
+// DIGITS decimal digits of pi after the point and a newline.
 #ifndef DRMPI_BENCH_YARDSTICK_H
 #define DRMPI_BENCH_YARDSTICK_H
 
