@@ -6,14 +6,24 @@ digits to a file.  The runs go round-robin over the rounds, the sizes and the
 programs, so that a slow spell of a shared machine falls on all of them alike.
 Prints a markdown table of the median wall times with each program's ratio to
 drmpi series 1 and its peak resident set, checks that every program's digits
-agree (and agree with the reference digits as far as these reach), and plots
-time against digits on log-log axes with gnuplot.  Exits with status 1 when digits disagree or a
+agree (and agree with the reference digits as far as these reach, and at 10^9
+digits with the sha256 of the first 999,999,990), and plots time against digits
+on log-log axes with gnuplot.  Exits with status 1 when digits disagree or a
 program fails.
+
+The programs: drmpi's three series, GMP's Chudnovsky series, MPFR's const_pi,
+and Arb's const_pi on one thread and on two.  --large adds 10^7 and 10^8
+digits; --huge adds 10^9, which only drmpi series 1 and Arb on two threads run
+(the others would take hours).  A size beyond a program's reach (drmpi's
+longest run, 671,088,620 digits; 10^8 for the GMP and MPFR programs) leaves its
+cell empty ("—").
 """
 
 import argparse
+import hashlib
 import math
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -26,18 +36,32 @@ ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_SIZES = [10_000, 100_000, 1_000_000, 1_310_700]
 # Added by --large: runs of seconds to minutes each.
 LARGE_SIZES = [10_000_000, 100_000_000]
+# Added by --huge: runs of half an hour, beyond LARGE_SIZES, which only the
+# programs marked `huge` run.
+HUGE_SIZES = [1_000_000_000]
 REFERENCE = ROOT / "tests" / "data" / "pi-digits.txt"
+# The sha256 of pi's first digits after the point, for the sizes beyond REFERENCE.
+REFERENCE_HASH = ROOT / "tests" / "data" / "pi-digits-1e9.sha256"
 
-# The largest N that drmpi's dialogue accepts (FMT size 2^18).
-DRMPI_MAX_DIGITS = 1_310_700
+# The largest N that drmpi's dialogue accepts (FMT size 2^18), and the longest
+# run of its command line (FMT size 2^27, MaxFmtSize of driver/cli.h): five
+# digits a word, four words short of the FMT size.
+DRMPI_DIALOGUE_DIGITS = 5 * (2**18 - 4)
+DRMPI_LONGEST_RUN = 5 * (2**27 - 4)
 
 
 class Program:
     """One way of computing pi: how to start it for N digits, and how to read
-    its digits back.  A size beyond max_digits is skipped for this program."""
+    its digits back.  A size beyond max_digits is skipped for this program, and
+    so is one beyond LARGE_SIZES unless it is marked huge."""
 
     name = ""
     max_digits = 100_000_000
+    huge = False
+
+    def runs(self, digits):
+        """Whether this program runs at digits."""
+        return digits <= self.max_digits and (self.huge or digits <= max(LARGE_SIZES))
 
     def start(self, digits, folder):
         """Returns (argv, standard input text, path of the result file)."""
@@ -54,14 +78,16 @@ class Drmpi(Program):
     numbered lines of groups) up to the dialogue's capacity, and through its
     command line (`drmpi -q -s ID -f plain -o FILE DIGITS`) beyond it."""
 
+    max_digits = DRMPI_LONGEST_RUN
+
     def __init__(self, binary, series):
         self.binary = binary
         self.series = series
         self.name = f"drmpi series {series}"
-        self.max_digits = 10**9
+        self.huge = series == 1
 
     def start(self, digits, folder):
-        if digits > DRMPI_MAX_DIGITS:
+        if digits > DRMPI_DIALOGUE_DIGITS:
             out = folder / "pi.txt"
             return [str(self.binary), "-q", "-s", str(self.series), "-f", "plain", "-o",
                     str(out), str(digits)], "", out
@@ -83,16 +109,19 @@ class Drmpi(Program):
 
 
 class Yardstick(Program):
-    """A program of bench/ called as `BINARY DIGITS FILE`, writing "3.",
-    the digits and a newline."""
+    """A program of bench/ called as `BINARY DIGITS FILE [THREADS]`, writing
+    "3.", the digits and a newline."""
 
-    def __init__(self, binary, name):
+    def __init__(self, binary, name, threads=None, max_digits=None, huge=False):
         self.binary = binary
         self.name = name
+        self.threads = [] if threads is None else [str(threads)]
+        self.max_digits = max_digits or self.max_digits
+        self.huge = huge
 
     def start(self, digits, folder):
         out = folder / "pi.txt"
-        return [str(self.binary), str(digits), str(out)], "", out
+        return [str(self.binary), str(digits), str(out)] + self.threads, "", out
 
     def read_digits(self, path):
         text = path.read_text()
@@ -101,10 +130,13 @@ class Yardstick(Program):
 
 def programs(build):
     """The contestants; the first is the one every ratio is taken against.
-    Sizes beyond a program's max_digits leave its cells empty."""
+    Sizes that a program does not run leave its cells empty."""
     found = [Drmpi(build / "drmpi", s) for s in (1, 2, 3)]
     found.append(Yardstick(build / "bench" / "gmp_chudnovsky", "GMP Chudnovsky"))
     found.append(Yardstick(build / "bench" / "mpfr_pi", "MPFR const_pi"))
+    arb = build / "bench" / "arb_pi"
+    found.append(Yardstick(arb, "Arb const_pi (1 thread)", 1, max(HUGE_SIZES)))
+    found.append(Yardstick(arb, "Arb const_pi (2 threads)", 2, max(HUGE_SIZES), huge=True))
     return found
 
 
@@ -137,20 +169,41 @@ def first_difference(a, b):
     return 0 if len(a) == len(b) else min(len(a), len(b)) + 1
 
 
-def check_digits(found, digits, reference):
-    """Messages for every program whose first `digits` digits differ from the
-    first program's, or from the reference where it reaches that far."""
+def reference_hash():
+    """(count, sha256 in hex) of pi's first count digits after the point, from
+    REFERENCE_HASH: "HEX  first COUNT digits of pi after the point"."""
+    text = REFERENCE_HASH.read_text()
+    match = re.match(r"([0-9a-f]{64})  first (\d+) digits", text)
+    if not match:
+        sys.exit(f"{REFERENCE_HASH}: not a sha256 of pi's first digits")
+    return int(match.group(2)), match.group(1)
+
+
+def check_digits(found, digits, reference, hashed):
+    """Messages for every program that wrote fewer than `digits` digits, or
+    whose first `digits` differ from the first program's, or from the
+    reference where it reaches that far; and, for runs that reach the count of
+    hashed = (count, sha256), for every program whose first count digits do
+    not have that sha256."""
     problems = []
     names = list(found)
     base = found[names[0]][:digits]
     if len(reference) >= digits and base != reference[:digits]:
         at = first_difference(base, reference[:digits])
         problems.append(f"{names[0]}, {digits} digits: digit {at} differs from the reference")
-    for name in names[1:]:
+    count, sha256 = hashed
+    for i, name in enumerate(names):
         mine = found[name][:digits]
-        if mine != base:
+        if len(mine) < digits:
+            problems.append(f"{name}, {digits} digits: only {len(mine)} written")
+        if i > 0 and mine != base:
             at = first_difference(mine, base)
             problems.append(f"{name}, {digits} digits: digit {at} differs from {names[0]}")
+        if digits >= count:
+            text = found[name].encode("ascii")
+            if hashlib.sha256(memoryview(text)[:count]).hexdigest() != sha256:
+                problems.append(f"{name}, {digits} digits: the first {count} differ from "
+                                f"those of {REFERENCE_HASH.name}")
     return problems
 
 
@@ -208,8 +261,8 @@ def table(sizes, contestants, medians, peaks, runs):
 
 
 # Line colours of the plot, in the order of the contestants: drmpi's series in
-# blues, the yardsticks in red and green.
-COLOURS = ["#08519c", "#3182bd", "#9ecae1", "#d62728", "#2ca02c", "#ff7f0e", "#7f7f7f"]
+# blues, GMP's program in red, MPFR's in green, Arb's in two purples.
+COLOURS = ["#08519c", "#3182bd", "#9ecae1", "#d62728", "#2ca02c", "#6a3d9a", "#b294c7"]
 
 
 def plot(path, sizes, contestants, medians, runs):
@@ -246,12 +299,18 @@ plot {curves}
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0],
+                                     epilog=__doc__.split("\n\n")[-1])
     parser.add_argument("sizes", nargs="*", type=int, default=DEFAULT_SIZES,
                         help="digit counts (default: %(default)s)")
     parser.add_argument("--runs", type=int, default=5, help="runs of each program at each size")
     parser.add_argument("--large", action="store_true",
                         help="add 10^7 and 10^8 digits (minutes a run; try --runs 1)")
+    parser.add_argument("--huge", action="store_true",
+                        help="add 10^9 digits, run by drmpi series 1 and Arb on 2 threads "
+                             "only, checked against the sha256 of tests/data (drmpi's longest "
+                             "run is 671,088,620 digits; Arb takes some half an hour and 10 GB "
+                             "a run; try --runs 1)")
     parser.add_argument("--plot", type=Path, default=ROOT / "bench" / "results.png",
                         help="PNG to write (default: bench/results.png)")
     parser.add_argument("--build", type=Path, default=ROOT / "build",
@@ -260,9 +319,11 @@ def main():
     if args.runs < 1 or any(n < 1 for n in args.sizes):
         parser.error("runs and sizes must be positive")
 
-    sizes = sorted(set(args.sizes + (LARGE_SIZES if args.large else [])))
+    sizes = sorted(set(args.sizes + (LARGE_SIZES if args.large else [])
+                       + (HUGE_SIZES if args.huge else [])))
     contestants = programs(args.build.resolve())
     reference = REFERENCE.read_text().strip()
+    hashed = reference_hash()
     times = {}
     peaks = {}
     problems = []
@@ -270,14 +331,14 @@ def main():
         for n in sizes:
             found = {}
             for p in contestants:
-                if n > p.max_digits:
+                if not p.runs(n):
                     continue
                 seconds, digits, peak = run_once(p, n)
                 times.setdefault((p.name, n), []).append(seconds)
                 peaks[(p.name, n)] = max(peaks.get((p.name, n), 0), peak)
                 found[p.name] = digits
             if found:
-                problems += check_digits(found, n, reference)
+                problems += check_digits(found, n, reference, hashed)
             print(f"round {r + 1} of {args.runs}, {n:,} digits: done", file=sys.stderr)
 
     medians = {key: statistics.median(v) for key, v in times.items()}

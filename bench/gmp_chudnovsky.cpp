@@ -113,5 +113,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: the digit after position %ld is undecided\n", argv[0], digits);
         return 1;
     }
-    return yardstick_write(argv, mpz_get_str(nullptr, 10, pi));
+    return yardstick_write(argv, mpz_get_str(nullptr, 10, pi) + 1);
 }
