@@ -275,5 +275,17 @@ TEST(LongCommandLine, TenMillionDigitsVerified) {
     EXPECT_TRUE(r.file == plain(10000000)) << "the 10,000,000 digits differ from MPFR's";
 }
 
+// A hundred million digits of series 1, whose products reach 2^25 words,
+// against the sha256 of Arb's digits: the file's length, and the hash of the
+// digits after "3.", which the shell takes once drmpi has succeeded.
+TEST(LongCommandLine, HundredMillionDigitsAgainstArb) {
+    const std::string want = test_data("pi-digits-1e8.sha256").substr(0, 64);
+    const Outcome r = run("-f plain -o pi.txt 100M", "", "hash", "",
+                          "> console 2> errors && wc -c < pi.txt > hash && "
+                          "cut -c3- pi.txt | head -c 100000000 | sha256sum >> hash");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.file, "100000003\n" + want + "  -\n");
+}
+
 }  // namespace
 }  // namespace drmpi_test

@@ -135,8 +135,10 @@ int Session::wait() {
     return status_;
 }
 
+std::string test_data(const std::string& name) { return slurp(DRMPI_TEST_DATA "/" + name); }
+
 std::string pi_reference(int64_t count) {
-    static const std::string all = slurp(DRMPI_TEST_DATA "/pi-digits.txt");
+    static const std::string all = test_data("pi-digits.txt");
     static const std::string file = all.substr(0, all.find_first_not_of("0123456789"));
     if (count <= static_cast<int64_t>(file.size())) return file.substr(0, count);
     // 64 bits beyond the digits: pi rounded toward zero truncates to the same

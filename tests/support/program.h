@@ -75,6 +75,9 @@ class Session {
     std::string console_;
 };
 
+// The contents of the file name in tests/data.
+std::string test_data(const std::string& name);
+
 // The first count digits of pi after the point: from the reference file, or
 // computed with MPFR beyond it.
 std::string pi_reference(int64_t count);
