@@ -40,9 +40,6 @@ constexpr int64_t HeapBytes = int64_t{1} << 20;
 // Limits at or beyond this stand for none: cgroup v1 writes 2^63 less a page.
 constexpr int64_t NoLimit = int64_t{1} << 60;
 
-// bytes in whole pages of 4 kB.
-int64_t pages(int64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
-
 // Which mappings lie on huge pages: none when the kernel's transparent huge
 // pages are missing or "never", those that ask for them (the blocks of
 // allocate_doubles) when "madvise", and every large one when "always".
@@ -174,12 +171,12 @@ RunMemory run_memory(int fmt_size, bool verify, int threads) {
     int64_t mapped = HugePageBytes + HeapBytes;  // the spare huge page of a block being mapped
     for (const int64_t count : blocks) {
         if (count == 0) continue;
-        resident += huge != HugePages::never ? allocated_bytes(count) : pages(count * 8);
+        resident += huge != HugePages::never ? allocated_bytes(count) : round_up_pages(count * 8);
         mapped += allocated_bytes(count);
     }
     // The digits of each computation, at most five for each word of the FMT
     // size, in a string on the heap or in a mapping of its own.
-    const int64_t digits = (verify ? 2 : 1) * pages(int64_t{n} * DigitsPerWord + 64);
+    const int64_t digits = (verify ? 2 : 1) * round_up_pages(int64_t{n} * DigitsPerWord + 64);
     // The threads beside the main one: the pool's workers, the thread of the
     // folds in a pipelined run, and the one that draws the progress line.
     const int64_t extra = (threads - 1) + (pipelined(n, threads) ? 1 : 0) + 1;
