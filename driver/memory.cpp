@@ -159,8 +159,9 @@ int64_t cgroups_room() {
 
 }  // namespace
 
-RunMemory run_memory(int fmt_size, bool verify, int threads) {
+RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int n = fmt_size;
+    const int threads = run_threads(n, threads_in_effect);
     // The blocks of allocate_doubles, each touched throughout: the workspace
     // and, from length 32 on, where the products use transforms, the table of
     // cos and sin and the block of the plans' tables that fft_prepare makes.
