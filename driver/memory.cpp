@@ -19,11 +19,10 @@ namespace drmpi {
 namespace {
 
 // What the program itself keeps resident beside the blocks of a run: its
-// code, its libraries, its stack and its heap.  A run of one digit peaks at
-// 2.6 MB, and longer runs keep up to 2.9 MB beside their blocks and digits,
-// as they touch more of the code (the transforms); the rest is room for what
-// differs between environments.
-constexpr int64_t ProgramBytes = int64_t{7} << 19;
+// code, its stack and its heap.  A run of one digit peaks at 1.0 MB, and
+// longer runs keep up to 0.95 MB beside their blocks and digits as they are
+// counted here; the rest is room for what differs between environments.
+constexpr int64_t ProgramBytes = int64_t{3} << 19;
 
 // What a thread beside the main one keeps resident: the pages of its stack
 // and of its malloc arena that it touches.  Where every mapping gets huge
