@@ -1,7 +1,8 @@
 // A small pool of worker threads for parallel_run, a side thread for
 // parallel_beside, and aligned storage.
 //
-// The workers live for the whole process and sleep between jobs.  One job
+// The workers live for the whole process and sleep between jobs; at its exit
+// the system ends them with it.  One job
 // runs at a time: its tasks are handed out through an atomic counter, the
 // caller taking its share as thread 0, so a job of count tasks costs one
 // wake-up of the workers and no allocation.  A task that throws ends its job
@@ -58,17 +59,6 @@ class TaskScope {
 
 class Pool {
   public:
-    ~Pool() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        side_wake_.notify_all();
-        for (std::thread& w : workers_) w.join();
-        if (side_.joinable()) side_.join();
-    }
-
     int threads() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (threads_ == 0) threads_ = processor_count();
@@ -164,8 +154,7 @@ class Pool {
         uint64_t seen = 0;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return quit_ || (generation_ != seen && t <= helpers_); });
-            if (quit_) return;
+            wake_.wait(lock, [&] { return generation_ != seen && t <= helpers_; });
             seen = generation_;
             lock.unlock();
             take(t);
@@ -178,8 +167,7 @@ class Pool {
         InTask = true;  // its parallel_runs stay on this thread
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            side_wake_.wait(lock, [&] { return quit_ || side_fn_ != nullptr; });
-            if (quit_) return;
+            side_wake_.wait(lock, [&] { return side_fn_ != nullptr; });
             void (*fn)(void*) = side_fn_;
             side_fn_ = nullptr;
             lock.unlock();
@@ -201,7 +189,6 @@ class Pool {
     std::condition_variable wake_, done_;
     std::vector<std::thread> workers_;
     int threads_ = 0;
-    bool quit_ = false;
     uint64_t generation_ = 0;
     int helpers_ = 0;  // workers 1..helpers_ take part in the current job
     int busy_ = 0;     // of them, those not yet finished
@@ -219,8 +206,11 @@ class Pool {
     std::exception_ptr side_error_;
 };
 
+// The pool of the process, never destroyed: a worker is never joined, so that
+// the exit of the process wakes none and waits for none to free its stack
+// and its heap (0.1 to 0.7 ms with two threads here).
 Pool& pool() {
-    static Pool p;
+    static Pool& p = *new Pool;
     return p;
 }
 
