@@ -16,9 +16,9 @@ struct RunMemory {
 };
 
 // What a run of FMT size n takes in a process that has computed nothing yet,
-// with threads_in_effect threads in effect (of which it takes run_threads),
-// verified (two computations one after the other, the digits of both kept) or
-// not.  An upper bound of both figures.
+// where threads_in_effect threads are in effect (of which the run takes
+// run_threads), verified (two computations one after the other, the digits
+// of both kept) or not.  An upper bound of both figures.
 RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect);
 
 // One limit on the memory of a run: its name, as the refusal of a run gives

@@ -1,13 +1,12 @@
 // A small pool of worker threads for parallel_run, a side thread for
 // parallel_beside, and aligned storage.
 //
-// The workers live for the whole process and sleep between jobs; at its exit
-// the system ends them with it.  One job
-// runs at a time: its tasks are handed out through an atomic counter, the
-// caller taking its share as thread 0, so a job of count tasks costs one
-// wake-up of the workers and no allocation.  A task that throws ends its job
-// early: the tasks not yet taken are skipped, and once every thread has left
-// the job the caller rethrows the first exception.
+// The workers live for the whole process and sleep between jobs; its exit ends
+// them.  One job runs at a time: its tasks are handed out through an atomic
+// counter, the caller taking its share as thread 0, so a job of count tasks
+// costs one wake-up of the workers and no allocation.  A task that throws
+// ends its job early: the tasks not yet taken are skipped, and once every
+// thread has left the job the caller rethrows the first exception.
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
