@@ -31,6 +31,14 @@ inline constexpr int PipelineMax = 1 << 22;
 // the next chunk's merge.
 inline bool pipelined(int n, int threads) { return threads >= 2 && n <= PipelineMax; }
 
+// From this FMT size on a run takes every thread it may; below, it keeps to
+// one, and starts none: its products and merges are too short for the wake-up
+// of other threads to pay.
+inline constexpr int ThreadedMin = 1 << 14;
+
+// The threads that a run of FMT size n takes, `threads` being in effect.
+inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : threads; }
+
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
 // area that the merges, the product P S and the Newton operations use in

@@ -19,11 +19,10 @@ namespace drmpi {
 namespace {
 
 // What the program itself keeps resident beside the blocks of a run: its
-// code, its libraries, its stack and its heap.  A run of one digit peaks at
-// 2.6 MB, and longer runs keep up to 2.9 MB beside their blocks and digits,
-// as they touch more of the code (the transforms); the rest is room for what
-// differs between environments.
-constexpr int64_t ProgramBytes = int64_t{7} << 19;
+// code, its stack and its heap.  A run of one digit peaks at 1.0 MB, and
+// longer runs keep up to 0.95 MB beside their blocks and digits as they are
+// counted here; the rest is room for what differs between environments.
+constexpr int64_t ProgramBytes = int64_t{3} << 19;
 
 // What a thread beside the main one keeps resident: the pages of its stack
 // and of its malloc arena that it touches.  Where every mapping gets huge
@@ -39,9 +38,6 @@ constexpr int64_t HeapBytes = int64_t{1} << 20;
 
 // Limits at or beyond this stand for none: cgroup v1 writes 2^63 less a page.
 constexpr int64_t NoLimit = int64_t{1} << 60;
-
-// bytes in whole pages of 4 kB.
-int64_t pages(int64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
 
 // Which mappings lie on huge pages: none when the kernel's transparent huge
 // pages are missing or "never", those that ask for them (the blocks of
@@ -162,8 +158,9 @@ int64_t cgroups_room() {
 
 }  // namespace
 
-RunMemory run_memory(int fmt_size, bool verify, int threads) {
+RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int n = fmt_size;
+    const int threads = run_threads(n, threads_in_effect);
     // The blocks of allocate_doubles, each touched throughout: the workspace
     // and, from length 32 on, where the products use transforms, the table of
     // cos and sin and the block of the plans' tables that fft_prepare makes.
@@ -174,12 +171,12 @@ RunMemory run_memory(int fmt_size, bool verify, int threads) {
     int64_t mapped = HugePageBytes + HeapBytes;  // the spare huge page of a block being mapped
     for (const int64_t count : blocks) {
         if (count == 0) continue;
-        resident += huge != HugePages::never ? allocated_bytes(count) : pages(count * 8);
+        resident += huge != HugePages::never ? allocated_bytes(count) : round_up_pages(count * 8);
         mapped += allocated_bytes(count);
     }
     // The digits of each computation, at most five for each word of the FMT
     // size, in a string on the heap or in a mapping of its own.
-    const int64_t digits = (verify ? 2 : 1) * pages(int64_t{n} * DigitsPerWord + 64);
+    const int64_t digits = (verify ? 2 : 1) * round_up_pages(int64_t{n} * DigitsPerWord + 64);
     // The threads beside the main one: the pool's workers, the thread of the
     // folds in a pipelined run, and the one that draws the progress line.
     const int64_t extra = (threads - 1) + (pipelined(n, threads) ? 1 : 0) + 1;

@@ -15,10 +15,11 @@ struct RunMemory {
     int64_t mapped;
 };
 
-// What a run of FMT size n on `threads` threads takes in a process that has
-// computed nothing yet, verified (two computations one after the other, the
-// digits of both kept) or not.  An upper bound of both figures.
-RunMemory run_memory(int fmt_size, bool verify, int threads);
+// What a run of FMT size n takes in a process that has computed nothing yet,
+// where threads_in_effect threads are in effect (of which the run takes
+// run_threads), verified (two computations one after the other, the digits
+// of both kept) or not.  An upper bound of both figures.
+RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect);
 
 // One limit on the memory of a run: its name, as the refusal of a run gives
 // it, the bytes left under it, and whether it counts the address space that

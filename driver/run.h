@@ -42,10 +42,11 @@ struct PiResult {
 };
 
 // The computation of series (0-based) at the size given, in a workspace of its
-// own, reported step by step.  It reserves the workspace, builds the plans
-// and starts the threads before it reports its start, so that a machine that
-// lacks them stops it there: std::bad_alloc when the memory is not there,
-// std::system_error when a thread cannot be started.
+// own, on run_threads of the threads in effect, reported step by step.  It
+// reserves the workspace, builds the plans and starts the threads before it
+// reports its start, so that a machine that lacks them stops it there:
+// std::bad_alloc when the memory is not there, std::system_error when a
+// thread cannot be started.
 using ComputePi = PiResult (*)(int series, const RunSize& size, Report& report);
 PiResult compute_digits(int series, const RunSize& size, Report& report);
 

@@ -347,9 +347,11 @@ enum class Root { Sqrt, InverseSqrt };
 double mp_sqrt_int(int m, double* x, int n, Root root, double* temp);
 
 // Zeroed doubles, 64-byte aligned, freed with the pointer.  Blocks of 64 kB
-// and more are mapped fresh from the system, on huge pages where it has them,
-// so that they come zeroed without a pass over them and with few page faults.
-// Throws std::bad_alloc when the memory is not there.
+// and more are mapped fresh from the system, so that they come zeroed without
+// a pass over them: their whole huge pages on huge pages where it has them,
+// for few page faults, and the rest too when it fills a quarter of a huge
+// page or more, else on pages of 4 kB.  Throws std::bad_alloc when the memory
+// is not there.
 struct AlignedFree {
     size_t mapped = 0;  // bytes of a mapping, 0 for the heap
     void operator()(double* p) const;
@@ -357,12 +359,18 @@ struct AlignedFree {
 using Doubles = std::unique_ptr<double[], AlignedFree>;
 Doubles allocate_doubles(int64_t count);
 
-// The size of a huge page, which mapped blocks are rounded to.
+// The size of a page, and of a huge page.
+inline constexpr int64_t PageBytes = 4096;
 inline constexpr int64_t HugePageBytes = int64_t{2} << 20;
 
+// bytes rounded up to whole pages, bytes >= 0.
+inline constexpr int64_t round_up_pages(int64_t bytes) {
+    return (bytes + PageBytes - 1) / PageBytes * PageBytes;
+}
+
 // Bytes that allocate_doubles(count) takes: from 64 kB on, a mapping of whole
-// huge pages (and, while it is made, one huge page more); below, a block of
-// the heap.
+// huge pages and pages, as allocate_doubles lays the block out (and, while it
+// is made, one huge page more); below, a block of the heap.
 int64_t allocated_bytes(int64_t count);
 
 }  // namespace drmpi
