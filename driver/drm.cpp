@@ -20,8 +20,10 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return round_up8(words + 1); }
 
-// The area of a fold: a product, then a division.
-int64_t fold_size(int n) { return std::max(fft_multiply_work(n), newton_temp_size(n)); }
+// The area of a fold: the product P S with its scratch, then a division.
+// Where the product's 2n + 1 words begin in it: after the scratch.
+int64_t product_at(int n) { return fft_multiply_work(n); }
+int64_t fold_size(int n) { return std::max(product_at(n) + rounded(2 * n), newton_temp_size(n)); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
@@ -32,7 +34,7 @@ int64_t pipeline_size(int n) { return 3 * rounded(n) + fold_size(n); }
 }  // namespace
 
 int64_t Workspace::doubles(int n, int threads) {
-    return 5 * rounded(n) + rounded(2 * n) + area_size(n) +
+    return 5 * rounded(n) + area_size(n) +
            (pipelined(n, threads) ? pipeline_size(n) : 0);
 }
 
@@ -44,8 +46,7 @@ Workspace::Workspace(int size, int threads)
         *x = next;
         next += rounded(n);
     }
-    b = next;
-    area = b + rounded(2 * n);
+    area = next;
     if (pipelined(n, threads)) {
         p2 = area + area_size(n);
         q2 = p2 + rounded(n);
@@ -71,19 +72,21 @@ int drm_step_count(int series, int word_count, int fmt_size) {
 namespace {
 
 // The fold of one chunk, whose P, Q and T are in c, into w.sum: S := (T + P
-// S) / Q, the first chunk's S being T / Q.  Uses w.a, w.b and the area given.
-// Returns the largest rounding error of its products.
+// S) / Q, the first chunk's S being T / Q.  Uses w.a and the area given, which
+// holds the product P S beside its scratch.  Returns the largest rounding
+// error of its products.
 double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
     const int n = w.n;
+    double* const b = area + product_at(n);
     double err = 0.0;
     if (first) {
         // A zero n words below every T: the first fold yields T itself.
-        mp_set_small(0, w.b, n);
-        w.b[0] = -n;
+        mp_set_small(0, b, n);
+        b[0] = -n;
     } else {
-        err = mp_mul(c.p, w.sum, w.b, n, area);
+        err = mp_mul(c.p, w.sum, b, n, area);
     }
-    mp_add(c.t, w.b, w.a, n, Sign::Plus);
+    mp_add(c.t, b, w.a, n, Sign::Plus);
     return dmax(err, mp_divide(w.a, c.q, w.sum, n, area));
 }
 
@@ -146,24 +149,23 @@ double compute_pi(int series, const Workspace& w) {
     double errs[2] = {0.0, 0.0};
     const auto part = [&](int i, double* temp) {
         if (i == 0) {
-            // sqrt(f2) into w.q, then the numerator f0 f1 sqrt(f2) into w.a
+            // sqrt(f2) into w.q, then the numerator f0 f1 sqrt(f2) into w.q
             if (f[2] == 1) {
                 mp_set_small(1, w.q, n);
             } else {
                 errs[0] = mp_sqrt_int(f[2], w.q, n, Root::Sqrt, temp);
             }
             mp_mul_int(w.q, f[0], w.p, n);
-            mp_mul_int(w.p, f[1], w.a, n);
+            mp_mul_int(w.p, f[1], w.q, n);
         } else {
             // f3 (f4 + f5 S), then its reciprocal into w.t.  f4 may exceed
             // Radix (13591409); it stands whole in d1, which mp_add keeps, and
             // the product by f3 brings it back into range.
-            double* const sum = w.b + n + 1;  // the upper half of w.b
-            mp_set_small(f[4], w.b, n);
             mp_mul_int(w.sum, f[5], w.t, n);
-            mp_add(w.b, w.t, sum, n, Sign::Plus);
-            mp_mul_int(sum, f[3], w.b, n);
-            errs[1] = mp_reciprocal(w.b, w.t, n, temp);
+            mp_set_small(f[4], w.a, n);
+            mp_add(w.a, w.t, w.sum, n, Sign::Plus);
+            mp_mul_int(w.sum, f[3], w.a, n);
+            errs[1] = mp_reciprocal(w.a, w.t, n, temp);
         }
     };
     if (w.fold_area != nullptr) {
@@ -173,8 +175,9 @@ double compute_pi(int series, const Workspace& w) {
         part(1, w.area);
     }
     // pi := numerator times the reciprocal, to n words.
-    const double err = mp_mul(w.a, w.t, w.b, n, w.area);
-    mp_copy(w.b, w.sum, n + 1);
+    double* const b = w.area + product_at(n);
+    const double err = mp_mul(w.q, w.t, b, n, w.area);
+    mp_copy(b, w.sum, n + 1);
     return dmax3(errs[0], errs[1], err);
 }
 

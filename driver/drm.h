@@ -40,10 +40,10 @@ inline constexpr int ThreadedMin = 1 << 14;
 inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : threads; }
 
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
-// P, Q, T, A and S (n + 1 words each), the product P S (2n + 1 words), and one
-// area that the merges, the product P S and the Newton operations use in
-// turn; for a pipelined run on `threads` threads also a second P, Q and T and
-// the fold's own area.  Throws std::bad_alloc when the memory is not there.
+// P, Q, T, A and S (n + 1 words each), and one area that the merges, the
+// product P S with its 2n + 1 words and the Newton operations use in turn;
+// for a pipelined run on `threads` threads also a second P, Q and T and the
+// fold's own area.  Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
     explicit Workspace(int n, int threads = thread_count());
@@ -56,7 +56,6 @@ class Workspace {
     double* t;
     double* a;
     double* sum;
-    double* b;
     double* area;
     double* p2 = nullptr;  // pipelined runs only
     double* q2 = nullptr;
