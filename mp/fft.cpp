@@ -53,50 +53,38 @@ double carry(double* out, int n, double err) {
     return report(err);
 }
 
-// The scratch of a product longer than SplitMin, three areas of 2n doubles:
-// the pointwise sum acc and two spectra of digits.
-struct LongWork {
-    double* acc;
-    double* s1;
-    double* s2;
-};
-
-LongWork carve(double* work, int n) {
-    const int64_t m = 2 * static_cast<int64_t>(n);
-    return {work, work + m, work + 2 * m};
-}
-
 // {out, 2n} := the sum over t < count of x[t] * y[t], carried, from the
 // words of the factors split into digits, w = h SplitBase + l (|h|, |l| <=
 // 158 for balanced words).  With H and L the digit sequences, the sum is
 // (hh SplitBase + mid) SplitBase + ll, hh = sum H_x H_y, mid = sum H_x L_y +
-// L_x H_y, ll = sum L_x L_y, each an exact sum of products of small digits with
-// its own inverse transform: its outputs stay below 2 * 2n * 158^2 < 1.4e13 at
-// 2^27 points.  Horner's rule on carried words keeps every word below 2^33.
-// Nine transforms for a single product; only products whose whole words round
-// too far come here.  Returns the largest error of the three inverses.
+// L_x H_y, ll = sum L_x L_y.  Each product of digits is made on its own, in
+// the two areas of 2n doubles at work (its spectra, then its words), and its
+// outputs stay below n 158^2 < 3.4e12 at 2^27 points; Horner's rule on carried
+// words keeps every sum below 2^45.  Twelve transforms for a single product;
+// only products whose whole words round too far come here.  Returns the
+// largest error of the inverse transforms.
 double split_product(const FftPlan& p, const Factor* x, const Factor* y, int count, int n,
-                     double* out, const LongWork& w) {
+                     double* out, double* work) {
     using D = SplitDigit;
     // The pairs of digits (of x, of y) that hh sums, then mid, then ll.
     static constexpr D Pairs[4][2] = {
         {D::High, D::High}, {D::High, D::Low}, {D::Low, D::High}, {D::Low, D::Low}};
-    static constexpr int PartEnd[3] = {1, 3, 4};
+    static constexpr int LevelEnd[3] = {1, 3, 4};
+    const int64_t m = 2 * static_cast<int64_t>(n);
+    double* const sx = work;
+    double* const sy = work + m;
+    mp_fill(0, out, 2 * n);
     double err = 0.0;
-    for (int part = 0, k0 = 0; part < 3; k0 = PartEnd[part++]) {
-        for (int t = 0; t < count; ++t)
-            for (int k = k0; k < PartEnd[part]; ++k) {
-                fft_forward_digits(p, x[t].words, Pairs[k][0], w.s1);
-                fft_forward_digits(p, y[t].words, Pairs[k][1], w.s2);
-                fft_mul_add_or_set(p, w.s1, w.s2, w.acc, t == 0 && k == k0);
+    for (int level = 0, k = 0; level < 3; ++level) {
+        for (int64_t i = 0; i < m; ++i) out[i] *= SplitBase;
+        for (; k < LevelEnd[level]; ++k)
+            for (int t = 0; t < count; ++t) {
+                fft_forward_digits(p, x[t].words, Pairs[k][0], sx);
+                fft_forward_digits(p, y[t].words, Pairs[k][1], sy);
+                fft_mul(p, sx, sy, sx);
+                err = dmax(err, fft_inverse_words(p, sx, sy));
+                for (int64_t i = 0; i < m; ++i) out[i] += sy[i];
             }
-        if (part == 0) {
-            err = fft_inverse_words(p, w.acc, out);
-        } else {
-            err = dmax(err, fft_inverse_words(p, w.acc, w.s1));
-            const int64_t m = 2 * static_cast<int64_t>(n);
-            for (int64_t i = 0; i < m; ++i) out[i] = out[i] * SplitBase + w.s1[i];
-        }
         mp_normalize(out, 2 * n);
     }
     return err;
@@ -123,7 +111,7 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
         fft_mul_add_or_set(p, x[t].spectrum, y[t].spectrum, acc, t == 0);
     double err = fft_inverse_words(p, acc, out);
     if (n > SplitMin && !(err <= SplitTrigger)) {
-        err = split_product(p, x, y, count, n, out, carve(work, n));
+        err = split_product(p, x, y, count, n, out, work);
     }
     return carry(out, n, err);
 }
@@ -132,7 +120,7 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
 
 int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
 
-int64_t fft_product_work(int n) { return (n > SplitMin ? 6 : 2) * static_cast<int64_t>(n); }
+int64_t fft_product_work(int n) { return (n > SplitMin ? 4 : 2) * static_cast<int64_t>(n); }
 
 void fft_spectrum(const double* a, int n, double* spectrum) {
     DRMPI_ASSERT(power_of_two(n) && disjoint(a, n, spectrum, fft_spectrum_size(n)));
