@@ -218,7 +218,7 @@ TEST(CommandLine, RunsBeyondTheMachineAreRefused) {
         EXPECT_EQ(b.errors, "drmpi: " + (big == "2G" ? "2000000000" : big) +
                                 " digits are beyond the largest run, 671088620 digits\n");
     }
-    if (fmt > drmpi::MaxFmtSize) GTEST_SKIP() << "the largest run fits this machine";
+    if (fmt > drmpi::MaxFmtSize) GTEST_SKIP() << "no run needs a quarter more than this machine has";
 }
 
 // Output that cannot be written fails the run with the reason: a full
