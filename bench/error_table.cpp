@@ -11,6 +11,7 @@
 #include <random>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace {
 

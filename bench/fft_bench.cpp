@@ -4,6 +4,7 @@
 #include <random>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 
 namespace {

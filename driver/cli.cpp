@@ -14,6 +14,7 @@
 #include "driver/cli.h"
 #include "driver/memory.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 #ifndef DRMPI_VERSION
 #define DRMPI_VERSION "unknown"

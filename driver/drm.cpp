@@ -9,6 +9,7 @@
 #include "driver/report.h"
 #include "mp/check.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 
 namespace drmpi {

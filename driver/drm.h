@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 
 namespace drmpi {

@@ -13,6 +13,7 @@
 
 #include "driver/drm.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace drmpi {
 

@@ -11,6 +11,7 @@
 #include "driver/drm.h"
 #include "driver/run.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace drmpi {
 

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "mp/fft_kernel.h"
+#include "mp/parallel.h"
 
 #ifndef DRMPI_FFT_NS
 #error "DRMPI_FFT_NS names the namespace of this copy of the kernel"

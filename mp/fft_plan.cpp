@@ -13,6 +13,7 @@
 
 #include "mp/check.h"
 #include "mp/fft_kernel.h"
+#include "mp/parallel.h"
 
 namespace drmpi {
 namespace {

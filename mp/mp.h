@@ -23,10 +23,7 @@
 // calls, so threads may run any of them at once on storage of their own.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <type_traits>
 
 namespace drmpi {
 
@@ -268,56 +265,6 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
 // operations.  The program never sets it.  Called from any thread.
 extern double (*ProductErrorHook)(double error);
 
-// -------------------------------------------- threads and storage (parallel.cpp) --
-
-// The number of threads that parallel_for uses: every processor this process
-// may run on, unless set_thread_count said otherwise.
-int thread_count();
-
-// Changes the thread count (n >= 1) for the calls that follow.
-void set_thread_count(int n);
-
-// Starts the threads that thread_count() asks for now, and with side the
-// thread of parallel_beside, rather than on first use: a run calls it before
-// it starts, so that a system that refuses threads stops it there.  Throws
-// std::system_error when a thread cannot be started; those started stay.
-// Without it, threads start on first use, and a refused one is done without.
-void parallel_start(bool side);
-
-// Runs fn(ctx, i, t) for i = 0 .. count-1, on up to thread_count() threads
-// at once, and returns when all are done.  t < thread_count() names the
-// thread that runs the task, no two running tasks share it, and thread 0 is
-// the caller.  Called from within a task, it runs the tasks one after another
-// on the calling thread, with its t.  Which thread runs which task varies, so
-// a task's result must not depend on t beyond the scratch it picks.  When a
-// task throws, the tasks not yet started are skipped, and the first exception
-// is rethrown once every thread has left the job.
-void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx);
-
-// Runs side(side_ctx) on the side thread, where its own parallel_runs run
-// serially, while main(main_ctx) runs on the caller with the pool; returns
-// when both are done, rethrowing an exception of either.  Without a side
-// thread (parallel_start(true) not called, or refused) the two run one after
-// the other.  Not called from within a task or from main.
-void parallel_beside_run(void (*side)(void*), void* side_ctx, void (*main)(void*),
-                         void* main_ctx);
-
-// parallel_beside_run of two callables.
-template <class Side, class Main>
-void parallel_beside(Side&& side, Main&& main) {
-    using S = std::remove_reference_t<Side>;
-    using M = std::remove_reference_t<Main>;
-    parallel_beside_run([](void* ctx) { (*static_cast<S*>(ctx))(); }, &side,
-                        [](void* ctx) { (*static_cast<M*>(ctx))(); }, &main);
-}
-
-// parallel_run of task(i, t).
-template <class Task>
-void parallel_for(int count, Task&& task) {
-    parallel_run(count, [](void* ctx, int i, int t) { (*static_cast<Task*>(ctx))(i, t); },
-                 &task);
-}
-
 // --------------------------------------------------- Newton iterations (newton.cpp) --
 // Each operation returns the largest rounding error of its products.  n is a
 // power of two, at least 2.  temp holds newton_temp_size(n) doubles: two
@@ -345,32 +292,5 @@ enum class Root { Sqrt, InverseSqrt };
 
 // {x, n} := sqrt(m) or 1/sqrt(m); m > 0 a small integer.
 double mp_sqrt_int(int m, double* x, int n, Root root, double* temp);
-
-// Zeroed doubles, 64-byte aligned, freed with the pointer.  Blocks of 64 kB
-// and more are mapped fresh from the system, so that they come zeroed without
-// a pass over them: their whole huge pages on huge pages where it has them,
-// for few page faults, and the rest too when it fills a quarter of a huge
-// page or more, else on pages of 4 kB.  Throws std::bad_alloc when the memory
-// is not there.
-struct AlignedFree {
-    size_t mapped = 0;  // bytes of a mapping, 0 for the heap
-    void operator()(double* p) const;
-};
-using Doubles = std::unique_ptr<double[], AlignedFree>;
-Doubles allocate_doubles(int64_t count);
-
-// The size of a page, and of a huge page.
-inline constexpr int64_t PageBytes = 4096;
-inline constexpr int64_t HugePageBytes = int64_t{2} << 20;
-
-// bytes rounded up to whole pages, bytes >= 0.
-inline constexpr int64_t round_up_pages(int64_t bytes) {
-    return (bytes + PageBytes - 1) / PageBytes * PageBytes;
-}
-
-// Bytes that allocate_doubles(count) takes: from 64 kB on, a mapping of whole
-// huge pages and pages, as allocate_doubles lays the block out (and, while it
-// is made, one huge page more); below, a block of the heap.
-int64_t allocated_bytes(int64_t count);
 
 }  // namespace drmpi

@@ -11,6 +11,7 @@
 
 #include "mp/check.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace drmpi {
 

@@ -22,6 +22,7 @@
 #include <sys/mman.h>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace drmpi {
 

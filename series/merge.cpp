@@ -17,6 +17,7 @@
 #include <atomic>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 
 namespace drmpi {

@@ -3,6 +3,7 @@
 // and every intermediate word (a balanced word times a factor of at most
 // 545140134) stays far below 2^53.
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 
 namespace drmpi {

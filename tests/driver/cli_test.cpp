@@ -11,6 +11,7 @@
 #include "driver/cli.h"
 #include "driver/memory.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "support/program.h"
 
 namespace drmpi_test {

@@ -19,6 +19,7 @@
 
 #include "mp/fft_kernel.h"
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "support/oracle.h"
 
 namespace drmpi_test {

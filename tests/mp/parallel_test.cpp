@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace drmpi_test {
 namespace {

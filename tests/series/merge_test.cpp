@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 #include "support/oracle.h"
 

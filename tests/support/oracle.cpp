@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 
 namespace drmpi_test {
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mp/mp.h"
+#include "mp/parallel.h"
 #include "series/series.h"
 
 namespace drmpi_test {
