@@ -28,11 +28,11 @@ constexpr int WholeMax = 16;
 
 constexpr long double HalfPi = 1.5707963267948966192313216916397514L;
 
-// exp(2 pi i k/2^lg), any k and 0 <= lg <= 62, in long double: the angle
-// reduced to the first octant by exact symmetries, then its cos and sin.
-// Every table is built from these values, the same whatever lengths were
-// asked for before it.
-void root_ld(long k, int lg, long double* re, long double* im) {
+// exp(2 pi i k/2^lg), any k and 0 <= lg <= 62, from cos_sin(t, q, &c, &s),
+// the cos and sin of the angle (pi/2) t/q of the first octant (2t <= q), by
+// exact symmetries.
+template <class T, class F>
+void octant_root(long k, int lg, T* re, T* im, const F& cos_sin) {
     if (lg < 3) {
         k *= 1L << (3 - lg);
         lg = 3;
@@ -42,11 +42,11 @@ void root_ld(long k, int lg, long double* re, long double* im) {
     long t = m & (quarter - 1);
     const bool swap = 2 * t > quarter;
     if (swap) t = quarter - t;
-    long double s, c;
-    sincosl(HalfPi * t / quarter, &s, &c);
-    long double x = swap ? s : c, y = swap ? c : s;
+    T s, c;
+    cos_sin(t, quarter, &c, &s);
+    T x = swap ? s : c, y = swap ? c : s;
     for (long q = m / quarter; q > 0; --q) {  // times i
-        const long double u = x;
+        const T u = x;
         x = -y;
         y = u;
     }
@@ -54,19 +54,29 @@ void root_ld(long k, int lg, long double* re, long double* im) {
     *im = y;
 }
 
-// The same, each part rounded once to double.
-void root(long k, int lg, double* re, double* im) {
-    long double x, y;
-    root_ld(k, lg, &x, &y);
-    *re = static_cast<double>(x);
-    *im = static_cast<double>(y);
+// The root in doubles: cos and sin of the double nearest the angle, (pi/2 to
+// double) / q times t rounded once; with sign -1 its conjugate, the root of
+// -k.  The whole tables hold these values, as they always have: the products
+// up to 2^16 stay the same bit for bit.
+void root(long k, int lg, int sign, double* re, double* im) {
+    octant_root(k, lg, re, im, [](long t, long q, double* c, double* s) {
+        sincos(static_cast<double>(HalfPi) / q * t, s, c);
+    });
+    if (sign < 0) *im = -*im;
+}
+
+// The root in long double, within a unit or two of its 64-bit last place: for
+// the split tables, whose values are sums and products of these.
+void root_ld(long k, int lg, long double* re, long double* im) {
+    octant_root(k, lg, re, im, [](long t, long q, long double* c, long double* s) {
+        sincosl(HalfPi * t / q, s, c);
+    });
 }
 
 // The powers z^k, 0 <= k < count, of z = exp(2 pi i sign/2^order), in long
 // double: each the product of two values of root_ld, one of k's low bits and
-// one of its high bits, within a few units of the 64-bit last place, so that
-// rounded to double they are the nearest doubles but in the rarest cases.
-// Some 2 sqrt(count) calls of root_ld (about 0.2 us each) instead of count.
+// one of its high bits, within a few units of the 64-bit last place.  Some
+// 2 sqrt(count) calls of root_ld (about 0.2 us each) instead of count.
 class Powers {
   public:
     Powers(int order, int sign, long count) {
@@ -74,9 +84,11 @@ class Powers {
         const long fine = 1L << low_, coarse = (count + fine - 1) >> low_;
         fine_.resize(2 * fine);
         coarse_.resize(2 * coarse);
-        for (long k = 0; k < fine; ++k) root_ld(sign * k, order, &fine_[2 * k], &fine_[2 * k + 1]);
+        for (long k = 0; k < fine; ++k) root_ld(k, order, &fine_[2 * k], &fine_[2 * k + 1]);
         for (long k = 0; k < coarse; ++k)
-            root_ld(sign * (k << low_), order, &coarse_[2 * k], &coarse_[2 * k + 1]);
+            root_ld(k << low_, order, &coarse_[2 * k], &coarse_[2 * k + 1]);
+        for (size_t i = 1; sign < 0 && i < fine_.size(); i += 2) fine_[i] = -fine_[i];
+        for (size_t i = 1; sign < 0 && i < coarse_.size(); i += 2) coarse_[i] = -coarse_[i];
     }
 
     void at(long k, long double* re, long double* im) const {
@@ -172,16 +184,21 @@ void build_roots(Kind kind, int lg, Table* t) {
     const RootsShape r = roots_shape(kind, lg);
     Doubles lo = table(r.lo), hi = r.hi ? table(r.hi) : Doubles();
     const long lo_blocks = r.lo / (r.powers * FftBlock);
-    const Powers low(r.order, r.sign, r.powers * 8 * lo_blocks);
+    const Powers low(r.order, r.sign, r.shift == 0 ? 1 : r.powers * 8 * lo_blocks);
     for (long b = 0; b < lo_blocks; ++b)
         for (int p = 1; p <= r.powers; ++p)
             for (int lane = 0; lane < 8; ++lane) {
-                long double x, y;
-                low.at(p * (8 * b + lane), &x, &y);
+                const long k = p * (8 * b + lane);
                 double* e = lo.get() + fft_roots_block(b, p, r.powers) + lane;
-                e[0] = static_cast<double>(r.shift == 0 ? x : x - 1);  // x - 1 is exact
-                e[8] = static_cast<double>(y);
-                DRMPI_ASSERT(r.shift != 0 || on_circle(e[0], e[8]));
+                if (r.shift == 0) {
+                    root(k, r.order, r.sign, &e[0], &e[8]);
+                    DRMPI_ASSERT(on_circle(e[0], e[8]));
+                } else {
+                    long double x, y;
+                    low.at(k, &x, &y);
+                    e[0] = static_cast<double>(x - 1);  // x - 1 is exact
+                    e[8] = static_cast<double>(y);
+                }
             }
     // H = (z^(8 2^shift))^(p g), its real and imaginary parts each the sum of
     // two doubles.
@@ -215,21 +232,21 @@ void build_table(Kind kind, int lg, Table* t) {
         for (int k1 = 1; k1 <= FftLeafPowers; ++k1)
             for (int l = 0; l < 8; ++l) {
                 double* v = e + fft_roots_block(0, k1, FftLeafPowers) + l;
-                root(-l * k1, 6, &v[0], &v[8]);
+                root(l * k1, 6, -1, &v[0], &v[8]);
             }
         double sin_quarter;
-        for (int l = 0; l < 8; ++l) root(1, 3, &e[FftLeafHalf + l], &sin_quarter);
+        for (int l = 0; l < 8; ++l) root(1, 3, 1, &e[FftLeafHalf + l], &sin_quarter);
     } else if (kind == Leaf8) {
         for (int l = 0; l < 8; ++l) {
             double* v4 = e + fft_lane_stage(4) + l;
             double* v2 = e + fft_lane_stage(2) + l;
-            root(l & 4 ? -(l % 4) : 0, 3, &v4[0], &v4[8]);
-            root(l & 2 ? -(l % 2) : 0, 2, &v2[0], &v2[8]);
+            root(l & 4 ? l % 4 : 0, 3, -1, &v4[0], &v4[8]);
+            root(l & 2 ? l % 2 : 0, 2, -1, &v2[0], &v2[8]);
         }
     } else {
         const int n = 1 << lg;
-        for (int j = 0; j < n; ++j) root(j, lg + 2, &e[j], &e[n + j]);
-        for (int j = 0; j < n / 2; ++j) root(-j, lg, &e[2 * n + j], &e[2 * n + n / 2 + j]);
+        for (int j = 0; j < n; ++j) root(j, lg + 2, 1, &e[j], &e[n + j]);
+        for (int j = 0; j < n / 2; ++j) root(j, lg, -1, &e[2 * n + j], &e[2 * n + n / 2 + j]);
     }
     t->roots = {e, nullptr, 0};
     t->lo = std::move(d);
