@@ -17,14 +17,17 @@
 namespace drmpi {
 namespace {
 
-// The pass tables over 2^l points are whole up to 2^WholeMax points, the
-// weights of n up to n = 2^WholeMax, and split above (FftRoots in
-// fft_kernel.h).  Up to there the transforms run within the caches, where a
-// split table's extra multiplications cost up to a third of a transform's
-// time; beyond, the passes wait on memory, and the split tables, which leave
-// the caches to the data, make them faster.  All the whole tables together
-// take 3.5 MB.
-constexpr int WholeMax = 16;
+// The pass tables over 2^l points are whole up to 2^WholePassMax points,
+// and split above (FftRoots in fft_kernel.h).  Up to there the transforms run
+// within the caches, where a split table's extra multiplications cost up to a
+// third of a transform's time; beyond, the passes wait on memory, and the
+// split tables, which leave the caches to the data, make them faster.  The
+// weights are whole up to 2^WholeWeightsMax, the longest products of whole
+// words, where the first pass forms four weights for each butterfly: split,
+// they cost a forward transform of 2^18 points a quarter of its time.  All
+// the whole tables together take 9.5 MB.
+constexpr int WholePassMax = 16;
+constexpr int WholeWeightsMax = 18;
 
 constexpr long double HalfPi = 1.5707963267948966192313216916397514L;
 
@@ -137,7 +140,7 @@ struct RootsShape {
 
 RootsShape roots_shape(Kind kind, int lg) {
     RootsShape r{};
-    const bool whole = lg <= WholeMax;
+    const bool whole = lg <= (kind == Weights ? WholeWeightsMax : WholePassMax);
     r.order = kind == Weights ? lg + 2 : lg;
     r.sign = kind == Weights ? 1 : -1;
     r.powers = kind == Radix4 ? 3 : 1;
