@@ -159,7 +159,7 @@ const FftPlan& fft_plan(int n);
 // Builds the plans of every length up to n on the default path: what a run of
 // length n would otherwise build one length at a time, mid-run, where a
 // failure would come after its header.  The tables are the same either way,
-// and small (fft_plans_bytes: 6 MB up to 2^25, built in some 10 ms).  Throws
+// and small (fft_plans_bytes: 12 MB up to 2^25, built in some 20 ms).  Throws
 // std::bad_alloc when the memory is not there; the plans built stay.
 void fft_prepare(int n);
 
