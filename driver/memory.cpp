@@ -162,22 +162,18 @@ int64_t cgroups_room() {
 RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int n = fmt_size;
     const int threads = run_threads(n, threads_in_effect);
-    // The blocks of allocate_doubles, each touched throughout: the workspace
-    // and, from length 32 on, where the products use transforms, the table of
-    // cos and sin and the block of the plans' tables that fft_prepare makes.
-    const int64_t blocks[3] = {Workspace::doubles(n, threads), n >= 32 ? n + 2 : 0,
-                               fft_plans_bytes(n) / 8};
+    // The block of allocate_doubles, touched throughout: the workspace.
+    const int64_t count = Workspace::doubles(n, threads);
     const HugePages huge = huge_pages();
     int64_t resident = ProgramBytes;
     int64_t mapped = HugePageBytes + HeapBytes;  // the spare huge page of a block being mapped
-    for (const int64_t count : blocks) {
-        if (count == 0) continue;
-        resident += huge != HugePages::never ? allocated_bytes(count) : round_up_pages(count * 8);
-        mapped += allocated_bytes(count);
-    }
+    resident += huge != HugePages::never ? allocated_bytes(count) : round_up_pages(count * 8);
+    mapped += allocated_bytes(count);
     // The digits of each computation, at most five for each word of the FMT
-    // size, in a string on the heap or in a mapping of its own.
-    const int64_t digits = (verify ? 2 : 1) * round_up_pages(int64_t{n} * DigitsPerWord + 64);
+    // size, in a string on the heap or in a mapping of its own; the tables of
+    // the FFT plans that fft_prepare builds, on the heap.
+    const int64_t digits = (verify ? 2 : 1) * round_up_pages(int64_t{n} * DigitsPerWord + 64) +
+                           round_up_pages(fft_plans_bytes(n));
     // The threads beside the main one: the pool's workers, the thread of the
     // folds in a pipelined run, and the one that draws the progress line.
     const int64_t extra = (threads - 1) + (pipelined(n, threads) ? 1 : 0) + 1;

@@ -89,21 +89,89 @@ FFT_INLINE C operator-(const C& a, const C& b) { return {a.re - b.re, a.im - b.i
 FFT_INLINE C times_minus_i(const C& a) { return {a.im, -a.re}; }
 FFT_INLINE C times_i(const C& a) { return {-a.im, a.re}; }
 
-// a * w and a * conj(w), w the block of eight factors at t (real parts, then
-// imaginary parts).
-FFT_INLINE C cmul(const C& a, const double* t) {
-    const V wr = load(t), wi = load(t + 8);
-    return {a.re * wr - a.im * wi, a.re * wi + a.im * wr};
+// a * w and a * conj(w).
+FFT_INLINE C cmul(const C& a, const C& w) {
+    return {a.re * w.re - a.im * w.im, a.re * w.im + a.im * w.re};
 }
-FFT_INLINE C cmul_conj(const C& a, const double* t) {
-    const V wr = load(t), wi = load(t + 8);
-    return {a.re * wr + a.im * wi, a.im * wr - a.re * wi};
+FFT_INLINE C cmul_conj(const C& a, const C& w) {
+    return {a.re * w.re + a.im * w.im, a.im * w.re - a.re * w.im};
 }
 
-FFT_INLINE C get(const double* d, long b) { return {load(d + 16 * b), load(d + 16 * b + 8)}; }
+// The block of eight complex values at t.
+FFT_INLINE C block(const double* t) { return {load(t), load(t + 8)}; }
+
+FFT_INLINE C get(const double* d, long b) { return block(d + FftBlock * b); }
 FFT_INLINE void put(double* d, long b, const C& x) {
-    store(d + 16 * b, x.re);
-    store(d + 16 * b + 8, x.im);
+    store(d + FftBlock * b, x.re);
+    store(d + FftBlock * b + 8, x.im);
+}
+
+// ------------------------------------------------------------------ roots --
+// Value r of block b of roots of P powers (FftRoots in fft_kernel.h), whole or
+// split: w(b, r).  w.each_group(b0, b1, f) calls f(c0, c1, u) over the parts
+// [c0, c1) of the blocks [b0, b1) that share a factor H, u giving the same
+// values as w with H loaded once.  with_roots(t, f) calls f with the one that
+// t is.
+
+template <int P>
+struct WholeRoots {
+    const double* t;
+    FFT_INLINE C operator()(long b, int r) const { return block(t + fft_roots_block(b, r, P)); }
+    template <class F>
+    FFT_INLINE void each_group(long b0, long b1, const F& f) const {
+        f(b0, b1, *this);
+    }
+};
+
+// The split roots of one group, its factors H held in registers.
+template <int P>
+struct GroupRoots {
+    const double* lo;
+    long mask;
+    C h[P], l[P];  // H = h + l
+    // H (1 + D) = h + (l + h D), D at lo: the small terms summed before the
+    // one rounding that matters.
+    FFT_INLINE C operator()(long b, int r) const {
+        const C d = block(lo + fft_roots_block(b & mask, r, P));
+        const C& x = h[r - 1];
+        const C& y = l[r - 1];
+        return {x.re + (y.re + (x.re * d.re - x.im * d.im)),
+                x.im + (y.im + (x.re * d.im + x.im * d.re))};
+    }
+};
+
+template <int P>
+struct SplitRoots {
+    const double* lo;
+    const double* hi;
+    int shift;
+    FFT_INLINE GroupRoots<P> group(long g) const {
+        GroupRoots<P> u{lo, (1L << shift) - 1, {}, {}};
+        for (int r = 1; r <= P; ++r) {
+            const double* e = hi + fft_roots_group(g, r, P);
+            u.h[r - 1] = {splat(e[0]), splat(e[1])};
+            u.l[r - 1] = {splat(e[2]), splat(e[3])};
+        }
+        return u;
+    }
+    FFT_INLINE C operator()(long b, int r) const { return group(b >> shift)(b, r); }
+    template <class F>
+    FFT_INLINE void each_group(long b0, long b1, const F& f) const {
+        for (long b = b0; b < b1;) {
+            const long next = ((b >> shift) + 1) << shift, end = next < b1 ? next : b1;
+            f(b, end, group(b >> shift));
+            b = end;
+        }
+    }
+};
+
+template <int P, class F>
+FFT_INLINE void with_roots(const FftRoots& t, const F& f) {
+    if (t.hi == nullptr) {
+        f(WholeRoots<P>{t.lo});
+    } else {
+        f(SplitRoots<P>{t.lo, t.hi, t.shift});
+    }
 }
 
 // ------------------------------------------------------------ transposes --
@@ -254,23 +322,29 @@ FFT_INLINE void idft8(C* x, const V& h) {
 // pair takes the difference (times the twiddle in the table t, exp(-2 pi i
 // (l mod S)/(2S)); a multiplication by one is exact), the lower lane the sum.
 // Frequency k ends in lane bitreverse(k) of three bits.
+// The stage S = 1 has no twiddles: t is the 8-point leaf's table.
 template <int S>
 FFT_INLINE C lane_dif(const C& x, const double* t) {
     const V sign = lane_signs<S>();
     const C y = {x.re * sign + swap_lanes<S>(x.re), x.im * sign + swap_lanes<S>(x.im)};
-    return t ? cmul(y, t) : y;
+    if constexpr (S == 1) {
+        return y;
+    } else {
+        return cmul(y, block(t + fft_lane_stage(S)));
+    }
 }
 template <int S>
 FFT_INLINE C lane_dit(const C& x, const double* t) {
     const V sign = lane_signs<S>();
-    const C b = t ? cmul_conj(x, t) : x;
+    C b = x;
+    if constexpr (S != 1) b = cmul_conj(x, block(t + fft_lane_stage(S)));
     return {b.re * sign + swap_lanes<S>(b.re), b.im * sign + swap_lanes<S>(b.im)};
 }
 FFT_INLINE C lanes_forward(const C& x, const double* t) {
-    return lane_dif<1>(lane_dif<2>(lane_dif<4>(x, t), t + 16), nullptr);
+    return lane_dif<1>(lane_dif<2>(lane_dif<4>(x, t), t), t);
 }
 FFT_INLINE C lanes_inverse(const C& x, const double* t) {
-    return lane_dit<4>(lane_dit<2>(lane_dit<1>(x, nullptr), t + 16), t);
+    return lane_dit<4>(lane_dit<2>(lane_dit<1>(x, t), t), t);
 }
 
 // --------------------------------------------------------------- passes --
@@ -280,58 +354,65 @@ FFT_INLINE C lanes_inverse(const C& x, const double* t) {
 
 struct InPlace {
     double* d;
-    C operator()(long b) const { return get(d, b); }
-    void operator()(long b, const C& x) const { put(d, b, x); }
+    FFT_INLINE C operator()(long b) const { return get(d, b); }
+    FFT_INLINE void operator()(long b, const C& x) const { put(d, b, x); }
 };
 
 // Radix-4 decimation in frequency over 32 * qb points: quarter r receives the
-// points whose frequency is r mod 4, times w^(rj).
-template <class Load>
-void dif4(double* d, long qb, const double* tw, const Load& load, long j0 = 0, long j1 = -1) {
-    for (long j = j0; j < (j1 < 0 ? qb : j1); ++j) {
-        const C a0 = load(j), a1 = load(j + qb), a2 = load(j + 2 * qb), a3 = load(j + 3 * qb);
-        const C t0 = a0 + a2, t1 = a0 - a2, t2 = a1 + a3, t3 = times_minus_i(a1 - a3);
-        const double* w = tw + 48 * j;
-        put(d, j, t0 + t2);
-        put(d, j + qb, cmul(t1 + t3, w));
-        put(d, j + 2 * qb, cmul(t0 - t2, w + 16));
-        put(d, j + 3 * qb, cmul(t1 - t3, w + 32));
-    }
+// points whose frequency is r mod 4, times w^(rj), w the roots of 3 powers.
+template <class Load, class Roots>
+void dif4(double* d, long qb, const Roots& roots, const Load& load, long j0 = 0, long j1 = -1) {
+    roots.each_group(j0, j1 < 0 ? qb : j1, [&](long c0, long c1, const auto& w) {
+        for (long j = c0; j < c1; ++j) {
+            const C a0 = load(j), a1 = load(j + qb), a2 = load(j + 2 * qb), a3 = load(j + 3 * qb);
+            const C t0 = a0 + a2, t1 = a0 - a2, t2 = a1 + a3, t3 = times_minus_i(a1 - a3);
+            put(d, j, t0 + t2);
+            put(d, j + qb, cmul(t1 + t3, w(j, 1)));
+            put(d, j + 2 * qb, cmul(t0 - t2, w(j, 2)));
+            put(d, j + 3 * qb, cmul(t1 - t3, w(j, 3)));
+        }
+    });
 }
 
 // Its inverse, unscaled: radix-4 decimation in time.
-template <class Store>
-void dit4(double* d, long qb, const double* tw, const Store& store, long j0 = 0, long j1 = -1) {
-    for (long j = j0; j < (j1 < 0 ? qb : j1); ++j) {
-        const double* w = tw + 48 * j;
-        const C b0 = get(d, j), b1 = cmul_conj(get(d, j + qb), w);
-        const C b2 = cmul_conj(get(d, j + 2 * qb), w + 16);
-        const C b3 = cmul_conj(get(d, j + 3 * qb), w + 32);
-        const C t0 = b0 + b2, t1 = b0 - b2, t2 = b1 + b3, t3 = times_i(b1 - b3);
-        store(j, t0 + t2);
-        store(j + qb, t1 + t3);
-        store(j + 2 * qb, t0 - t2);
-        store(j + 3 * qb, t1 - t3);
-    }
+template <class Store, class Roots>
+void dit4(double* d, long qb, const Roots& roots, const Store& store, long j0 = 0, long j1 = -1) {
+    roots.each_group(j0, j1 < 0 ? qb : j1, [&](long c0, long c1, const auto& w) {
+        for (long j = c0; j < c1; ++j) {
+            const C b0 = get(d, j), b1 = cmul_conj(get(d, j + qb), w(j, 1));
+            const C b2 = cmul_conj(get(d, j + 2 * qb), w(j, 2));
+            const C b3 = cmul_conj(get(d, j + 3 * qb), w(j, 3));
+            const C t0 = b0 + b2, t1 = b0 - b2, t2 = b1 + b3, t3 = times_i(b1 - b3);
+            store(j, t0 + t2);
+            store(j + qb, t1 + t3);
+            store(j + 2 * qb, t0 - t2);
+            store(j + 3 * qb, t1 - t3);
+        }
+    });
 }
 
-// Radix-2 over 16 * hb points: half r receives the frequencies r mod 2.
-template <class Load>
-void dif2(double* d, long hb, const double* tw, const Load& load, long j0 = 0, long j1 = -1) {
-    for (long j = j0; j < (j1 < 0 ? hb : j1); ++j) {
-        const C a0 = load(j), a1 = load(j + hb);
-        put(d, j, a0 + a1);
-        put(d, j + hb, cmul(a0 - a1, tw + 16 * j));
-    }
+// Radix-2 over 16 * hb points: half r receives the frequencies r mod 2, w
+// the roots of 1 power.
+template <class Load, class Roots>
+void dif2(double* d, long hb, const Roots& roots, const Load& load, long j0 = 0, long j1 = -1) {
+    roots.each_group(j0, j1 < 0 ? hb : j1, [&](long c0, long c1, const auto& w) {
+        for (long j = c0; j < c1; ++j) {
+            const C a0 = load(j), a1 = load(j + hb);
+            put(d, j, a0 + a1);
+            put(d, j + hb, cmul(a0 - a1, w(j, 1)));
+        }
+    });
 }
 
-template <class Store>
-void dit2(double* d, long hb, const double* tw, const Store& store, long j0 = 0, long j1 = -1) {
-    for (long j = j0; j < (j1 < 0 ? hb : j1); ++j) {
-        const C b0 = get(d, j), b1 = cmul_conj(get(d, j + hb), tw + 16 * j);
-        store(j, b0 + b1);
-        store(j + hb, b0 - b1);
-    }
+template <class Store, class Roots>
+void dit2(double* d, long hb, const Roots& roots, const Store& store, long j0 = 0, long j1 = -1) {
+    roots.each_group(j0, j1 < 0 ? hb : j1, [&](long c0, long c1, const auto& w) {
+        for (long j = c0; j < c1; ++j) {
+            const C b0 = get(d, j), b1 = cmul_conj(get(d, j + hb), w(j, 1));
+            store(j, b0 + b1);
+            store(j + hb, b0 - b1);
+        }
+    });
 }
 
 // The 64-point leaf: point 8b + l is lane l of block b.  Eight-point transforms
@@ -339,11 +420,12 @@ void dit2(double* d, long hb, const double* tw, const Store& store, long j0 = 0,
 // eight-point transforms again; frequency k1 + 8 k2 ends in lane k1 of block k2.
 template <class Load>
 void leaf_forward(double* d, const double* tw, const Load& in) {
-    const V h = load(tw + 112);
+    const V h = load(tw + FftLeafHalf);
+    const WholeRoots<FftLeafPowers> w{tw};
     C x[8];
     for (int b = 0; b < 8; ++b) x[b] = in(b);
     dft8(x, h);
-    for (int k = 1; k < 8; ++k) x[k] = cmul(x[k], tw + 16 * (k - 1));
+    for (int k = 1; k < 8; ++k) x[k] = cmul(x[k], w(0, k));
     transpose(x);
     dft8(x, h);
     for (int k = 0; k < 8; ++k) put(d, k, x[k]);
@@ -351,12 +433,13 @@ void leaf_forward(double* d, const double* tw, const Load& in) {
 
 template <class Store>
 void leaf_inverse(double* d, const double* tw, const Store& store) {
-    const V h = load(tw + 112);
+    const V h = load(tw + FftLeafHalf);
+    const WholeRoots<FftLeafPowers> w{tw};
     C x[8];
     for (int k = 0; k < 8; ++k) x[k] = get(d, k);
     idft8(x, h);
     transpose(x);
-    for (int k = 1; k < 8; ++k) x[k] = cmul_conj(x[k], tw + 16 * (k - 1));
+    for (int k = 1; k < 8; ++k) x[k] = cmul_conj(x[k], w(0, k));
     idft8(x, h);
     for (int b = 0; b < 8; ++b) store(b, x[b]);
 }
@@ -372,8 +455,8 @@ void forward_in_place(const FftPlan& p, double* d, int lg) {
         return;
     }
     const long qb = 1L << (lg - 5);
-    dif4(d, qb, p.pass[lg], InPlace{d});
-    for (int q = 0; q < 4; ++q) forward_in_place(p, d + 16 * q * qb, lg - 2);
+    with_roots<3>(p.pass[lg], [&](const auto& w) { dif4(d, qb, w, InPlace{d}); });
+    for (int q = 0; q < 4; ++q) forward_in_place(p, d + FftBlock * q * qb, lg - 2);
 }
 
 void inverse_in_place(const FftPlan& p, double* d, int lg) {
@@ -382,8 +465,8 @@ void inverse_in_place(const FftPlan& p, double* d, int lg) {
         return;
     }
     const long qb = 1L << (lg - 5);
-    for (int q = 0; q < 4; ++q) inverse_in_place(p, d + 16 * q * qb, lg - 2);
-    dit4(d, qb, p.pass[lg], InPlace{d});
+    for (int q = 0; q < 4; ++q) inverse_in_place(p, d + FftBlock * q * qb, lg - 2);
+    with_roots<3>(p.pass[lg], [&](const auto& w) { dit4(d, qb, w, InPlace{d}); });
 }
 
 // From this length on a transform shares its work among the threads: the
@@ -424,19 +507,23 @@ void forward(const FftPlan& p, double* d, const Load& load) {
     if (lg < 6) {
         const int parts = 1 << (lg - 3);
         if (lg == 3) put(d, 0, load(0));
-        if (lg == 4) dif2(d, 1, p.pass[4], load);
-        if (lg == 5) dif4(d, 1, p.pass[5], load);
+        if (lg == 4) dif2(d, 1, WholeRoots<1>{p.pass[4].lo}, load);
+        if (lg == 5) dif4(d, 1, WholeRoots<3>{p.pass[5].lo}, load);
         for (int b = 0; b < parts; ++b) put(d, b, lanes_forward(get(d, b), p.leaf));
     } else if (lg == 6) {
         leaf_forward(d, p.leaf, load);
-    } else if ((lg - 6) % 2 == 1) {
+    } else if (fft_top_radix2(lg)) {
         const long hb = 1L << (lg - 4);
-        chunked(p, hb, [&](long j0, long j1) { dif2(d, hb, p.pass[lg], load, j0, j1); });
-        parts(p, 2, [&](int h) { forward_in_place(p, d + 16 * h * hb, lg - 1); });
+        with_roots<1>(p.pass[lg], [&](const auto& w) {
+            chunked(p, hb, [&](long j0, long j1) { dif2(d, hb, w, load, j0, j1); });
+        });
+        parts(p, 2, [&](int h) { forward_in_place(p, d + FftBlock * h * hb, lg - 1); });
     } else {
         const long qb = 1L << (lg - 5);
-        chunked(p, qb, [&](long j0, long j1) { dif4(d, qb, p.pass[lg], load, j0, j1); });
-        parts(p, 4, [&](int q) { forward_in_place(p, d + 16 * q * qb, lg - 2); });
+        with_roots<3>(p.pass[lg], [&](const auto& w) {
+            chunked(p, qb, [&](long j0, long j1) { dif4(d, qb, w, load, j0, j1); });
+        });
+        parts(p, 4, [&](int q) { forward_in_place(p, d + FftBlock * q * qb, lg - 2); });
     }
 }
 
@@ -451,50 +538,58 @@ void inverse(const FftPlan& p, double* d, const Stores& stores) {
         const int parts = 1 << (lg - 3);
         for (int b = 0; b < parts; ++b) put(d, b, lanes_inverse(get(d, b), p.leaf));
         if (lg == 3) store(0, get(d, 0));
-        if (lg == 4) dit2(d, 1, p.pass[4], store);
-        if (lg == 5) dit4(d, 1, p.pass[5], store);
+        if (lg == 4) dit2(d, 1, WholeRoots<1>{p.pass[4].lo}, store);
+        if (lg == 5) dit4(d, 1, WholeRoots<3>{p.pass[5].lo}, store);
     } else if (lg == 6) {
         leaf_inverse(d, p.leaf, store);
-    } else if ((lg - 6) % 2 == 1) {
+    } else if (fft_top_radix2(lg)) {
         const long hb = 1L << (lg - 4);
-        parts(p, 2, [&](int h) { inverse_in_place(p, d + 16 * h * hb, lg - 1); });
-        chunked(p, hb, [&](long j0, long j1) {
-            dit2(d, hb, p.pass[lg], stores(Chunks * j0 / hb), j0, j1);
+        parts(p, 2, [&](int h) { inverse_in_place(p, d + FftBlock * h * hb, lg - 1); });
+        with_roots<1>(p.pass[lg], [&](const auto& w) {
+            chunked(p, hb, [&](long j0, long j1) {
+                dit2(d, hb, w, stores(Chunks * j0 / hb), j0, j1);
+            });
         });
     } else {
         const long qb = 1L << (lg - 5);
-        parts(p, 4, [&](int q) { inverse_in_place(p, d + 16 * q * qb, lg - 2); });
-        chunked(p, qb, [&](long j0, long j1) {
-            dit4(d, qb, p.pass[lg], stores(Chunks * j0 / qb), j0, j1);
+        parts(p, 4, [&](int q) { inverse_in_place(p, d + FftBlock * q * qb, lg - 2); });
+        with_roots<3>(p.pass[lg], [&](const auto& w) {
+            chunked(p, qb, [&](long j0, long j1) {
+                dit4(d, qb, w, stores(Chunks * j0 / qb), j0, j1);
+            });
         });
     }
 }
 
 // ------------------------------------------------- loads and stores --
 
-// Block b of the words, times theta^j.
+// Block b of the words, times theta^j, w the weights.
+template <class Roots>
 struct WeightedWords {
     const double* a;
-    const double* w;
-    C operator()(long b) const {
+    Roots w;
+    FFT_INLINE C operator()(long b) const {
         const V x = load(a + 8 * b);
-        return {x * load(w + 16 * b), x * load(w + 16 * b + 8)};
+        const C t = w(b, 1);
+        return {x * t.re, x * t.im};
     }
 };
 
 // Block b of the high or the low digits of the words, h the
 // whole number nearest to w / SplitBase and l = w - h SplitBase, times
 // theta^j.  h comes from adding and removing RoundingShift, the same on every path.
+template <class Roots>
 struct WeightedDigits {
     const double* a;
-    const double* w;
+    Roots w;
     SplitDigit digit;
-    C operator()(long b) const {
+    FFT_INLINE C operator()(long b) const {
         const V x = load(a + 8 * b);
         const V shift = splat(RoundingShift);
         const V h = (x * splat(1.0 / SplitBase) + shift) - shift;
         const V y = digit == SplitDigit::High ? h : x - h * splat(SplitBase);
-        return {y * load(w + 16 * b), y * load(w + 16 * b + 8)};
+        const C t = w(b, 1);
+        return {y * t.re, y * t.im};
     }
 };
 
@@ -527,16 +622,17 @@ FFT_INLINE double round_half_up(double x) {
     return mag >= Big ? t : r;
 }
 
-// Block b of c_m = theta^(-m) * x / n, m = 8b + lane: rounded into the words z,
-// its largest distance from them into err.
+// Block b of c_m = theta^(-m) * x / n, m = 8b + lane, w the weights: rounded
+// into the words z, its largest distance from them into err.
+template <class Roots>
 struct RoundedWords {
     double* z;
-    const double* w;
+    Roots w;
     long n;
     V scale;
     V* err;
-    void operator()(long b, const C& x) const {
-        const C c = cmul_conj({x.re * scale, x.im * scale}, w + 16 * b);
+    FFT_INLINE void operator()(long b, const C& x) const {
+        const C c = cmul_conj({x.re * scale, x.im * scale}, w(b, 1));
         double re[8], im[8];
         for (int k = 0; k < K; ++k) {
             const Nat rr = round_half_up(c.re.v[k]), ri = round_half_up(c.im.v[k]);
@@ -573,7 +669,7 @@ FFT_INLINE double largest(const V& e) {
 // Decimation in frequency in place; position p ends with frequency bitreverse(p).
 void small_forward(const FftPlan& p, double* re, double* im) {
     const int n = p.n;
-    const double* wr = p.pass[0];
+    const double* wr = p.pass[0].lo;
     const double* wi = wr + n / 2;
     for (int len = n; len >= 2; len /= 2) {
         const int h = len / 2, stride = n / len;
@@ -594,7 +690,7 @@ void small_forward(const FftPlan& p, double* re, double* im) {
 // Its inverse, unscaled: decimation in time.
 void small_inverse(const FftPlan& p, double* re, double* im) {
     const int n = p.n;
-    const double* wr = p.pass[0];
+    const double* wr = p.pass[0].lo;
     const double* wi = wr + n / 2;
     for (int len = 2; len <= n; len *= 2) {
         const int h = len / 2, stride = n / len;
@@ -633,13 +729,14 @@ void small_get(int n, const double* spectrum, double* re, double* im) {
 void forward_words(const FftPlan& p, const double* a, double* spectrum) {
     const int n = p.n;
     if (n >= 8) {
-        forward(p, spectrum, WeightedWords{a, p.weights});
+        with_roots<1>(p.weights, [&](const auto& w) { forward(p, spectrum, WeightedWords{a, w}); });
         return;
     }
+    const double* w = p.weights.lo;
     double re[8], im[8];
     for (int j = 0; j < n; ++j) {
-        re[j] = a[j] * p.weights[j];
-        im[j] = a[j] * p.weights[n + j];
+        re[j] = a[j] * w[j];
+        im[j] = a[j] * w[n + j];
     }
     small_forward(p, re, im);
     small_put(n, re, im, spectrum);
@@ -647,7 +744,8 @@ void forward_words(const FftPlan& p, const double* a, double* spectrum) {
 
 // n >= 8 only: the split digits are for long products.
 void forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum) {
-    forward(p, spectrum, WeightedDigits{a, p.weights, digit});
+    with_roots<1>(p.weights,
+                  [&](const auto& w) { forward(p, spectrum, WeightedDigits{a, w, digit}); });
 }
 
 double inverse_words(const FftPlan& p, double* spectrum, double* z) {
@@ -657,8 +755,10 @@ double inverse_words(const FftPlan& p, double* spectrum, double* z) {
     if (n >= 8) {
         V err[Chunks];
         for (V& e : err) e = splat(0.0);
-        inverse(p, spectrum,
-                [&](int i) { return RoundedWords{z, p.weights, n, splat(scale), &err[i]}; });
+        with_roots<1>(p.weights, [&](const auto& w) {
+            inverse(p, spectrum,
+                    [&](int i) { return RoundedWords{z, w, n, splat(scale), &err[i]}; });
+        });
         double largest_err = 0.0;
         for (const V& e : err) largest_err = dmax(largest_err, largest(e));
         return largest_err;
@@ -669,7 +769,7 @@ double inverse_words(const FftPlan& p, double* spectrum, double* z) {
     double err = 0.0;
     for (int m = 0; m < n; ++m) {
         const double xr = re[m] * scale, xi = im[m] * scale;
-        const double wr = p.weights[m], wi = p.weights[n + m];
+        const double wr = p.weights.lo[m], wi = p.weights.lo[n + m];
         const double cr = xr * wr + xi * wi, ci = xi * wr - xr * wi;
         const double rr = round_half_up(cr), ri = round_half_up(ci);
         double dr = rr - cr, di = ri - ci;

@@ -1,6 +1,6 @@
-// FFT plans: the tables of one length, built once on first use and kept for
-// the life of the process, and the choice of the instruction set that runs
-// the transforms.
+// FFT plans: the tables of the transforms, each built once on first use and
+// kept for the life of the process, shared by the lengths that use them, and
+// the choice of the instruction set that runs the transforms.
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -18,195 +18,242 @@
 namespace drmpi {
 namespace {
 
-// cos and sin of multiples of pi/(2n) over the first octant, each straight
-// from the library's cos and sin of its own angle.  Within the octant the
-// angle, t times the double nearest pi/(2n), is correct to a unit in its last
-// place, and so are its cos and sin.
-// Every other multiple of the angle follows by exact symmetries.
-class Octant {
+// The pass tables over 2^l points are whole up to 2^WholePassMax points,
+// and split above (FftRoots in fft_kernel.h).  Up to there the transforms run
+// within the caches, where a split table's extra multiplications cost up to a
+// third of a transform's time; beyond, the passes wait on memory, and the
+// split tables, which leave the caches to the data, make them faster.  The
+// weights are whole up to 2^WholeWeightsMax, the longest products of whole
+// words, where the first pass forms four weights for each butterfly: split,
+// they cost a forward transform of 2^18 points a quarter of its time.  All
+// the whole tables together take 9.5 MB.
+constexpr int WholePassMax = 16;
+constexpr int WholeWeightsMax = 18;
+
+constexpr long double HalfPi = 1.5707963267948966192313216916397514L;
+
+// exp(2 pi i k/2^lg), any k and 0 <= lg <= 62, from cos_sin(t, q, &c, &s),
+// the cos and sin of the angle (pi/2) t/q of the first octant (2t <= q), by
+// exact symmetries.
+template <class T, class F>
+void octant_root(long k, int lg, T* re, T* im, const F& cos_sin) {
+    if (lg < 3) {
+        k *= 1L << (3 - lg);
+        lg = 3;
+    }
+    const long quarter = 1L << (lg - 2);
+    const long m = k & (4 * quarter - 1);
+    long t = m & (quarter - 1);
+    const bool swap = 2 * t > quarter;
+    if (swap) t = quarter - t;
+    T s, c;
+    cos_sin(t, quarter, &c, &s);
+    T x = swap ? s : c, y = swap ? c : s;
+    for (long q = m / quarter; q > 0; --q) {  // times i
+        const T u = x;
+        x = -y;
+        y = u;
+    }
+    *re = x;
+    *im = y;
+}
+
+// The root in doubles: cos and sin of the double nearest the angle, (pi/2 to
+// double) / q times t rounded once; with sign -1 its conjugate, the root of
+// -k.  The whole tables hold these values, as they always have: the products
+// up to 2^16 stay the same bit for bit.
+void root(long k, int lg, int sign, double* re, double* im) {
+    octant_root(k, lg, re, im, [](long t, long q, double* c, double* s) {
+        sincos(static_cast<double>(HalfPi) / q * t, s, c);
+    });
+    if (sign < 0) *im = -*im;
+}
+
+// The root in long double, within a unit or two of its 64-bit last place: for
+// the split tables, whose values are sums and products of these.
+void root_ld(long k, int lg, long double* re, long double* im) {
+    octant_root(k, lg, re, im, [](long t, long q, long double* c, long double* s) {
+        sincosl(HalfPi * t / q, s, c);
+    });
+}
+
+// The powers z^k, 0 <= k < count, of z = exp(2 pi i sign/2^order), in long
+// double: each the product of two values of root_ld, one of k's low bits and
+// one of its high bits, within a few units of the 64-bit last place.  Some
+// 2 sqrt(count) calls of root_ld (about 0.2 us each) instead of count.
+class Powers {
   public:
-    explicit Octant(int n)
-        : n_(n), lg_(ilog2(n)), stride_(1), cs_(allocate_doubles(n + 2)), c_(cs_.get()),
-          s_(cs_.get() + n / 2 + 1) {
-        const double unit = 3.14159265358979323846 / (2.0 * n);
-        // In pieces on the threads, for the long ones.
-        const int pieces = n >= 1 << 16 ? 16 : 1;
-        const int per = (n / 2 + pieces) / pieces;
-        parallel_for(pieces, [&](int i, int) {
-            const int end = imin(n / 2 + 1, (i + 1) * per);
-            for (int t = i * per; t < end; ++t) sincos(unit * t, &s_[t], &c_[t]);
-        });
-        c_[0] = 1.0;
-        s_[0] = 0.0;
+    Powers(int order, int sign, long count) {
+        while (1L << (2 * low_) < count) ++low_;
+        const long fine = 1L << low_, coarse = (count + fine - 1) >> low_;
+        fine_.resize(2 * fine);
+        coarse_.resize(2 * coarse);
+        for (long k = 0; k < fine; ++k) root_ld(k, order, &fine_[2 * k], &fine_[2 * k + 1]);
+        for (long k = 0; k < coarse; ++k)
+            root_ld(k << low_, order, &coarse_[2 * k], &coarse_[2 * k + 1]);
+        for (size_t i = 1; sign < 0 && i < fine_.size(); i += 2) fine_[i] = -fine_[i];
+        for (size_t i = 1; sign < 0 && i < coarse_.size(); i += 2) coarse_[i] = -coarse_[i];
     }
 
-    // The octant of length n < big.n_ taken from big's: t pi/(2n) is the angle
-    // of t (big.n_/n) there, computed as the same rounded product.
-    Octant(const Octant& big, int n)
-        : n_(n), lg_(ilog2(n)), stride_(big.stride_ * (big.n_ / n)), shared_(&big) {}
-
-    // (cos, sin) of t * pi/(2n), any t >= 0.
-    void cis(long t, double* re, double* im) const {
-        const int quadrant = static_cast<int>((t >> lg_) & 3);
-        const int r = static_cast<int>(t & (n_ - 1));
-        double x = r <= n_ / 2 ? c(r) : s(n_ - r);
-        double y = r <= n_ / 2 ? s(r) : c(n_ - r);
-        for (int q = 0; q < quadrant; ++q) {  // times i
-            const double u = x;
-            x = -y;
-            y = u;
-        }
-        *re = x;
-        *im = y;
+    void at(long k, long double* re, long double* im) const {
+        const long double* a = &fine_[2 * (k & ((1L << low_) - 1))];
+        const long double* b = &coarse_[2 * (k >> low_)];
+        *re = a[0] * b[0] - a[1] * b[1];
+        *im = a[0] * b[1] + a[1] * b[0];
     }
-
-    // exp(-2 pi i k/2^lgm), 2^lgm at most 4n.
-    void root(long k, int lgm, double* re, double* im) const {
-        cis(k << (lg_ + 2 - lgm), re, im);
-        *im = -*im;
-    }
-
-    int length() const { return n_; }
 
   private:
-    double c(int t) const {
-        return shared_ ? shared_->c_[static_cast<size_t>(t) * stride_] : c_[t];
-    }
-    double s(int t) const {
-        return shared_ ? shared_->s_[static_cast<size_t>(t) * stride_] : s_[t];
-    }
-
-    int n_, lg_;
-    long stride_;
-    Doubles cs_;  // c_ then s_, n/2 + 1 each
-    double* c_ = nullptr;
-    double* s_ = nullptr;
-    const Octant* shared_ = nullptr;
+    int low_ = 0;
+    std::vector<long double> fine_, coarse_;  // real and imaginary parts in turn
 };
-
-// The blocks that the tables are cut from, for the life of the process.
-struct TableBlocks {
-    std::mutex lock;
-    double* free = nullptr;  // the rest of the current block
-    long left = 0;
-    long next = 1L << 16;  // doubles of the next block that table() starts
-};
-TableBlocks Tables;
-
-// Starts a block of `doubles` doubles in place of the current one, whose rest
-// is left unused.  Called with Tables.lock held.  Throws std::bad_alloc.
-void start_block(long doubles) {
-    Tables.free = allocate_doubles(doubles).release();
-    Tables.left = doubles;
-}
-
-// A table for the life of the process, 64-byte aligned, cut from blocks that
-// double from 512 kB to 64 MB and more, the large ones on huge pages: page
-// faults cost microseconds each here, and the tables of a long run, all its
-// lengths together, would otherwise take thousands of them, while a short run
-// should not clear a huge page it hardly uses.  Throws std::bad_alloc when the
-// memory is not there.
-double* table(long count) {
-    const long doubles = round_up8(count);
-    std::lock_guard<std::mutex> hold(Tables.lock);
-    if (doubles > Tables.left) {
-        start_block(doubles > Tables.next ? doubles : Tables.next);
-        if (Tables.next < (8L << 20)) Tables.next *= 2;
-    }
-    double* t = Tables.free;
-    Tables.free += doubles;
-    Tables.left -= doubles;
-    return t;
-}
-
-// Makes sure that the next tables, of `doubles` doubles in all (as
-// round_up8 counts them), come from the current block: when it has less
-// room, a block of exactly that size replaces it.  Throws std::bad_alloc.
-void reserve_tables(long doubles) {
-    std::lock_guard<std::mutex> hold(Tables.lock);
-    if (doubles > Tables.left) start_block(doubles);
-}
-
-// log2 of the leaves of a plan of length n >= 8: 64 points from 64 on, else 8.
-int leaf_log2(int n) { return n >= 64 ? 6 : 3; }
-
-// Calls f(l, radix) for each pass above the leaves of a plan of length n >= 8,
-// from the top, the pass over sub-transforms of 2^l points: radix 2 for the
-// first when log2(n / leaf) is odd, radix 4 for all others.
-template <class F>
-void for_each_pass(int n, const F& f) {
-    const int leaf = leaf_log2(n);
-    for (int l = ilog2(n); l > leaf;) {
-        const int radix = (l - leaf) % 2 == 1 ? 2 : 4;
-        f(l, radix);
-        l -= radix == 2 ? 1 : 2;
-    }
-}
-
-// Doubles of the table of a pass over 2^l points: for each of its 2^l / radix
-// butterflies the radix - 1 complex twiddles.
-long pass_doubles(int l, int radix) { return (1L << l) / radix * 2 * (radix - 1); }
-
-// Doubles that the tables of a plan of length n take from their blocks: what
-// build_tables asks table() for.
-long plan_doubles(int n) {
-    long doubles = round_up8(2L * n);  // the weights
-    if (n < 8) return doubles + round_up8(n > 1 ? n : 1);
-    for_each_pass(n, [&](int l, int radix) { doubles += round_up8(pass_doubles(l, radix)); });
-    return doubles + round_up8(8 * 16);  // the leaves
-}
 
 // Whether (re, im) lies on the unit circle, as every weight and twiddle does,
 // to the rounding of its two parts.
 bool on_circle(double re, double im) { return std::fabs(re * re + im * im - 1.0) < 1e-15; }
 
-// Fills the tables of a plan of length n (see fft_kernel.h) from the cos and
-// sin of oct, whose length is n.
-void build_tables(FftPlan* p, int n, const Octant& oct) {
-    p->n = n;
-    p->log2n = ilog2(n);
-    for (const double*& t : p->pass) t = nullptr;
-    p->leaf = nullptr;
-    double* w = table(2L * n);
-    p->weights = w;
-    if (n < 8) {
-        for (int j = 0; j < n; ++j) oct.cis(j, &w[j], &w[n + j]);
-        double* t = table(n > 1 ? n : 1);
-        for (int j = 0; j < n / 2; ++j) oct.root(j, p->log2n, &t[j], &t[n / 2 + j]);
-        p->pass[0] = t;
+// The tables that plans use: the weights of a length, the roots of a pass,
+// the two leaves, and the plain tables of the lengths below 8.
+enum Kind { Weights, Radix2, Radix4, Leaf64, Leaf8, Small, Kinds };
+
+// Calls f(kind, lg) for each table that the plan of length 2^lg needs, the
+// passes as the schedule of fft_kernel.h makes them.
+template <class F>
+void for_each_table(int lg, const F& f) {
+    if (lg < 3) {
+        f(Small, lg);
         return;
     }
-    for (long j = 0; j < n; ++j) {
-        double* e = w + j / 8 * 16 + j % 8;
-        oct.cis(j, &e[0], &e[8]);
-        DRMPI_ASSERT(on_circle(e[0], e[8]));
-    }
-    for_each_pass(n, [&](int l, int radix) {
-        const long count = (1L << l) / radix;
-        const int powers = radix - 1;
-        double* t = table(pass_doubles(l, radix));
-        for (long j = 0; j < count; ++j)
-            for (int r = 1; r <= powers; ++r) {
-                double* e = t + j / 8 * 16 * powers + (r - 1) * 16 + j % 8;
-                oct.root(r * j, l, &e[0], &e[8]);
-                DRMPI_ASSERT(on_circle(e[0], e[8]));
-            }
-        p->pass[l] = t;
-    });
-    double* t = table(8 * 16);
-    if (leaf_log2(n) == 6) {
-        for (int k1 = 1; k1 <= 7; ++k1)
-            for (int l = 0; l < 8; ++l)
-                oct.root(static_cast<long>(l) * k1, 6, &t[(k1 - 1) * 16 + l],
-                         &t[(k1 - 1) * 16 + 8 + l]);
-        for (int l = 0; l < 8; ++l) oct.root(1, 3, &t[112 + l], &t[120 + l]);
-    } else {
-        for (int l = 0; l < 8; ++l) {
-            oct.root(l & 4 ? l % 4 : 0, 3, &t[l], &t[8 + l]);
-            oct.root(l & 2 ? l % 2 : 0, 2, &t[16 + l], &t[24 + l]);
+    f(Weights, lg);
+    int l = lg;
+    if (fft_top_radix2(lg)) f(Radix2, l--);
+    for (; l > fft_leaf_log2(lg); l -= 2) f(Radix4, l);
+    f(lg >= 6 ? Leaf64 : Leaf8, 0);
+}
+
+// The roots of a table of kind Weights, Radix2 or Radix4 (FftRoots): the
+// powers of z = exp(2 pi i sign/2^order), and the doubles of lo and hi.
+struct RootsShape {
+    int order, sign, powers;
+    long count;
+    int shift;  // 0: whole
+    long lo, hi;
+};
+
+RootsShape roots_shape(Kind kind, int lg) {
+    RootsShape r{};
+    const bool whole = lg <= (kind == Weights ? WholeWeightsMax : WholePassMax);
+    r.order = kind == Weights ? lg + 2 : lg;
+    r.sign = kind == Weights ? 1 : -1;
+    r.powers = kind == Radix4 ? 3 : 1;
+    r.count = kind == Weights ? 1L << lg : kind == Radix2 ? 1L << (lg - 1) : 1L << (lg - 2);
+    const long blocks = r.count / 8;
+    r.shift = whole ? 0 : (ilog2(static_cast<int>(blocks)) + 1) / 2;
+    r.lo = (whole ? blocks : 1L << r.shift) * r.powers * FftBlock;
+    r.hi = whole ? 0 : (blocks >> r.shift) * 4 * r.powers;
+    return r;
+}
+
+// Doubles that the table (kind, lg) takes, each part rounded up to whole
+// lines.
+long table_doubles(Kind kind, int lg) {
+    switch (kind) {
+        case Leaf64: return round_up8(FftLeafDoubles);
+        case Leaf8: return FftLanesDoubles;
+        case Small: return round_up8(2L * (1 << lg) + 2 * ((1 << lg) / 2));
+        default: {
+            const RootsShape r = roots_shape(kind, lg);
+            return round_up8(r.lo) + round_up8(r.hi);
         }
     }
-    p->leaf = t;
+}
+
+// `count` doubles for a table, 64-byte aligned, on the heap: the tables are
+// small, and a mapping of their own (allocate_doubles) would take a whole huge
+// page each.  Throws std::bad_alloc.
+Doubles table(long count) {
+    void* p = std::aligned_alloc(64, static_cast<size_t>(round_up8(count)) * sizeof(double));
+    if (p == nullptr) throw std::bad_alloc();
+    return Doubles(static_cast<double*>(p));
+}
+
+// A table and the memory it owns.
+struct Table {
+    Doubles lo, hi;
+    FftRoots roots;
+};
+
+// Builds the roots (kind, lg) into *t, which is left as it was if an
+// allocation throws std::bad_alloc.
+void build_roots(Kind kind, int lg, Table* t) {
+    const RootsShape r = roots_shape(kind, lg);
+    Doubles lo = table(r.lo), hi = r.hi ? table(r.hi) : Doubles();
+    const long lo_blocks = r.lo / (r.powers * FftBlock);
+    const Powers low(r.order, r.sign, r.shift == 0 ? 1 : r.powers * 8 * lo_blocks);
+    for (long b = 0; b < lo_blocks; ++b)
+        for (int p = 1; p <= r.powers; ++p)
+            for (int lane = 0; lane < 8; ++lane) {
+                const long k = p * (8 * b + lane);
+                double* e = lo.get() + fft_roots_block(b, p, r.powers) + lane;
+                if (r.shift == 0) {
+                    root(k, r.order, r.sign, &e[0], &e[8]);
+                    DRMPI_ASSERT(on_circle(e[0], e[8]));
+                } else {
+                    long double x, y;
+                    low.at(k, &x, &y);
+                    e[0] = static_cast<double>(x - 1);  // x - 1 is exact
+                    e[8] = static_cast<double>(y);
+                }
+            }
+    // H = (z^(8 2^shift))^(p g), its real and imaginary parts each the sum of
+    // two doubles.
+    const long groups = r.hi / (4 * r.powers);
+    const Powers high(r.order - 3 - r.shift, r.sign, r.powers * groups);
+    for (long g = 0; g < groups; ++g)
+        for (int p = 1; p <= r.powers; ++p) {
+            long double x, y;
+            high.at(p * g, &x, &y);
+            double* e = hi.get() + fft_roots_group(g, p, r.powers);
+            e[0] = static_cast<double>(x);
+            e[1] = static_cast<double>(y);
+            e[2] = static_cast<double>(x - e[0]);
+            e[3] = static_cast<double>(y - e[1]);
+            DRMPI_ASSERT(on_circle(e[0], e[1]));
+        }
+    t->roots = {lo.get(), hi.get(), r.shift};
+    t->lo = std::move(lo);
+    t->hi = std::move(hi);
+}
+
+// Builds the table (kind, lg) into *t, as build_roots.
+void build_table(Kind kind, int lg, Table* t) {
+    if (kind != Leaf64 && kind != Leaf8 && kind != Small) {
+        build_roots(kind, lg, t);
+        return;
+    }
+    Doubles d = table(table_doubles(kind, lg));
+    double* e = d.get();
+    if (kind == Leaf64) {
+        for (int k1 = 1; k1 <= FftLeafPowers; ++k1)
+            for (int l = 0; l < 8; ++l) {
+                double* v = e + fft_roots_block(0, k1, FftLeafPowers) + l;
+                root(l * k1, 6, -1, &v[0], &v[8]);
+            }
+        double sin_quarter;
+        for (int l = 0; l < 8; ++l) root(1, 3, 1, &e[FftLeafHalf + l], &sin_quarter);
+    } else if (kind == Leaf8) {
+        for (int l = 0; l < 8; ++l) {
+            double* v4 = e + fft_lane_stage(4) + l;
+            double* v2 = e + fft_lane_stage(2) + l;
+            root(l & 4 ? l % 4 : 0, 3, -1, &v4[0], &v4[8]);
+            root(l & 2 ? l % 2 : 0, 2, -1, &v2[0], &v2[8]);
+        }
+    } else {
+        const int n = 1 << lg;
+        for (int j = 0; j < n; ++j) root(j, lg + 2, 1, &e[j], &e[n + j]);
+        for (int j = 0; j < n / 2; ++j) root(j, lg, -1, &e[2 * n + j], &e[2 * n + n / 2 + j]);
+    }
+    t->roots = {e, nullptr, 0};
+    t->lo = std::move(d);
 }
 
 const FftKernels& kernels_of(FftIsa isa) {
@@ -217,21 +264,20 @@ const FftKernels& kernels_of(FftIsa isa) {
     }
 }
 
-// One slot per length: the shared tables and the plan of each path.  Constant
-// initialised, so a lookup needs no guard.
-struct Slot {
+// Every table and plan, for the life of the process.  Built under the lock;
+// a plan, once published in `plan`, is found without it.  Constant
+// initialised, so that a lookup needs no guard.
+struct Store {
     std::mutex lock;
-    FftPlan* tables = nullptr;  // guarded by lock
-    std::atomic<const FftPlan*> plan[3] = {};
+    Table tables[Kinds][FftMaxLog2 + 1];  // by kind, then lg (0 for the leaves)
+    std::unique_ptr<FftPlan> owned[FftMaxLog2 + 1][3];
+    std::atomic<const FftPlan*> plan[FftMaxLog2 + 1][3] = {};
 };
 
-constinit Slot slots[FftMaxLog2 + 1];
+constinit Store Plans;
 
-// The octant of the longest plans that fft_prepare built, for the shorter ones.
-std::mutex PreparedLock;
-const Octant* Prepared = nullptr;  // guarded by PreparedLock; kept for good
-
-// The plan of fft_plan(n, isa) when it does not exist yet.
+// The plan of fft_plan(n, isa) when it does not exist yet.  Throws
+// std::bad_alloc; the tables built before stay.
 const FftPlan& build_plan(int n, FftIsa isa) {
     const int lg = n > 0 ? ilog2(n) : 0;
     if (n < 1 || lg > FftMaxLog2 || n != 1 << lg || !fft_isa_available(isa)) {
@@ -239,29 +285,30 @@ const FftPlan& build_plan(int n, FftIsa isa) {
                      static_cast<int>(isa));
         std::abort();
     }
-    Slot& s = slots[lg];
     const int i = static_cast<int>(isa);
-    std::lock_guard<std::mutex> guard(s.lock);
-    if (const FftPlan* p = s.plan[i].load(std::memory_order_relaxed)) return *p;
-    if (!s.tables) {
-        // Kept only when whole: a failed allocation leaves the slot empty.
-        auto tables = std::make_unique<FftPlan>();
-        const Octant* big = nullptr;
-        {
-            std::lock_guard<std::mutex> hold(PreparedLock);
-            big = Prepared;
-        }
-        if (big != nullptr && big->length() >= n) {
-            build_tables(tables.get(), n, Octant(*big, n));
-        } else {
-            build_tables(tables.get(), n, Octant(n));
-        }
-        s.tables = tables.release();
-    }
-    FftPlan* p = new FftPlan(*s.tables);
+    std::lock_guard<std::mutex> hold(Plans.lock);
+    if (const FftPlan* p = Plans.plan[lg][i].load(std::memory_order_relaxed)) return *p;
+    auto p = std::make_unique<FftPlan>();
+    p->n = n;
+    p->log2n = lg;
     p->kernels = &kernels_of(isa);
-    s.plan[i].store(p, std::memory_order_release);
-    return *p;
+    for_each_table(lg, [&](Kind kind, int l) {
+        Table& t = Plans.tables[kind][l];
+        if (t.lo == nullptr) build_table(kind, l, &t);
+        switch (kind) {
+            case Weights: p->weights = t.roots; break;
+            case Radix2:
+            case Radix4: p->pass[l] = t.roots; break;
+            case Small:
+                p->weights.lo = t.roots.lo;
+                p->pass[0].lo = t.roots.lo + 2 * n;
+                break;
+            default: p->leaf = t.roots.lo;
+        }
+    });
+    Plans.owned[lg][i] = std::move(p);
+    Plans.plan[lg][i].store(Plans.owned[lg][i].get(), std::memory_order_release);
+    return *Plans.owned[lg][i];
 }
 
 }  // namespace
@@ -289,38 +336,26 @@ FftIsa fft_default_isa() {
 }
 
 int64_t fft_plans_bytes(int n) {
+    bool counted[Kinds][FftMaxLog2 + 1] = {};
     int64_t doubles = 0;
-    for (int m = 1; m <= n; m *= 2) doubles += plan_doubles(m);
+    for (int lg = 0; lg <= FftMaxLog2 && 1 << lg <= n; ++lg)
+        for_each_table(lg, [&](Kind kind, int l) {
+            if (!counted[kind][l]) doubles += table_doubles(kind, l);
+            counted[kind][l] = true;
+        });
     return doubles * static_cast<int64_t>(sizeof(double));
 }
 
 void fft_prepare(int n) {
-    if (n >= 32) {
-        std::lock_guard<std::mutex> hold(PreparedLock);
-        if (Prepared == nullptr || Prepared->length() < n) Prepared = new Octant(n);
-    }
-    // The tables of the lengths not built yet, from one block that fits them
-    // exactly: built on several threads in an order that varies, they would
-    // otherwise leave the ends of blocks unused, more or fewer from run to run.
-    long missing = 0;
-    for (int m = 1; m <= n; m *= 2) {
-        Slot& s = slots[ilog2(m)];
-        std::lock_guard<std::mutex> guard(s.lock);
-        if (s.tables == nullptr) missing += plan_doubles(m);
-    }
-    reserve_tables(missing);
-    // The longest first, which take longest, spread over the threads.
-    const int lg = ilog2(n);
-    if (n >= 32) parallel_for(lg - 4, [&](int i, int) { fft_plan(1 << (lg - i)); });
-    for (int m = 1; m <= n && m < 32; m *= 2) fft_plan(m);
+    for (int m = 1; m <= n; m *= 2) fft_plan(m);
 }
 
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }
 
 const FftPlan& fft_plan(int n, FftIsa isa) {
     if (n > 0 && (n & (n - 1)) == 0 && n <= 1 << FftMaxLog2) {
-        const FftPlan* p = slots[__builtin_ctz(static_cast<unsigned>(n))]
-                               .plan[static_cast<int>(isa)].load(std::memory_order_acquire);
+        const FftPlan* p = Plans.plan[__builtin_ctz(static_cast<unsigned>(n))]
+                                     [static_cast<int>(isa)].load(std::memory_order_acquire);
         if (p) return *p;
     }
     return build_plan(n, isa);

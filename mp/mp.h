@@ -126,9 +126,12 @@ void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 // forward transform leaves the points in an order that the pointwise steps and
 // the inverse agree on.
 //
-// Every entry of a plan's tables comes straight from the cos and sin of its own
-// angle (reduced to the first octant by exact symmetries), once per plan.  The
-// transforms allocate nothing.  Each instruction set (FftIsa) runs the same IEEE
+// Every root of unity in the tables is rounded from its cos and sin in long
+// double, once per process: a pass over 2^l points uses one table whatever the
+// length, and the tables of the long transforms hold about the square root of
+// their entries (two factors each, see fft_kernel.h), so that all the plans up
+// to length n take a small fraction of n doubles.  The transforms allocate
+// nothing.  Each instruction set (FftIsa) runs the same IEEE
 // operations in the same order, so every path gives the same spectra, words
 // and errors bit for bit.
 
@@ -144,24 +147,22 @@ bool fft_isa_available(FftIsa isa);
 // (generic, avx2 or avx512) when this processor runs it, else the widest it runs.
 FftIsa fft_default_isa();
 
-// The plan for length n on the default path, built on first use and kept for
-// the life of the process.  Thread-safe; after creation a lookup takes no lock.
-// Building the plan for n builds nothing for other lengths.
+// The plan for length n on the default path, built on first use with the
+// tables it needs that no other plan has built, and kept for the life of the
+// process.  Thread-safe; after creation a lookup takes no lock.  Throws
+// std::bad_alloc when the memory for the tables is not there.
 const FftPlan& fft_plan(int n);
 
-// Builds the plans of every length up to n on the default path, those from 32
-// on at once, on all threads, from one table of cos and sin for them all: what
-// a run of length n would otherwise build one length at a time, mid-run.  The
-// tables are the same either way.  The tables of the lengths not built yet
-// are cut from one block of their exact size; the table of cos and
-// sin, n + 2 doubles from allocate_doubles, is kept for the plans built
-// later.  Throws std::bad_alloc when the memory is not there; the plans built
-// stay.
+// Builds the plans of every length up to n on the default path: what a run of
+// length n would otherwise build one length at a time, mid-run, where a
+// failure would come after its header.  The tables are the same either way,
+// and small (fft_plans_bytes: 12 MB up to 2^25, built in some 20 ms).  Throws
+// std::bad_alloc when the memory is not there; the plans built stay.
 void fft_prepare(int n);
 
-// Bytes of the tables of the plans that fft_prepare(n) builds, of the lengths
-// 1 to n, as they are cut from their blocks: the block that fft_prepare(n)
-// allocates in a process that has built no plan yet.
+// Bytes of the tables of the plans of the lengths 1 to n, in whole 64-byte
+// lines on the heap: what fft_prepare(n) allocates in a process that has built
+// no plan yet.
 int64_t fft_plans_bytes(int n);
 
 // The plan for length n on the path isa, which must be available.  Plans of one
