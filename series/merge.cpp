@@ -5,14 +5,16 @@
 // P < 10^(18m), Q < 10^(32m) and |T| < m 10^(14 + 32(m-1)): every product of
 // two blocks is a complete integer of twice their width and the sum for T
 // never carries out of it.  Operand words are balanced, so each convolution
-// sum of a product stays below w * 50000^2 <= 3.3e14, and the sum of the two
-// products for T below twice that, within 2^53.
+// sum of a product stays below w * 50000^2, and the sum of the two products
+// for T below twice that: within 2^53 up to w = 2^17, and beyond it a product
+// whose outputs would round wrong is made again from split digits.
 //
 // Each pair transforms its six blocks once and makes three products from the
 // spectra: P_L P_R, Q_L Q_R and P_L T_R + Q_R T_L, the last summed before its
 // one inverse transform; 9 transforms instead of the 12 of four products.
 // The merged blocks are written over the pair's own blocks, whose words the
-// spectra have already taken.
+// spectra have already taken; beyond SplitMin by way of scratch, since a
+// product made again from digits reads the words once more.
 #include <algorithm>
 #include <atomic>
 

@@ -247,7 +247,7 @@ TEST(CommandLine, WriteErrorsFailTheRun) {
 // every digit against MPFR: the pairs of the merges, the products of a pair,
 // the transforms of Newton steps and the passes of long transforms spread
 // differently over them.  Past the dialogue's capacity (FMT size 2^19) the
-// products split their words, and long transforms share their passes.
+// products of whole words go beyond 2^18, and long transforms share their passes.
 TEST(CommandLine, SameResultOnEveryThreadCount) {
     const struct { std::string series, digits, fmt; } runs[] = {
         {"1", "1310700", "262144"}, {"1", "2000000", "524288"}, {"3", "1400000", "524288"}};
