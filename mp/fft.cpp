@@ -76,7 +76,8 @@ double split_product(const FftPlan& p, const Factor* x, const Factor* y, int cou
     mp_fill(0, out, 2 * n);
     double err = 0.0;
     for (int level = 0, k = 0; level < 3; ++level) {
-        for (int64_t i = 0; i < m; ++i) out[i] *= SplitBase;
+        if (level > 0)
+            for (int64_t i = 0; i < m; ++i) out[i] *= SplitBase;
         for (; k < LevelEnd[level]; ++k)
             for (int t = 0; t < count; ++t) {
                 fft_forward_digits(p, x[t].words, Pairs[k][0], sx);
