@@ -21,10 +21,14 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return round_up8(words + 1); }
 
-// The area of a fold: the product P S with its scratch, then a division.
-// Where the product's 2n + 1 words begin in it: after the scratch.
-int64_t product_at(int n) { return fft_multiply_work(n); }
-int64_t fold_size(int n) { return std::max(product_at(n) + rounded(2 * n), newton_temp_size(n)); }
+// The area of a fold: the products T D, Q D and P N of 2n + 1 words each,
+// two at a time, then the scratch of one product.  The Newton operations of
+// the final assembly use it after: their two numbers of 2n + 1 words come
+// first as well, so that both touch the same pages.
+int64_t scratch_at(int n) { return 2 * rounded(2 * n); }
+int64_t fold_size(int n) {
+    return std::max(scratch_at(n) + fft_multiply_work(n), newton_temp_size(n));
+}
 
 int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
@@ -72,23 +76,27 @@ int drm_step_count(int series, int word_count, int fmt_size) {
 
 namespace {
 
-// The fold of one chunk, whose P, Q and T are in c, into w.sum: S := (T + P
-// S) / Q, the first chunk's S being T / Q.  Uses w.a and the area given, which
-// holds the product P S beside its scratch.  Returns the largest rounding
-// error of its products.
+// The fold of one chunk, whose P, Q and T are in c, into the running fraction
+// N/D (w.sum, w.a): N/D := (T + P N/D) / Q = (T D + P N) / (Q D), each of N and
+// D kept to n words; the first chunk's fraction is T/Q.  No division: three
+// products, where a quotient would cost some five.  Uses the area given.
+// Returns the largest rounding error of its products.
 double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
     const int n = w.n;
-    double* const b = area + product_at(n);
-    double err = 0.0;
     if (first) {
-        // A zero n words below every T: the first fold yields T itself.
-        mp_set_small(0, b, n);
-        b[0] = -n;
-    } else {
-        err = mp_mul(c.p, w.sum, b, n, area);
+        mp_copy(c.t, w.sum, n + 1);
+        mp_copy(c.q, w.a, n + 1);
+        return 0.0;
     }
-    mp_add(c.t, b, w.a, n, Sign::Plus);
-    return dmax(err, mp_divide(w.a, c.q, w.sum, n, area));
+    double* const x = area;
+    double* const y = area + rounded(2 * n);
+    double* const work = area + scratch_at(n);
+    double err = mp_mul(c.t, w.a, x, n, work);
+    err = dmax(err, mp_mul(c.q, w.a, y, n, work));
+    mp_copy(y, w.a, n + 1);
+    err = dmax(err, mp_mul(c.p, w.sum, y, n, work));
+    mp_add(x, y, w.sum, n, Sign::Plus);
+    return err;
 }
 
 }  // namespace
@@ -144,9 +152,10 @@ double drm_sum(int series, int steps, const Workspace& w, Report& report) {
 double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
-    // The square root of the numerator and the reciprocal of the denominator
-    // do not depend on each other: where the fold has an area of its own
-    // (a pipelined run) they run at once, one in each area.
+    // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)).  The square root of the
+    // numerator and D over the denominator do not depend on each other: where
+    // the fold has an area of its own (a pipelined run) they run at once, one
+    // in each area.
     double errs[2] = {0.0, 0.0};
     const auto part = [&](int i, double* temp) {
         if (i == 0) {
@@ -159,14 +168,16 @@ double compute_pi(int series, const Workspace& w) {
             mp_mul_int(w.q, f[0], w.p, n);
             mp_mul_int(w.p, f[1], w.q, n);
         } else {
-            // f3 (f4 + f5 S), then its reciprocal into w.t.  f4 may exceed
-            // Radix (13591409); it stands whole in d1, which mp_add keeps, and
-            // the product by f3 brings it back into range.
+            // f3 (f4 D + f5 N) into w.sum, by way of the start of temp; its
+            // reciprocal into w.t, and D times that into w.t.
             mp_mul_int(w.sum, f[5], w.t, n);
-            mp_set_small(f[4], w.a, n);
-            mp_add(w.a, w.t, w.sum, n, Sign::Plus);
-            mp_mul_int(w.sum, f[3], w.a, n);
-            errs[1] = mp_reciprocal(w.a, w.t, n, temp);
+            mp_mul_int(w.a, f[4], w.sum, n);
+            mp_add(w.sum, w.t, temp, n, Sign::Plus);
+            mp_mul_int(temp, f[3], w.sum, n);
+            const double e1 = mp_reciprocal(w.sum, w.t, n, temp);
+            const double e2 = mp_mul(w.a, w.t, temp, n, temp + scratch_at(n));
+            mp_copy(temp, w.t, n + 1);
+            errs[1] = dmax(e1, e2);
         }
     };
     if (w.fold_area != nullptr) {
@@ -175,10 +186,9 @@ double compute_pi(int series, const Workspace& w) {
         part(0, w.area);
         part(1, w.area);
     }
-    // pi := numerator times the reciprocal, to n words.
-    double* const b = w.area + product_at(n);
-    const double err = mp_mul(w.q, w.t, b, n, w.area);
-    mp_copy(b, w.sum, n + 1);
+    // pi := the numerator times D over the denominator, to n words.
+    const double err = mp_mul(w.q, w.t, w.area, n, w.area + scratch_at(n));
+    mp_copy(w.area, w.sum, n + 1);
     return dmax3(errs[0], errs[1], err);
 }
 

@@ -41,8 +41,9 @@ inline constexpr int ThreadedMin = 1 << 14;
 inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : threads; }
 
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
-// P, Q, T, A and S (n + 1 words each), and one area that the merges, the
-// product P S with its 2n + 1 words and the Newton operations use in turn;
+// P, Q, T, and the running fraction's D (in a) and N (in sum), n + 1 words
+// each, and one area that the merges, the products of the folds and the
+// Newton operations use in turn;
 // for a pipelined run on `threads` threads also a second P, Q and T and the
 // fold's own area.  Throws std::bad_alloc when the memory is not there.
 class Workspace {
@@ -79,7 +80,8 @@ int drm_step_count(int series, int word_count, int fmt_size);
 bool drm_pipelined(int n, int steps);
 
 // Evaluates the series in the given number of DRM steps, from the last chunk
-// of n/8 terms to the first, folding each into w.sum: S := (T + P S)/Q.
+// of n/8 terms to the first, folding each into the fraction N/D of w.sum and
+// w.a: N/D := (T D + P N) / (Q D), which is (T + P S)/Q for S = N/D.
 // Tells report of each chunk merged and folded, and each step done.
 // Returns the largest rounding error of all products.  Where drm_pipelined
 // says so and w was made for a pipelined run, each fold runs beside the next
@@ -87,8 +89,8 @@ bool drm_pipelined(int n, int steps);
 // w.n are built on first use unless fft_prepare has built them.
 double drm_sum(int series, int steps, const Workspace& w, Report& report);
 
-// Replaces the folded sum S in w.sum by pi, at n words.  Returns the largest
-// rounding error of its products.
+// Replaces the folded sum N/D in w.sum and w.a by pi in w.sum, at n words.
+// Returns the largest rounding error of its products.
 double compute_pi(int series, const Workspace& w);
 
 }  // namespace drmpi
