@@ -104,34 +104,6 @@ void mp_mul_int(const double* x, int m, double* out, int n, Carry mode) {
     finish(out, n, mode);
 }
 
-void mp_div_int(const double* x, int m, double* out, int n, Carry mode) {
-    DRMPI_ASSERT(m != 0 && disjoint(out, n + 1, x, n + 1));
-    const double md = m;
-    // Schoolbook division word by word; with balanced words t may be
-    // negative, q truncates toward zero and r keeps the sign of t, |r| < |m|.
-    double r;
-    int first;
-    if (std::fabs(x[1]) >= std::fabs(md)) {
-        out[0] = x[0];
-        r = 0.0;
-        first = 1;
-    } else {
-        // The first quotient word would be zero: start one word lower and
-        // take word n from an implied zero word n + 1 of x.
-        out[0] = x[0] - 1.0;
-        r = x[1];
-        first = 2;
-    }
-    for (int i = first; i <= n; ++i) {
-        const double t = r * Radix + x[i];
-        const double q = static_cast<int32_t>(t / md);
-        out[i - first + 1] = q;
-        r = t - q * md;
-    }
-    if (first == 2) out[n] = static_cast<int32_t>(r * Radix / md);
-    finish(out, n, mode);
-}
-
 void vec_scale(double* v, double s, int count, Carry mode) {
     for (int i = 0; i < count; ++i) v[i] *= s;
     mp_normalize(v, count, mode);

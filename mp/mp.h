@@ -110,9 +110,6 @@ void mp_int_add(int k, const double* x, double* out, int n, Sign sign,
 // {out, n} := x * m, truncated to n words.  out is separate from x.
 void mp_mul_int(const double* x, int m, double* out, int n, Carry mode = Carry::Balanced);
 
-// {out, n} := x / m, truncated to n words; m != 0.  out is separate from x.
-void mp_div_int(const double* x, int m, double* out, int n, Carry mode = Carry::Balanced);
-
 // {v, count} := {v, count} * s in place, then normalised; s is a whole number.
 void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 

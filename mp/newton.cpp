@@ -150,7 +150,10 @@ double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
         mp_int_add(1, s.u, s.t, 2 * d, Sign::Minus);
         fft_spectrum(s.t + 1, d, s.sa);
         const double e2 = product(x, s.sx, s.t, s.sa, d, s.u, s.work);
-        mp_div_int(s.u, 2, s.t, k);
+        // The halving as a product by Radix/2 one word down: a sweep of
+        // independent products and one carry, where a division is a chain.
+        mp_mul_int(s.u, static_cast<int>(Radix / 2), s.t, k);
+        s.t[0] -= 1.0;
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
