@@ -46,7 +46,8 @@ inline constexpr SeriesFormula SeriesTable[3] = {
 inline constexpr int TermWords = 8;
 
 // {block, width} := the product of the first count factors at x, in balanced
-// words.  Every factor value is a whole number below 2^20 in magnitude.
+// words.  Every factor value is a whole number below 2^52 / 50000 in
+// magnitude, and the product fits the width.
 void linear_product(double* block, double x, const LinearFactor* factors, int width,
                     int count);
 

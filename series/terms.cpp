@@ -2,6 +2,8 @@
 // Every term value stays below 10^32, so the leading word of every block is 0
 // and every intermediate word (a balanced word times a factor of at most
 // 545140134) stays far below 2^53.
+#include <cmath>
+
 #include "mp/mp.h"
 #include "mp/parallel.h"
 #include "series/series.h"
@@ -10,11 +12,23 @@ namespace drmpi {
 
 void linear_product(double* block, double x, const LinearFactor* factors, int width,
                     int count) {
+    // Factors are gathered into one multiplier while it stays within
+    // ScaleMax, so that a balanced word times it stays within 2^52, where the
+    // carries are exact: one scaling pass for two or three factors of a short
+    // run.
+    constexpr double ScaleMax = 4503599627370496.0 / (Radix / 2);  // 2^52 / 50000
     mp_fill(0, block, width);
     block[width - 1] = 1.0;
+    double m = 1.0;
     for (int i = 0; i < count; ++i) {
-        vec_scale(block, factors[i].a * x + factors[i].b, width);
+        const double f = factors[i].a * x + factors[i].b;
+        if (std::fabs(m * f) > ScaleMax) {
+            vec_scale(block, m, width);
+            m = 1.0;
+        }
+        m *= f;
     }
+    vec_scale(block, m, width);
 }
 
 namespace {
