@@ -168,16 +168,13 @@ double compute_pi(int series, const Workspace& w) {
             mp_mul_int(w.q, f[0], w.p, n);
             mp_mul_int(w.p, f[1], w.q, n);
         } else {
-            // f3 (f4 D + f5 N) into w.sum, by way of the start of temp; its
-            // reciprocal into w.t, and D times that into w.t.
+            // f3 (f4 D + f5 N) into w.sum, by way of the start of temp, and
+            // D over it into w.t.
             mp_mul_int(w.sum, f[5], w.t, n);
             mp_mul_int(w.a, f[4], w.sum, n);
             mp_add(w.sum, w.t, temp, n, Sign::Plus);
             mp_mul_int(temp, f[3], w.sum, n);
-            const double e1 = mp_reciprocal(w.sum, w.t, n, temp);
-            const double e2 = mp_mul(w.a, w.t, temp, n, temp + scratch_at(n));
-            mp_copy(temp, w.t, n + 1);
-            errs[1] = dmax(e1, e2);
+            errs[1] = mp_divide(w.a, w.sum, w.t, n, temp);
         }
     };
     if (w.fold_area != nullptr) {
