@@ -269,12 +269,17 @@ extern double (*ProductErrorHook)(double error);
 // numbers of up to 2n digit words and the spectra and scratch of the
 // products; the operands and results lie outside it.
 //
-// The precision schedule: from a two-word seed, one pass at each working
-// length d = 2, 4, ..., n, each adding its correction over the min(n, 2d)
-// words that the next pass reads, then a spare pass at n.  The passes before
-// the spare one reach about 0.85 n correct words (the seed holds fewer than
-// two), and the spare pass brings in the rest.  A pass transforms each of its
-// operands once: the approximation serves both products of a pass.
+// The precision schedule: from a seed of all that a double holds, about
+// three words, one pass at each working length L = min(n, 4), twice that,
+// ..., n.  A pass at L takes the first min(L, L/2 + 2) words of the
+// approximation, forms its residual with the first L words of the operand
+// (and, for the reciprocal, the first words of the operand beyond them,
+// which reach the residual's leading words), and adds its correction over
+// min(n, L + 2) words: about L + 1 correct words, which the next pass reads
+// with a word to spare.  The spare word keeps each pass's own losses from
+// doubling with the next, so that the last pass leaves all n words.  A pass
+// transforms each of its operands once at L: the approximation serves both
+// products of a pass.
 int newton_pass_count(int n);
 int64_t newton_temp_size(int n);
 

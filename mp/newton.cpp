@@ -71,32 +71,57 @@ double product(const double* x, const double* sx, const double* y, const double*
     return err;
 }
 
-// Seed words: x[1] := the whole part of q, x[2] := the next five digits of
-// its fraction, words 3..n of x := 0.
-void seed_two_words(double q, double* x, int n) {
-    x[1] = static_cast<int32_t>(q);
-    x[2] = static_cast<int32_t>((q - x[1]) * Radix);
-    mp_fill(0, x + 3, n - 2);
+// MpNumber {t, 2L} := a x, of the L leading words of the MpNumber a (of n
+// words) and the L leading words of x (whose spectra are sa and sx), plus
+// a's words L + 1 .. L + 3 times x's words 1 .. 3: the part of a beyond L
+// words that reaches the residual 1 - a x within its first L + 2 words.
+// Stripped.  Returns the rounding error of the product.
+double product_with_tail(const double* a, const double* sa, const double* x, const double* sx,
+                         int L, int n, double* t, double* work) {
+    const double err = fft_product({a + 1, sa}, {x + 1, sx}, L, t + 1, work);
+    t[0] = a[0] + x[0];
+    // Word i of a times word j of x is word i + j of the product; the sums
+    // stay far within 2^52 for the carries of the residual.
+    for (int i = L + 1; i <= imin(n, L + 3); ++i)
+        for (int j = 1; j <= 3 && i + j <= 2 * L; ++j) t[i + j] += a[i] * x[j];
+    mp_strip(t, 2 * L);
+    return err;
+}
+
+// The seed: x[1] := the whole part of q and x[2..4] := the next words of its
+// fraction, as far as x's n words reach; the rest of x := 0.  Four words
+// hold all that a double knows of q, about three words, whatever its size.
+void seed(double q, double* x, int n) {
+    for (int i = 1; i <= n; ++i) {
+        x[i] = i <= 4 ? static_cast<int32_t>(q) : 0.0;
+        q = (q - x[i]) * Radix;
+    }
 }
 
 // The first `passes` passes of the schedule (all of them for 0): working
-// lengths d = 2, 4, ..., n and once more n.  step(d, k) makes one Newton step
-// from the d leading words of its approximation, adds the correction over the
-// k = min(n, 2d) words that the next pass will read, and returns the larger
-// error of its two products.  Returns the largest error of all passes.
+// lengths L = min(n, 4), then twice that, ..., n.  step(L, w, k) makes one
+// Newton step at length L from the w = min(L, L/2 + 2) leading words of its
+// approximation, whose words w + 1 .. k it has zeroed, adds the correction
+// over k = min(n, L + 2) words, and returns the larger error of its two
+// products.  Returns the largest error of all passes.
 template <class Step>
 double newton_passes(int n, int passes, Step step) {
     if (passes <= 0) passes = newton_pass_count(n);
     double err = 0.0;
-    for (int pass = 0, d = 2; pass < passes; ++pass, d = d < n ? 2 * d : d) {
-        err = dmax(err, step(d, imin(n, 2 * d)));
+    for (int pass = 0, L = imin(n, 4); pass < passes; ++pass, L *= 2) {
+        err = dmax(err, step(L, imin(L, L / 2 + 2), imin(n, L + 2)));
     }
     return err;
 }
 
+// The words of x from w + 1 to k := 0: x taken to its w leading words.
+void truncate(double* x, int w, int k) {
+    if (k > w) mp_fill(0, x + w + 1, k - w);
+}
+
 }  // namespace
 
-int newton_pass_count(int n) { return ilog2(n) + 1; }
+int newton_pass_count(int n) { return n <= 4 ? 1 : ilog2(n) - 1; }
 
 int64_t newton_temp_size(int n) {
     return 2 * number_size(n) + 2 * fft_spectrum_size(n) + fft_product_work(n);
@@ -108,17 +133,21 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
                  disjoint(temp, newton_temp_size(n), x, n + 1));
     const Temp s = carve(temp, n);
     x[0] = 1.0 - a[0];
-    seed_two_words(Radix / (a[1] + a[2] / Radix), x, n);
-    // x := x + x (1 - a x).  The residual is normalised and stripped, so its
-    // significant words enter the d-word product; the correction lies below
-    // x, which lets mp_add write the sum in place.  The spectrum of x serves
-    // both products.
-    return newton_passes(n, passes, [&](int d, int k) {
-        two_spectra(a, s.sa, x, s.sx, d);
-        const double e1 = product(a, s.sa, x, s.sx, d, s.t, s.work);
-        mp_int_add(1, s.t, s.u, 2 * d, Sign::Minus);
-        fft_spectrum(s.u + 1, d, s.sa);
-        const double e2 = product(x, s.sx, s.u, s.sa, d, s.t, s.work);
+    double lead = 0.0;  // a's leading words, as far as a double holds them
+    for (int i = imin(n, 4); i >= 1; --i) lead = lead / Radix + a[i];
+    seed(Radix / lead, x, n);
+    // x := x + x (1 - a x).  The residual's leading words cancel: normalised
+    // and stripped, its significant words enter the correction.  The
+    // correction lies below x, which lets mp_add write the sum in place.
+    // The spectrum of x serves both products.
+    return newton_passes(n, passes, [&](int L, int w, int k) {
+        truncate(x, w, k);
+        two_spectra(a, s.sa, x, s.sx, L);
+        const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.work);
+        mp_int_add(1, s.t, s.u, 2 * L, Sign::Minus);
+        truncate(s.u, w, L);
+        fft_spectrum(s.u + 1, L, s.sa);
+        const double e2 = product(x, s.sx, s.u, s.sa, L, s.t, s.work);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -139,17 +168,19 @@ double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
                  disjoint(temp, newton_temp_size(n), x, n + 1));
     const Temp s = carve(temp, n);
     x[0] = 0.0;
-    seed_two_words(Radix / std::sqrt(m * 1.0), x, n);
+    seed(Radix / std::sqrt(m * 1.0), x, n);
     // Inverse square root: x := x + x (1 - m x^2) / 2, whose only division
     // is the halving.  The square takes one transform, which the second
     // product uses again.
-    const double err = newton_passes(n, 0, [&](int d, int k) {
-        fft_spectrum(x + 1, d, s.sx);
-        const double e1 = product(x, s.sx, x, s.sx, d, s.t, s.work);
-        mp_mul_int(s.t, m, s.u, 2 * d);
-        mp_int_add(1, s.u, s.t, 2 * d, Sign::Minus);
-        fft_spectrum(s.t + 1, d, s.sa);
-        const double e2 = product(x, s.sx, s.t, s.sa, d, s.u, s.work);
+    const double err = newton_passes(n, 0, [&](int L, int w, int k) {
+        truncate(x, w, k);
+        fft_spectrum(x + 1, L, s.sx);
+        const double e1 = product(x, s.sx, x, s.sx, L, s.t, s.work);
+        mp_mul_int(s.t, m, s.u, 2 * L);
+        mp_int_add(1, s.u, s.t, 2 * L, Sign::Minus);
+        truncate(s.t, w, L);
+        fft_spectrum(s.t + 1, L, s.sa);
+        const double e2 = product(x, s.sx, s.t, s.sa, L, s.u, s.work);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
         mp_mul_int(s.u, static_cast<int>(Radix / 2), s.t, k);

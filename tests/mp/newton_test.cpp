@@ -129,25 +129,25 @@ double precision_words(const Words& a, const Words& x, int n) {
     return bits * std::log10(2.0) / 5.0;
 }
 
-// With a leading word of 10000 or more the seed holds nearly two words, and
-// the passes before the spare one reach about 0.85 n words; the spare pass
-// brings all n.  A pass that adds its correction over d words instead of
-// min(n, 2d) leaves about 0.54 n before the spare pass, which hides the loss.
-TEST_F(Newton, ScheduleReachesMostWordsBeforeTheSparePass) {
+// Each pass at length L from the second on leaves about L + 1 correct words
+// (the last one n, within a word): a pass that forms its residual from the
+// operand's first L words alone leaves fewer than L, and the loss doubles
+// from pass to pass.
+TEST_F(Newton, EachPassLeavesAWordBeyondItsLength) {
     for (int n : {16, 64, 256, 2048}) {
-        double before = n, after = n;
+        std::vector<double> worst(newton_pass_count(n), n);
         for (int trial = 0; trial < 8; ++trial) {
-            Words a = random_number(n);
-            a[1] = static_cast<double>(uniform(10000, 50000)) * (a[1] < 0 ? -1 : 1);
+            const Words a = random_number(n);
             Words x(n + 1);
             Fenced temp(newton_temp_size(n));
-            mp_reciprocal(a.data(), x.data(), n, temp.data(), newton_pass_count(n) - 1);
-            before = std::min(before, precision_words(a, x, n));
-            mp_reciprocal(a.data(), x.data(), n, temp.data());
-            after = std::min(after, precision_words(a, x, n));
+            for (int passes = 1; passes <= newton_pass_count(n); ++passes) {
+                mp_reciprocal(a.data(), x.data(), n, temp.data(), passes);
+                worst[passes - 1] = std::min(worst[passes - 1], precision_words(a, x, n));
+            }
         }
-        EXPECT_GT(before, 0.75 * n) << "n " << n;
-        EXPECT_GT(after, n - 1.0) << "n " << n;
+        for (int pass = 0, L = 4; pass < newton_pass_count(n); ++pass, L *= 2) {
+            EXPECT_GT(worst[pass], std::min(L + 0.5, n - 1.0)) << "n " << n << " pass " << pass;
+        }
     }
 }
 
