@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "fft/fft.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
 

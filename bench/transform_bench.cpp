@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "fft/fft.h"
 #include "mp/mp.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "driver/drm.h"
+#include "fft/fft.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
 

@@ -10,6 +10,7 @@
 #include "driver/digits.h"
 #include "driver/drm.h"
 #include "driver/run.h"
+#include "fft/fft.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
 

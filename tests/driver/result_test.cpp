@@ -16,6 +16,7 @@
 #include "driver/cli.h"
 #include "driver/report.h"
 #include "driver/run.h"
+#include "fft/fft.h"
 #include "mp/mp.h"
 #include "support/oracle.h"
 #include "support/program.h"

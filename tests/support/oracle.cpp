@@ -108,6 +108,14 @@ void random_words(double* v, int count, bool extreme) {
     }
 }
 
+std::vector<double> operand(int n, int kind) {
+    std::vector<double> v(n, 5e4);
+    if (kind < 3) random_words(v.data(), n, kind == 2);
+    if (kind == 1) v[0] = 0.0;
+    for (int i = 0; kind == 4 && i < n; ++i) v[i] = uniform(0, 1) ? 5e4 : -5e4;
+    return v;
+}
+
 namespace {
 std::mutex Lock;  // products report from any thread
 double Largest = 0.0;

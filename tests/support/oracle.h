@@ -40,6 +40,11 @@ int64_t uniform(int64_t lo, int64_t hi);
 // rounding errors are largest.
 void random_words(double* v, int count, bool extreme = false);
 
+// An operand of a product of n words of a kind: 0 random balanced words, 1
+// the same with a zero leading word, 2 random_words' extreme mix, 3 every
+// word +50000 (the largest outputs), 4 every word +-50000.
+std::vector<double> operand(int n, int kind);
+
 // The terms of series s (0-based) in closed form, written out rather than read
 // from SeriesTable: p(x) = (2x-1)(cx-c+1)(cx-1), q(k) = q1 k^3, the weight
 // s(k)(A k + B), and the largest k that any dialogue run reaches.

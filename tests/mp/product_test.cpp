@@ -1,33 +1,25 @@
-// The FFT: products against GMP at every length with every kind of operand,
+// Products of words: against GMP at every length with every kind of operand,
 // sums of products and squares, mp_mul's exponents, and the reported error
-// against fractions planted in the outputs; the kernel alone: its transform
-// against the defining sum and back, plans under threads, and every
-// instruction-set path and thread count against the others bit for bit.
-// Every spectrum, output and work area lies between guard words.
+// against fractions planted in the outputs.  Every spectrum, output and work
+// area lies between guard words.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "mp/fft_kernel.h"
+#include "fft/fft.h"
 #include "mp/mp.h"
-#include "mp/parallel.h"
 #include "support/oracle.h"
 
 namespace drmpi_test {
 namespace {
 using namespace drmpi;
 using Words = std::vector<double>;
-using Fft = ::testing::Test;
-using FftKernel = ::testing::Test;
+using Product = ::testing::Test;
 constexpr int MaxN = 1 << 18;
 
 bool balanced(double w) { return w >= -50000 && w <= 49999; }
@@ -46,17 +38,6 @@ double multiply(const double* a, const double* b, int n, Words* words = nullptr)
     return err;
 }
 
-// An operand of a product of a kind: 0 random balanced words, 1 the
-// same with a zero leading word, 2 random_words' extreme mix, 3 every word
-// +50000 (the largest outputs), 4 every word +-50000.
-Words operand(int n, int kind) {
-    Words v(n, 5e4);
-    if (kind < 3) random_words(v.data(), n, kind == 2);
-    if (kind == 1) v[0] = 0.0;
-    for (int i = 0; kind == 4 && i < n; ++i) v[i] = uniform(0, 1) ? 5e4 : -5e4;
-    return v;
-}
-
 // The rounding error of a product of a kind, which multiply checks.
 double product_error(int n, int kind) {
     const Words a = operand(n, kind), b = operand(n, kind);
@@ -68,7 +49,7 @@ double product_error(int n, int kind) {
 
 // 300004 * 500006 = 150003800024 and 3.00004 * 5.00006 = 15.0003800024; the
 // carry of 40000^2 into word 0; n = 1; zero operands, exact with error 0.
-TEST_F(Fft, WorkedExampleAndSmallCases) {
+TEST_F(Product, WorkedExampleAndSmallCases) {
     const double a[2] = {3, 4}, b[2] = {5, 6}, w[2] = {40000, 0}, p = 5e4, m = -5e4, z[4] = {};
     Words r[3];
     multiply(a, b, 2, &r[0]);
@@ -91,7 +72,7 @@ TEST_F(Fft, WorkedExampleAndSmallCases) {
 
 // Exponents add; leading zero words of the operands and so of the product are
 // stripped; a result written over an operand equals one written elsewhere.
-TEST_F(Fft, MpMulAddsExponentsStripsAndOverwrites) {
+TEST_F(Product, MpMulAddsExponentsStripsAndOverwrites) {
     const struct { int n, ex, ey, zx, zy; } cases[] = {{1, 1, 1, 0, 0}, {2, 1, 1, 0, 0},
         {8, -3, 5, 2, 0}, {16, 7, -20, 5, 9}, {64, 0, 0, 63, 63}, {4096, 100, 3, 1, 0}};
     for (const auto& c : cases) {
@@ -125,7 +106,7 @@ TEST_F(Fft, MpMulAddsExponentsStripsAndOverwrites) {
 // about 1e-8, never shows), while all +50000 words, which would round wrong,
 // are made again from split digits.  Products up to SchoolbookMax are exact
 // without rounding.
-TEST_F(Fft, ProductsMatchGmpAtEveryLength) {
+TEST_F(Product, ProductsMatchGmpAtEveryLength) {
     for (int n = 1; n <= 8 * SplitMin; n *= 2) {
         const std::vector<int> kinds = n <= 2 * SplitMin   ? std::vector{0, 1, 2, 3, 4}
                                        : n == 4 * SplitMin ? std::vector{0, 3}
@@ -157,7 +138,7 @@ TEST_F(Fft, ProductsMatchGmpAtEveryLength) {
 // the lengths that have whole words.  A square of one spectrum passed twice
 // equals that of two copies bit for bit, also when the product overwrites the
 // second; so does fft_multiply of one array passed twice, which transforms it once.
-TEST_F(Fft, SumsOfProductsAndSquares) {
+TEST_F(Product, SumsOfProductsAndSquares) {
     for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 1024, 1 << 15, 2 * SplitMin, -2 * SplitMin}) {
         const bool worst = n < 0;
         n = std::abs(n);
@@ -213,7 +194,7 @@ TEST_F(Fft, SumsOfProductsAndSquares) {
 // (radix 2, then radix 4), a fraction above SplitTrigger sends the product
 // back to split digits: there it lies in the low digit of the word, and must
 // come back through the inverse transform of the low digits' product.
-TEST_F(Fft, ErrorIsTheWorstOfAllOutputs) {
+TEST_F(Product, ErrorIsTheWorstOfAllOutputs) {
     for (int n = 2 * SchoolbookMax; n <= 1 << 20; n *= n == 1 << 14 ? 32 : 2) {
         Words a(n), x(n);
         for (double& w : a) w = static_cast<double>(uniform(-1000, 1000));
@@ -239,149 +220,6 @@ TEST_F(Fft, ErrorIsTheWorstOfAllOutputs) {
             EXPECT_EQ(Words(out.data(), out.data() + 2 * n), want) << "n " << n;
         }
         EXPECT_TRUE(sa.intact() && sx.intact() && out.intact() && work.intact()) << "n " << n;
-    }
-}
-
-// The high (part 1) or the low (part 2) digit of the word w, w = h SplitBase +
-// l with h the whole number nearest to w / SplitBase; part 0: w itself.
-double digit(double w, int part) {
-    const double h = std::nearbyint(w / SplitBase);
-    return part == 0 ? w : part == 1 ? h : w - h * SplitBase;
-}
-
-// The spectrum of the words {a, n} (part 0) or of their digits, on plan p.
-void forward(const FftPlan& p, const double* a, int part, double* spectrum) {
-    part == 0 ? fft_forward_words(p, a, spectrum)
-              : fft_forward_digits(p, a, part == 1 ? SplitDigit::High : SplitDigit::Low, spectrum);
-}
-
-// Everything the kernel computes from the words a and b on plan p, in one
-// array: the spectra of a and b and of the high and the low digits of a (n >=
-// 8), the error and the words of the inverse transform of A B + H L.
-Words kernel_run(const FftPlan& p, const Words& a, const Words& b) {
-    const int n = p.n, count = n >= 8 ? 4 : 2;
-    Fenced s(2L * n * count), z(2 * n);
-    for (int i = 0; i < count; ++i)
-        forward(p, (i == 1 ? b : a).data(), i < 2 ? 0 : i - 1, s.data() + 2L * n * i);
-    Words r(s.data(), s.data() + 2L * n * count);
-    fft_mul(p, s.data(), s.data() + 2 * n, s.data());
-    if (n >= 8) fft_mul_add(p, s.data() + 4 * n, s.data() + 6 * n, s.data());
-    r.push_back(fft_inverse_words(p, s.data(), z.data()));
-    r.insert(r.end(), z.data(), z.data() + 2 * n);
-    EXPECT_TRUE(s.intact() && z.intact()) << "n = " << n;
-    return r;
-}
-
-// The kernel's transform of the words, and of their high and low digits: up
-// to 2^10 points, where every kind of pass has appeared, the spectrum holds
-// every frequency of the defining sum once, in the kernel's own order (each
-// point, read in the layout of fft_kernel.h, lies within 1e-9 n of the
-// frequency nearest to it, and no two points share one); at every length the
-// inverse gives the words back, and the error it reports is the round trip's.
-TEST_F(FftKernel, TransformMatchesTheDefiningSumAndInverts) {
-    for (int n = 1; n <= 1 << 20; n *= 2)
-        for (int part = 0; part < (n >= 8 ? 3 : 1); ++part) {
-            const std::string what = "n " + std::to_string(n) + " part " + std::to_string(part);
-            Words a(n), d(n), want(2 * n, 0.0);
-            random_words(a.data(), n);
-            for (int j = 0; j < n; ++j) want[j + 1] = d[j] = digit(a[j], part);
-            Fenced spectrum(2 * n), z(2 * n);
-            forward(fft_plan(n), a.data(), part, spectrum.data());
-            const int block = std::min(n, 8), points = n <= 1 << 10 ? n : 0;
-            const auto sum = weighted_transform(d.data(), points);
-            std::vector<bool> taken(n);
-            for (int q = 0; q < points; ++q) {
-                const double* re = spectrum.data() + q / block * 2 * block + q % block;
-                const std::complex<long double> got(re[0], re[block]);
-                int k = 0;
-                for (int i = 1; i < n; ++i)
-                    if (std::norm(sum[i] - got) < std::norm(sum[k] - got)) k = i;
-                EXPECT_LT(std::abs(sum[k] - got), 1e-9L * n) << what;
-                EXPECT_FALSE(taken[k]) << what << " frequency " << k;
-                taken[k] = true;
-            }
-            const double err = fft_inverse_words(fft_plan(n), spectrum.data(), z.data());
-            EXPECT_EQ(Words(z.data(), z.data() + 2 * n), want) << what;
-            EXPECT_LT(err, 1e-9) << what;
-            EXPECT_TRUE(spectrum.intact() && z.intact()) << what;
-        }
-}
-
-// The words and the error of a product do not depend on which other lengths
-// were planned before, nor on the thread.  Two threads look up and build the
-// plans of every length at once, in opposite orders, and get the same plans.
-TEST_F(FftKernel, PlansUnderThreadsAndOtherLengths) {
-    const int n = 1 << 13;
-    const Words a = operand(n, 2), b = operand(n, 2);
-    const Words before = kernel_run(fft_plan(n), a, b);
-    const FftPlan* seen[2][19];
-    auto look = [&seen](int t) {
-        for (int i = 0; i <= 18; ++i) {
-            const int lg = t ? 18 - i : i;
-            seen[t][lg] = &fft_plan(1 << lg);
-        }
-    };
-    std::thread other(look, 1);
-    look(0);
-    other.join();
-    for (int lg = 0; lg <= 18; ++lg) EXPECT_EQ(seen[0][lg], seen[1][lg]) << "2^" << lg;
-    EXPECT_EQ(kernel_run(fft_plan(n), a, b), before);
-}
-
-// Every path this processor runs gives the same spectra, words and errors at
-// every length, and so does every thread count from 2^19 on, where the passes
-// over the whole transform are shared among the threads: there with one kind
-// of operand each, the extreme mix, then all +50000.  With one path the thread
-// counts are still compared, and the test then reports itself skipped.
-TEST_F(FftKernel, PathsAgreeBitForBit) {
-    const int threads = thread_count();
-    for (int n = 1; n <= 1 << 20; n *= n == 1 << 17 ? 4 : 2)
-        for (int kind : {0, 2, 3}) {
-            if (n >= 1 << 19 && kind != (n == 1 << 19 ? 2 : 3)) continue;
-            const Words a = operand(n, kind), b = operand(n, kind);
-            Words first;
-            for (FftIsa isa : {FftIsa::generic, FftIsa::avx2, FftIsa::avx512}) {
-                if (!fft_isa_available(isa)) continue;
-                for (int t = 1; t <= (n >= 1 << 19 ? 3 : 1); ++t) {
-                    set_thread_count(t);
-                    const Words r = kernel_run(fft_plan(n, isa), a, b);
-                    if (first.empty()) first = r;
-                    EXPECT_EQ(std::memcmp(r.data(), first.data(), 8 * r.size()), 0)
-                        << "n " << n << " kind " << kind << " path " << static_cast<int>(isa)
-                        << " threads " << t;
-                }
-            }
-        }
-    set_thread_count(threads);
-    if (!fft_isa_available(FftIsa::avx2) && !fft_isa_available(FftIsa::avx512))
-        GTEST_SKIP() << "one path here: only the thread counts compared";
-}
-
-// DRMPI_ISA forces the default path, and without it the default is the widest
-// path that this processor runs; the plans of fft_plan(n) run the kernels of
-// the default path.  The default is fixed once per process, so the test runs
-// its own binary again, once per path and once with DRMPI_ISA unset; that run
-// (DRMPI_ISA_CHECK set) compares the default with the path named.
-TEST_F(FftKernel, DrmpiIsaForcesThePath) {
-    const char* names[] = {"generic", "avx2", "avx512"};
-    const FftKernels* copies[] = {&fft_generic::kernels, &fft_avx2::kernels,
-                                  &fft_avx512::kernels};
-    if (const char* forced = std::getenv("DRMPI_ISA_CHECK")) {
-        EXPECT_STREQ(names[static_cast<int>(fft_default_isa())], forced);
-        EXPECT_EQ(fft_plan(64).kernels, copies[static_cast<int>(fft_default_isa())]);
-        return;
-    }
-    char self[4096] = {};
-    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    const int widest =
-        __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
-    for (int i = -1; i < 3; ++i) {  // -1: DRMPI_ISA unset
-        if (i >= 0 && !fft_isa_available(static_cast<FftIsa>(i))) continue;
-        const std::string set = i < 0 ? "-u DRMPI_ISA" : "DRMPI_ISA=" + std::string(names[i]);
-        const std::string command = "env " + set + " DRMPI_ISA_CHECK=" +
-                                    names[i < 0 ? widest : i] + " '" + self +
-                                    "' --gtest_filter='FftKernel.DrmpiIsa*' >/dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0) << set;
     }
 }
 

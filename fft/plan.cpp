@@ -11,15 +11,15 @@
 #include <new>
 #include <vector>
 
+#include "fft/kernel.h"
 #include "mp/check.h"
-#include "mp/fft_kernel.h"
 #include "mp/parallel.h"
 
 namespace drmpi {
 namespace {
 
 // The pass tables over 2^l points are whole up to 2^WholePassMax points,
-// and split above (FftRoots in fft_kernel.h).  Up to there the transforms run
+// and split above (FftRoots in kernel.h).  Up to there the transforms run
 // within the caches, where a split table's extra multiplications cost up to a
 // third of a transform's time; beyond, the passes wait on memory, and the
 // split tables, which leave the caches to the data, make them faster.  The
@@ -116,7 +116,7 @@ bool on_circle(double re, double im) { return std::fabs(re * re + im * im - 1.0)
 enum Kind { Weights, Radix2, Radix4, Leaf64, Leaf8, Small, Kinds };
 
 // Calls f(kind, lg) for each table that the plan of length 2^lg needs, the
-// passes as the schedule of fft_kernel.h makes them.
+// passes as the schedule of kernel.h makes them.
 template <class F>
 void for_each_table(int lg, const F& f) {
     if (lg < 3) {

@@ -15,7 +15,7 @@
 
 #include <cstring>
 
-#include "mp/fft_kernel.h"
+#include "fft/kernel.h"
 #include "mp/parallel.h"
 
 #ifndef DRMPI_FFT_NS
@@ -107,7 +107,7 @@ FFT_INLINE void put(double* d, long b, const C& x) {
 }
 
 // ------------------------------------------------------------------ roots --
-// Value r of block b of roots of P powers (FftRoots in fft_kernel.h), whole or
+// Value r of block b of roots of P powers (FftRoots in kernel.h), whole or
 // split: w(b, r).  w.each_group(b0, b1, f) calls f(c0, c1, u) over the parts
 // [c0, c1) of the blocks [b0, b1) that share a factor H, u giving the same
 // values as w with H loaded once.  with_roots(t, f) calls f with the one that

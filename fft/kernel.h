@@ -1,5 +1,5 @@
-// Private to the FFT kernel (fft_plan.cpp and the per-instruction-set copies of
-// fft_kernel.cpp): the plan's tables, their layout and the pass schedule, which
+// Private to the transform layer (plan.cpp and the per-instruction-set copies of
+// kernel.cpp): the plan's tables, their layout and the pass schedule, which
 // the builder and the kernel both follow, and the table of kernel entry points.
 //
 // Spectrum layout.  For n >= 8 the points are kept in blocks of eight, each
@@ -17,11 +17,9 @@
 // radix-2 decimation in frequency and position p holds frequency bitreverse(p).
 #pragma once
 
-#include "mp/mp.h"
+#include "fft/fft.h"
 
 namespace drmpi {
-
-inline constexpr int FftMaxLog2 = 27;
 
 // ---------------------------------------------------------- pass schedule --
 
@@ -89,7 +87,7 @@ struct FftKernels {
     void (*mul_add)(const FftPlan& p, const double* x, const double* y, double* acc);
 };
 
-// A plan points into tables that fft_plan.cpp owns for the life of the
+// A plan points into tables that plan.cpp owns for the life of the
 // process, 64-byte aligned; the pass tables of 2^l points and the leaves are
 // shared by every length, the weights by the paths of one length.
 //   n >= 8:

@@ -15,6 +15,7 @@
 // Products longer than SplitMin are made from whole words too, and kept when their rounding error is at most SplitTrigger; otherwise they
 // are made again from the words split into digits (split_product), whose
 // outputs are small enough to round right at every length.
+#include "fft/fft.h"
 #include "mp/check.h"
 #include "mp/mp.h"
 
