@@ -160,10 +160,12 @@ struct Factor {
 
 // {out, 2n} := x * y, or x1 * y1 + x2 * y2, of factors of length n, carried
 // to balanced words with the carry-out in out[0].  A factor may appear twice
-// (a square).  out overlaps no spectrum and not {work, fft_product_work(n)};
-// up to SplitMin it may overlap the factors' words, beyond it not (see
-// Factor).  Returns the rounding error of the outputs kept (through
-// ProductErrorHook).
+// (a square).  {work, fft_product_work(n)} overlaps no spectrum but that of y
+// (of y1), where it may begin: the product then consumes that spectrum as
+// its accumulator, and its storage need be followed only by the rest of the
+// work.  out overlaps no spectrum and not the work; up to SplitMin it may
+// overlap the factors' words, beyond it not (see Factor).  Returns the
+// rounding error of the outputs kept (through ProductErrorHook).
 double fft_product(Factor x, Factor y, int n, double* out, double* work);
 double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double* out,
                        double* work);
@@ -174,7 +176,8 @@ int64_t fft_multiply_work(int n);
 // {out, 2n} := {a, n} * {b, n}, carried as by fft_product; a and b may
 // coincide (one transform then serves both), and out may overlap either up to
 // SplitMin, as for fft_product.  work: fft_multiply_work(n) doubles, 64-byte
-// aligned, overlapping nothing.
+// aligned, overlapping nothing: the two spectra, the second of which the
+// product consumes as its work.
 double fft_multiply(const double* a, const double* b, double* out, int n, double* work);
 
 // MpNumber {out, 2n} := {x, n} * {y, n}, stripped; as fft_multiply otherwise.

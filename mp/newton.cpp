@@ -4,9 +4,10 @@
 // Temporary storage, for the full length n (offsets kept to multiples of
 // eight doubles, so that the spectra stay 64-byte aligned):
 //   t, u      two MpNumbers of up to 2n digit words
-//   sa, sx    two spectra of length n; the second spectrum of a pass (of the
-//             residual) takes the place of the first once its product is made
-//   work      the scratch of a product of length n
+//   sx        the spectrum of the approximation, which both products of a
+//             pass read
+//   sa        the other spectrum of a product, which the product consumes
+//             as its work: followed by the rest of a product's scratch
 #include <cmath>
 
 #include "mp/check.h"
@@ -24,9 +25,8 @@ constexpr int ParallelMin = 1 << 12;
 struct Temp {
     double* t;
     double* u;
-    double* sa;
     double* sx;
-    double* work;
+    double* sa;  // and the work of the products
 };
 
 int64_t number_size(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
@@ -37,9 +37,8 @@ Temp carve(double* temp, int n) {
     Temp s;
     s.t = temp;
     s.u = s.t + num;
-    s.sa = s.u + num;
-    s.sx = s.sa + size;
-    s.work = s.sx + size;
+    s.sx = s.u + num;
+    s.sa = s.sx + size;
     return s;
 }
 
@@ -61,7 +60,8 @@ void two_spectra(const double* x, double* sx, const double* y, double* sy, int d
 }
 
 // MpNumber {out, 2d} := x * y, of the d leading words of the MpNumbers x
-// and y, whose spectra are sx and sy, stripped.  Returns its rounding error.
+// and y, whose spectra are sx and sy, stripped; work may begin at sy, which
+// the product then consumes.  Returns its rounding error.
 double product(const double* x, const double* sx, const double* y, const double* sy, int d,
                double* out, double* work) {
     const double e = x[0] + y[0];
@@ -75,10 +75,11 @@ double product(const double* x, const double* sx, const double* y, const double*
 // words) and the L leading words of x (whose spectra are sa and sx), plus
 // a's words L + 1 .. L + 3 times x's words 1 .. 3: the part of a beyond L
 // words that reaches the residual 1 - a x within its first L + 2 words.
-// Stripped.  Returns the rounding error of the product.
+// Stripped; work may begin at sa, which the product then consumes.  Returns
+// the rounding error of the product.
 double product_with_tail(const double* a, const double* sa, const double* x, const double* sx,
                          int L, int n, double* t, double* work) {
-    const double err = fft_product({a + 1, sa}, {x + 1, sx}, L, t + 1, work);
+    const double err = fft_product({x + 1, sx}, {a + 1, sa}, L, t + 1, work);
     t[0] = a[0] + x[0];
     // Word i of a times word j of x is word i + j of the product; the sums
     // stay far within 2^52 for the carries of the residual.
@@ -124,7 +125,7 @@ void truncate(double* x, int w, int k) {
 int newton_pass_count(int n) { return n <= 4 ? 1 : ilog2(n) - 1; }
 
 int64_t newton_temp_size(int n) {
-    return 2 * number_size(n) + 2 * fft_spectrum_size(n) + fft_product_work(n);
+    return 2 * number_size(n) + fft_spectrum_size(n) + fft_product_work(n);
 }
 
 double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes) {
@@ -143,11 +144,11 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
     return newton_passes(n, passes, [&](int L, int w, int k) {
         truncate(x, w, k);
         two_spectra(a, s.sa, x, s.sx, L);
-        const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.work);
+        const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.sa);
         mp_int_add(1, s.t, s.u, 2 * L, Sign::Minus);
         truncate(s.u, w, L);
         fft_spectrum(s.u + 1, L, s.sa);
-        const double e2 = product(x, s.sx, s.u, s.sa, L, s.t, s.work);
+        const double e2 = product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -158,7 +159,7 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
     const Temp s = carve(temp, n);
     const double e1 = mp_reciprocal(q, out, n, temp);
     two_spectra(p, s.sa, out, s.sx, n);
-    const double e2 = product(p, s.sa, out, s.sx, n, s.t, s.work);
+    const double e2 = product(out, s.sx, p, s.sa, n, s.t, s.sa);
     mp_copy(s.t, out, n + 1);
     return dmax(e1, e2);
 }
@@ -175,12 +176,12 @@ double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
     const double err = newton_passes(n, 0, [&](int L, int w, int k) {
         truncate(x, w, k);
         fft_spectrum(x + 1, L, s.sx);
-        const double e1 = product(x, s.sx, x, s.sx, L, s.t, s.work);
+        const double e1 = product(x, s.sx, x, s.sx, L, s.t, s.sa);
         mp_mul_int(s.t, m, s.u, 2 * L);
         mp_int_add(1, s.u, s.t, 2 * L, Sign::Minus);
         truncate(s.t, w, L);
         fft_spectrum(s.t + 1, L, s.sa);
-        const double e2 = product(x, s.sx, s.t, s.sa, L, s.u, s.work);
+        const double e2 = product(x, s.sx, s.t, s.sa, L, s.u, s.sa);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
         mp_mul_int(s.u, static_cast<int>(Radix / 2), s.t, k);

@@ -96,10 +96,17 @@ double split_product(const FftPlan& p, const Factor* x, const Factor* y, int cou
 // length n, carried; returns the rounding error, the largest of the inverse
 // transforms whose outputs were kept.  work: fft_product_work(n) doubles.
 double product(const Factor* x, const Factor* y, int count, int n, double* out, double* work) {
-    DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, fft_product_work(n)));
+    const int64_t size = fft_spectrum_size(n), work_size = fft_product_work(n);
+    // Every spectrum lies apart from the work, but the one it may begin at.
+    const auto apart = [&](const double* spectrum) {
+        return spectrum == y[0].spectrum ? spectrum == work || disjoint(work, work_size, spectrum, size)
+                                         : disjoint(work, work_size, spectrum, size);
+    };
+    DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, work_size));
     for (int t = 0; t < count; ++t)
-        DRMPI_ASSERT(disjoint(out, 2 * n, x[t].spectrum, fft_spectrum_size(n)) &&
-                     disjoint(out, 2 * n, y[t].spectrum, fft_spectrum_size(n)) &&
+        DRMPI_ASSERT(disjoint(out, 2 * n, x[t].spectrum, size) &&
+                     disjoint(out, 2 * n, y[t].spectrum, size) && apart(x[t].spectrum) &&
+                     apart(y[t].spectrum) &&
                      (n <= SplitMin || (disjoint(out, 2 * n, x[t].words, n) &&
                                         disjoint(out, 2 * n, y[t].words, n))));
     if (n <= SchoolbookMax) {
@@ -144,17 +151,18 @@ double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double
     return product(x, y, 2, n, out, work);
 }
 
-int64_t fft_multiply_work(int n) { return 2 * fft_spectrum_size(n) + fft_product_work(n); }
+int64_t fft_multiply_work(int n) { return fft_spectrum_size(n) + fft_product_work(n); }
 
 double fft_multiply(const double* a, const double* b, double* out, int n, double* work) {
     DRMPI_ASSERT(disjoint(work, fft_multiply_work(n), a, n) &&
                  disjoint(work, fft_multiply_work(n), b, n) &&
                  disjoint(work, fft_multiply_work(n), out, 2 * n));
-    double* sa = work;
-    double* sb = a == b ? sa : work + fft_spectrum_size(n);
-    fft_spectrum(a, n, sa);
-    if (sb != sa) fft_spectrum(b, n, sb);
-    return fft_product({a, sa}, {b, sb}, n, out, work + 2 * fft_spectrum_size(n));
+    // The spectrum of b, or of a for a square, is the product's accumulator.
+    double* const sa = a == b ? work : work + fft_product_work(n);
+    double* const sb = work;
+    fft_spectrum(b, n, sb);
+    if (sa != sb) fft_spectrum(a, n, sa);
+    return fft_product({a, sa}, {b, sb}, n, out, work);
 }
 
 double mp_mul(const double* x, const double* y, double* out, int n, double* work) {
