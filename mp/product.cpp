@@ -12,9 +12,10 @@
 // "spectrum" is the operand's words, and every convolution sum is formed
 // exactly in doubles, so their rounding error is 0.
 //
-// Products longer than SplitMin are made from whole words too, and kept when their rounding error is at most SplitTrigger; otherwise they
-// are made again from the words split into digits (split_product), whose
-// outputs are small enough to round right at every length.
+// Products longer than SplitMin are made from whole words too, and kept when
+// their rounding error is at most SplitTrigger; otherwise they are made again
+// from the words split into digits (split_product), whose outputs are small
+// enough to round right at every length.
 #include "fft/fft.h"
 #include "mp/check.h"
 #include "mp/mp.h"
@@ -99,8 +100,8 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
     const int64_t size = fft_spectrum_size(n), work_size = fft_product_work(n);
     // Every spectrum lies apart from the work, but the one it may begin at.
     const auto apart = [&](const double* spectrum) {
-        return spectrum == y[0].spectrum ? spectrum == work || disjoint(work, work_size, spectrum, size)
-                                         : disjoint(work, work_size, spectrum, size);
+        return (spectrum == y[0].spectrum && spectrum == work) ||
+               disjoint(work, work_size, spectrum, size);
     };
     DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, work_size));
     for (int t = 0; t < count; ++t)
@@ -157,12 +158,13 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
     DRMPI_ASSERT(disjoint(work, fft_multiply_work(n), a, n) &&
                  disjoint(work, fft_multiply_work(n), b, n) &&
                  disjoint(work, fft_multiply_work(n), out, 2 * n));
-    // The spectrum of b, or of a for a square, is the product's accumulator.
-    double* const sa = a == b ? work : work + fft_product_work(n);
-    double* const sb = work;
+    // The spectrum of b, or of a for a square, is the product's accumulator,
+    // followed by the rest of the product's work.
+    double* const sb = work + fft_spectrum_size(n);
+    double* const sa = a == b ? sb : work;
     fft_spectrum(b, n, sb);
     if (sa != sb) fft_spectrum(a, n, sa);
-    return fft_product({a, sa}, {b, sb}, n, out, work);
+    return fft_product({a, sa}, {b, sb}, n, out, sb);
 }
 
 double mp_mul(const double* x, const double* y, double* out, int n, double* work) {

@@ -27,12 +27,12 @@ namespace drmpi {
 namespace {
 
 // A pair's storage in an area: the six spectra of its blocks, then the
-// scratch of up to three products, each its work and, beyond SplitMin, room
-// for its 2w words: there a product may not be written over the blocks that
-// it reads, and is copied there once made.
+// scratch of up to three products, each, beyond SplitMin, room for its 2w
+// words (there a product may not be written over the blocks that it reads,
+// and is copied there once made), then its work.
 struct PairArea {
     double* spectra[6];  // P_L, P_R, Q_L, Q_R, T_L, T_R
-    double* work[3];
+    double* scratch[3];
 };
 
 int64_t product_scratch(int w) {
@@ -47,7 +47,7 @@ PairArea carve(double* area, int w) {
     PairArea pa;
     for (int i = 0; i < 6; ++i) pa.spectra[i] = area + i * fft_spectrum_size(w);
     for (int i = 0; i < 3; ++i)
-        pa.work[i] = area + 6 * fft_spectrum_size(w) + i * product_scratch(w);
+        pa.scratch[i] = area + 6 * fft_spectrum_size(w) + i * product_scratch(w);
     return pa;
 }
 
@@ -58,11 +58,16 @@ const double* block(const StepArrays& a, int b, int w, int i) {
 }
 
 // Product i of the pair at word b into its merged block: 0 T, 1 P, 2 Q.
-// work: product_scratch(w) doubles.
-double pair_product(const StepArrays& a, int b, int w, const PairArea& pa, int i, double* work) {
+// scratch: product_scratch(w) doubles, beyond SplitMin the product's words
+// first, then its work, whose part that only a product made again from
+// digits touches comes last, as in the Newton operations that use the same
+// area after: the pages that neither touches stay unfaulted.
+double pair_product(const StepArrays& a, int b, int w, const PairArea& pa, int i,
+                    double* scratch) {
     const auto f = [&](int k) { return Factor{block(a, b, w, k), pa.spectra[k]}; };
     double* const merged = (i == 0 ? a.t : i == 1 ? a.p : a.q) + b;
-    double* const out = w > SplitMin ? work + fft_product_work(w) : merged;
+    double* const out = w > SplitMin ? scratch : merged;
+    double* const work = w > SplitMin ? scratch + 2 * static_cast<int64_t>(w) : scratch;
     const double err = i == 0   ? fft_product_sum(f(0), f(5), f(3), f(4), w, out, work)
                        : i == 1 ? fft_product(f(0), f(1), w, out, work)
                                 : fft_product(f(2), f(3), w, out, work);
@@ -75,7 +80,7 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
     const PairArea pa = carve(area, w);
     for (int i = 0; i < 6; ++i) fft_spectrum(block(a, b, w, i), w, pa.spectra[i]);
     double err = 0.0;
-    for (int i = 0; i < 3; ++i) err = dmax(err, pair_product(a, b, w, pa, i, pa.work[0]));
+    for (int i = 0; i < 3; ++i) err = dmax(err, pair_product(a, b, w, pa, i, pa.scratch[0]));
     return err;
 }
 
@@ -90,9 +95,9 @@ double merge_pair_shared(const StepArrays& a, int b, int w) {
     parallel_for(6, [&](int i, int) { fft_spectrum(block(a, b, w, i), w, pa.spectra[i]); });
     double errs[3];
     if (shared_products(w) == 1) {
-        for (int i = 0; i < 3; ++i) errs[i] = pair_product(a, b, w, pa, i, pa.work[0]);
+        for (int i = 0; i < 3; ++i) errs[i] = pair_product(a, b, w, pa, i, pa.scratch[0]);
     } else {
-        parallel_for(3, [&](int i, int) { errs[i] = pair_product(a, b, w, pa, i, pa.work[i]); });
+        parallel_for(3, [&](int i, int) { errs[i] = pair_product(a, b, w, pa, i, pa.scratch[i]); });
     }
     return dmax3(errs[0], errs[1], errs[2]);
 }
