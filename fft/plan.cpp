@@ -1,6 +1,7 @@
 // FFT plans: the tables of the transforms, each built once on first use and
 // kept for the life of the process, shared by the lengths that use them, and
 // the choice of the instruction set that runs the transforms.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -58,13 +59,35 @@ void octant_root(long k, int lg, T* re, T* im, const F& cos_sin) {
     *im = y;
 }
 
+// The cos and sin of the first octant's angles (pi/2 to double) / Q times t,
+// t = 0 .. Q/2, in turn, for one quarter Q: the angle of t at a quarter q
+// that divides Q is that of t Q/q at Q, both the one rounding of the same
+// real number, so a table entry reads the doubles that sincos would give it,
+// with one call for each value of the longest length instead of one for
+// every entry of every length.  fft_prepare fills it for the tables it
+// builds and empties it after; guarded by the lock of the plans.
+struct Octant {
+    long quarter = 0;
+    std::vector<double> cos_sin;
+};
+Octant Cached;
+
 // The root in doubles: cos and sin of the double nearest the angle, (pi/2 to
 // double) / q times t rounded once; with sign -1 its conjugate, the root of
 // -k.  The whole tables hold these values, as they always have: the products
 // up to 2^16 stay the same bit for bit.
 void root(long k, int lg, int sign, double* re, double* im) {
     octant_root(k, lg, re, im, [](long t, long q, double* c, double* s) {
-        sincos(static_cast<double>(HalfPi) / q * t, s, c);
+        if (q <= Cached.quarter) {
+            // Both quarters are powers of two: a shift, not a division.
+            const int shift = __builtin_ctzl(static_cast<unsigned long>(Cached.quarter)) -
+                              __builtin_ctzl(static_cast<unsigned long>(q));
+            const double* e = &Cached.cos_sin[2 * (t << shift)];
+            *c = e[0];
+            *s = e[1];
+        } else {
+            sincos(static_cast<double>(HalfPi) / q * t, s, c);
+        }
     });
     if (sign < 0) *im = -*im;
 }
@@ -347,7 +370,28 @@ int64_t fft_plans_bytes(int n) {
 }
 
 void fft_prepare(int n) {
-    for (int m = 1; m <= n; m *= 2) fft_plan(m);
+    // The longest whole weights, of length min(n, 2^WholeWeightsMax), have the
+    // largest quarter.  The cache is a fifth of the tables it serves at most.
+    {
+        std::lock_guard<std::mutex> hold(Plans.lock);
+        const long quarter = std::min(n, 1 << WholeWeightsMax);
+        Cached.cos_sin.resize(2 * (quarter / 2 + 1));
+        for (long t = 0; t <= quarter / 2; ++t)
+            sincos(static_cast<double>(HalfPi) / quarter * t, &Cached.cos_sin[2 * t + 1],
+                   &Cached.cos_sin[2 * t]);
+        Cached.quarter = quarter;
+    }
+    const auto forget = [] {
+        std::lock_guard<std::mutex> hold(Plans.lock);
+        Cached = Octant();
+    };
+    try {
+        for (int m = 1; m <= n; m *= 2) fft_plan(m);
+    } catch (...) {
+        forget();
+        throw;
+    }
+    forget();
 }
 
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }
