@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -165,6 +166,54 @@ TEST_F(FftKernel, DrmpiIsaForcesThePath) {
                                     "' --gtest_filter='FftKernel.DrmpiIsa*' >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0) << set;
     }
+}
+
+// fft_prepare builds its tables from cos and sin computed once for its
+// longest length; plans built one at a time call sincos for every entry.
+// Both give the same spectra and words bit for bit at every length up to
+// 2^19, the whole tables' longest: the test runs its own binary again, which
+// prepares 2^19 before any plan and writes what the kernel makes of fixed
+// operands, and compares that with the same here, where the plans are built
+// one at a time (or were, by earlier tests).
+TEST_F(FftKernel, PreparedTablesEqualThoseBuiltOneAtATime) {
+    const auto results = [] {
+        Words all;
+        for (int n = 1; n <= 1 << 19; n *= 2) {
+            Words a(n), b(n);
+            for (int j = 0; j < n; ++j) {
+                a[j] = (j * 7919L) % 100000 - 50000;
+                b[j] = (j * 104729L + 13) % 100000 - 50000;
+            }
+            const Words r = kernel_run(fft_plan(n), a, b);
+            all.insert(all.end(), r.begin(), r.end());
+        }
+        return all;
+    };
+    const char* out = std::getenv("DRMPI_PREPARED_OUT");
+    if (out != nullptr) {
+        fft_prepare(1 << 19);
+        const Words r = results();
+        std::FILE* f = std::fopen(out, "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(r.data(), sizeof(double), r.size(), f), r.size());
+        std::fclose(f);
+        return;
+    }
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string file = ::testing::TempDir() + "prepared_tables.bin";
+    const std::string command = "DRMPI_PREPARED_OUT='" + file + "' '" + self +
+                                "' --gtest_filter='FftKernel.Prepared*' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const Words here = results();
+    Words there(here.size() + 1);
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::fread(there.data(), sizeof(double), there.size(), f), here.size());
+    std::fclose(f);
+    std::remove(file.c_str());
+    there.pop_back();
+    EXPECT_EQ(std::memcmp(here.data(), there.data(), 8 * here.size()), 0);
 }
 
 }  // namespace
