@@ -79,7 +79,7 @@ namespace {
 // The fold of one chunk, whose P, Q and T are in c, into the running fraction
 // N/D (w.sum, w.a): N/D := (T + P N/D) / Q = (T D + P N) / (Q D), each of N and
 // D kept to n words; the first chunk's fraction is T/Q.  No division: three
-// products, where a quotient would cost some five.  Uses the area given.
+// products, where a quotient costs about four.  Uses the area given.
 // Returns the largest rounding error of its products.
 double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
     const int n = w.n;

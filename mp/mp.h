@@ -19,9 +19,9 @@
 // words, exponent differences) truncate toward zero.
 //
 // Nothing here allocates but the FFT plans (once per length, fft/fft.h) and a
-// Workspace:
-// all numbers live in caller-owned storage, and no routine keeps state between
-// calls, so threads may run any of them at once on storage of their own.
+// Workspace: all numbers live in caller-owned storage, and no routine keeps
+// state between calls, so threads may run any of them at once on storage of
+// their own.
 #pragma once
 
 #include <cstdint>

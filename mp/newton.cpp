@@ -93,10 +93,12 @@ double product_with_tail(const double* a, const double* sa, const double* x, con
 // fraction, as far as x's n words reach; the rest of x := 0.  Four words
 // hold all that a double knows of q, about three words, whatever its size.
 void seed(double q, double* x, int n) {
-    for (int i = 1; i <= n; ++i) {
-        x[i] = i <= 4 ? static_cast<int32_t>(q) : 0.0;
+    const int words = imin(n, 4);
+    for (int i = 1; i <= words; ++i) {
+        x[i] = static_cast<int32_t>(q);
         q = (q - x[i]) * Radix;
     }
+    mp_fill(0, x + words + 1, n - words);
 }
 
 // The first `passes` passes of the schedule (all of them for 0): working
