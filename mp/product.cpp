@@ -98,16 +98,17 @@ double split_product(const FftPlan& p, const Factor* x, const Factor* y, int cou
 // transforms whose outputs were kept.  work: fft_product_work(n) doubles.
 double product(const Factor* x, const Factor* y, int count, int n, double* out, double* work) {
     const int64_t size = fft_spectrum_size(n), work_size = fft_product_work(n);
-    // Every spectrum lies apart from the work, but the one it may begin at.
-    const auto apart = [&](const double* spectrum) {
-        return (spectrum == y[0].spectrum && spectrum == work) ||
+    // Every spectrum lies apart from the work, but that of the first term's y
+    // (and x, for a square), where the work may begin.
+    const auto apart = [&](const double* spectrum, int t) {
+        return (t == 0 && spectrum == y[0].spectrum && spectrum == work) ||
                disjoint(work, work_size, spectrum, size);
     };
     DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, work_size));
     for (int t = 0; t < count; ++t)
         DRMPI_ASSERT(disjoint(out, 2 * n, x[t].spectrum, size) &&
-                     disjoint(out, 2 * n, y[t].spectrum, size) && apart(x[t].spectrum) &&
-                     apart(y[t].spectrum) &&
+                     disjoint(out, 2 * n, y[t].spectrum, size) && apart(x[t].spectrum, t) &&
+                     apart(y[t].spectrum, t) &&
                      (n <= SplitMin || (disjoint(out, 2 * n, x[t].words, n) &&
                                         disjoint(out, 2 * n, y[t].words, n))));
     if (n <= SchoolbookMax) {
