@@ -88,11 +88,18 @@ double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
         mp_copy(c.q, w.a, n + 1);
         return 0.0;
     }
+    // D is transformed once for T D and Q D; the spectrum of T, then of Q, is
+    // the product's work.
     double* const x = area;
     double* const y = area + rounded(2 * n);
     double* const work = area + scratch_at(n);
-    double err = mp_mul(c.t, w.a, x, n, work);
-    err = dmax(err, mp_mul(c.q, w.a, y, n, work));
+    double* const sd = work;
+    double* const s2 = work + fft_spectrum_size(n);
+    fft_spectrum(w.a + 1, n, sd);
+    fft_spectrum(c.t + 1, n, s2);
+    double err = mp_product(w.a, sd, c.t, s2, n, x, s2);
+    fft_spectrum(c.q + 1, n, s2);
+    err = dmax(err, mp_product(w.a, sd, c.q, s2, n, y, s2));
     mp_copy(y, w.a, n + 1);
     err = dmax(err, mp_mul(c.p, w.sum, y, n, work));
     mp_add(x, y, w.sum, n, Sign::Plus);

@@ -183,6 +183,13 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
 // MpNumber {out, 2n} := {x, n} * {y, n}, stripped; as fft_multiply otherwise.
 double mp_mul(const double* x, const double* y, double* out, int n, double* work);
 
+// MpNumber {out, 2n} := x * y, of the n leading words of the MpNumbers x and
+// y, whose spectra (fft_spectrum of those words) are sx and sy, stripped:
+// for an operand that serves several products.  As fft_product otherwise:
+// work may begin at sy, which the product then consumes.
+double mp_product(const double* x, const double* sx, const double* y, const double* sy, int n,
+                  double* out, double* work);
+
 // When set, every product passes its rounding error through it and reports
 // what it returns: a seam for tests that follow the errors through the
 // operations.  The program never sets it.  Called from any thread.

@@ -59,18 +59,6 @@ void two_spectra(const double* x, double* sx, const double* y, double* sy, int d
     });
 }
 
-// MpNumber {out, 2d} := x * y, of the d leading words of the MpNumbers x
-// and y, whose spectra are sx and sy, stripped; work may begin at sy, which
-// the product then consumes.  Returns its rounding error.
-double product(const double* x, const double* sx, const double* y, const double* sy, int d,
-               double* out, double* work) {
-    const double e = x[0] + y[0];
-    const double err = fft_product({x + 1, sx}, {y + 1, sy}, d, out + 1, work);
-    out[0] = e;
-    mp_strip(out, 2 * d);
-    return err;
-}
-
 // MpNumber {t, 2L} := a x, of the L leading words of the MpNumber a (of n
 // words) and the L leading words of x (whose spectra are sa and sx), plus
 // a's words L + 1 .. L + 3 times x's words 1 .. 3: the part of a beyond L
@@ -150,7 +138,7 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
         mp_int_add(1, s.t, s.u, 2 * L, Sign::Minus);
         truncate(s.u, w, L);
         fft_spectrum(s.u + 1, L, s.sa);
-        const double e2 = product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
+        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -161,7 +149,7 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
     const Temp s = carve(temp, n);
     const double e1 = mp_reciprocal(q, out, n, temp);
     two_spectra(p, s.sa, out, s.sx, n);
-    const double e2 = product(out, s.sx, p, s.sa, n, s.t, s.sa);
+    const double e2 = mp_product(out, s.sx, p, s.sa, n, s.t, s.sa);
     mp_copy(s.t, out, n + 1);
     return dmax(e1, e2);
 }
@@ -178,12 +166,12 @@ double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
     const double err = newton_passes(n, 0, [&](int L, int w, int k) {
         truncate(x, w, k);
         fft_spectrum(x + 1, L, s.sx);
-        const double e1 = product(x, s.sx, x, s.sx, L, s.t, s.sa);
+        const double e1 = mp_product(x, s.sx, x, s.sx, L, s.t, s.sa);
         mp_mul_int(s.t, m, s.u, 2 * L);
         mp_int_add(1, s.u, s.t, 2 * L, Sign::Minus);
         truncate(s.t, w, L);
         fft_spectrum(s.t + 1, L, s.sa);
-        const double e2 = product(x, s.sx, s.t, s.sa, L, s.u, s.sa);
+        const double e2 = mp_product(x, s.sx, s.t, s.sa, L, s.u, s.sa);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
         mp_mul_int(s.u, static_cast<int>(Radix / 2), s.t, k);

@@ -176,4 +176,13 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
     return err;
 }
 
+double mp_product(const double* x, const double* sx, const double* y, const double* sy, int n,
+                  double* out, double* work) {
+    const double e = x[0] + y[0];
+    const double err = fft_product({x + 1, sx}, {y + 1, sy}, n, out + 1, work);
+    out[0] = e;
+    mp_strip(out, 2 * n);
+    return err;
+}
+
 }  // namespace drmpi
