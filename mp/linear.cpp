@@ -64,7 +64,7 @@ void mp_add(const double* x, const double* y, double* out, int n, Sign sign, Car
 }
 
 void mp_int_add(int k, const double* x, double* out, int n, Sign sign, Carry mode) {
-    DRMPI_ASSERT(disjoint(out, n + 1, x, n + 1));
+    DRMPI_ASSERT(out == x || disjoint(out, n + 1, x, n + 1));
     const double s = sign == Sign::Minus ? -1.0 : 1.0;
     const double ex = x[0];
     if (ex >= 1.0) {
@@ -77,26 +77,28 @@ void mp_int_add(int k, const double* x, double* out, int n, Sign sign, Carry mod
         }
     } else {
         // The units word lies e words ahead of d1 of x; x's last e words are
-        // dropped.
+        // dropped.  The words move up from the last, so that out may be x.
         const int e = word_gap(1.0 - ex, n);
+        for (int j = n - e; j >= 1; --j) out[e + j] = s * x[j];
         out[0] = 1.0;
         out[1] = k;
         mp_fill(0, out + 2, e - 1);
-        for (int j = 1; j <= n - e; ++j) out[e + j] = s * x[j];
     }
     finish(out, n, mode);
 }
 
 void mp_mul_int(const double* x, int m, double* out, int n, Carry mode) {
-    DRMPI_ASSERT(disjoint(out, n + 1, x, n + 1));
+    DRMPI_ASSERT(out == x || disjoint(out, n + 1, x, n + 1));
     const double md = m;
     if (std::fabs(x[1] * md) >= Radix) {
         // The leading product needs a word ahead of it: shift by one word and
-        // keep the carry of the dropped last product.
+        // keep the carry of the dropped last product.  The words move up
+        // from the last, so that out may be x.
+        const double carry = static_cast<int32_t>(x[n] * md / Radix);
+        for (int i = n - 1; i >= 1; --i) out[i + 1] = x[i] * md;
         out[0] = x[0] + 1.0;
         out[1] = 0.0;
-        for (int i = 1; i <= n - 1; ++i) out[i + 1] = x[i] * md;
-        out[n] = out[n] + static_cast<int32_t>(x[n] * md / Radix);
+        out[n] += carry;
     } else {
         out[0] = x[0];
         for (int i = 1; i <= n; ++i) out[i] = x[i] * md;

@@ -104,11 +104,12 @@ enum class Sign { Plus, Minus };
 void mp_add(const double* x, const double* y, double* out, int n, Sign sign,
             Carry mode = Carry::Balanced);
 
-// {out, n} := k + x or k - x; k is a small integer.  out is separate from x.
+// {out, n} := k + x or k - x; k is a small integer.  out is x or separate
+// from it.
 void mp_int_add(int k, const double* x, double* out, int n, Sign sign,
                 Carry mode = Carry::Balanced);
 
-// {out, n} := x * m, truncated to n words.  out is separate from x.
+// {out, n} := x * m, truncated to n words.  out is x or separate from it.
 void mp_mul_int(const double* x, int m, double* out, int n, Carry mode = Carry::Balanced);
 
 // {v, count} := {v, count} * s in place, then normalised; s is a whole number.

@@ -133,25 +133,36 @@ TEST_F(Linear, RandomOperandsAgainstGmp) {
                 EXPECT_TRUE(ok) << ::testing::PrintToString(out);
                 return ok ? mpq_class(exact - mp_value(out.p(), n)) : mpq_class(-1);
             };
-            mp_add(x.p(), y.p(), out.p(), n, sign_of(sign), mode);
-            EXPECT_EQ(error(window(x.p(), n, top) + s * window(y.p(), n, top)), 0) << "mp_add";
-            if (ey <= ex) {  // in place over x: the same words as out of place
+            // op(x, out) in place over x: the same words as out of place.
+            const auto in_place = [&](const char* what, const auto& op) {
                 Guarded z = x;
-                mp_add(z.p(), y.p(), z.p(), n, sign_of(sign), mode);
-                EXPECT_EQ(z.words(), out.words()) << "mp_add in place";
-                EXPECT_TRUE(z.guarded()) << "mp_add in place";
-            }
+                op(z.p(), z.p());
+                EXPECT_EQ(z.words(), out.words()) << what << " in place";
+                EXPECT_TRUE(z.guarded()) << what << " in place";
+            };
+            const auto add = [&](const double* a, double* o) {
+                mp_add(a, y.p(), o, n, sign_of(sign), mode);
+            };
+            add(x.p(), out.p());
+            EXPECT_EQ(error(window(x.p(), n, top) + s * window(y.p(), n, top)), 0) << "mp_add";
+            if (ey <= ex) in_place("mp_add", add);
             // k is lost when its units word falls below word n
-            mp_int_add(k, x.p(), out.p(), n, sign_of(sign), mode);
+            const auto int_add = [&](const double* a, double* o) {
+                mp_int_add(k, a, o, n, sign_of(sign), mode);
+            };
+            int_add(x.p(), out.p());
             EXPECT_EQ(error((units <= n ? k : 0) + s * window(x.p(), n, units)), 0) << "mp_int_add";
+            in_place("mp_int_add", int_add);
             // x * m is exact unless |d1 m| >= Radix shifts it a word: then of the last product
             // x[n] m only the carry trunc(x[n] m / Radix) is kept, and the error is the truncated
             // remainder
             // times Radix^(Ex - n), less than one unit of the result's last word.
             const long rem =
                 std::fabs(xp[1] * m) >= Radix ? static_cast<long>(xp[n]) * m % 100000 : 0;
-            mp_mul_int(x.p(), m, out.p(), n, mode);
+            const auto mul_int = [&](const double* a, double* o) { mp_mul_int(a, m, o, n, mode); };
+            mul_int(x.p(), out.p());
             EXPECT_EQ(error(vx * m), rem * radix_power(ex - n)) << "mp_mul_int";
+            in_place("mp_mul_int", mul_int);
             // x read as a DigitVector of n + 1 words, scaled in place.
             const mpz_class va = vec_value(x.p(), n + 1);
             vec_scale(x.p(), m, n + 1, mode);  // x is not read again
