@@ -161,12 +161,13 @@ struct Factor {
 
 // {out, 2n} := x * y, or x1 * y1 + x2 * y2, of factors of length n, carried
 // to balanced words with the carry-out in out[0].  A factor may appear twice
-// (a square).  {work, fft_product_work(n)} overlaps no spectrum but that of y
-// (of y1), where it may begin: the product then consumes that spectrum as
-// its accumulator, and its storage need be followed only by the rest of the
-// work.  out overlaps no spectrum and not the work; up to SplitMin it may
-// overlap the factors' words, beyond it not (see Factor).  Returns the
-// rounding error of the outputs kept (through ProductErrorHook).
+// (a square).  {work, fft_product_work(n)} starts with the accumulator, a
+// spectrum's size, which overlaps no spectrum but that of y (of y1), where it
+// may begin: the product then consumes that spectrum.  The rest of the work,
+// which only a product made again from digits writes, may hold the spectra
+// (they are read first).  out overlaps no spectrum and not the work; up to
+// SplitMin it may overlap the factors' words, beyond it not (see Factor).
+// Returns the rounding error of the outputs kept (through ProductErrorHook).
 double fft_product(Factor x, Factor y, int n, double* out, double* work);
 double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double* out,
                        double* work);

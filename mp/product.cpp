@@ -98,11 +98,13 @@ double split_product(const FftPlan& p, const Factor* x, const Factor* y, int cou
 // transforms whose outputs were kept.  work: fft_product_work(n) doubles.
 double product(const Factor* x, const Factor* y, int count, int n, double* out, double* work) {
     const int64_t size = fft_spectrum_size(n), work_size = fft_product_work(n);
-    // Every spectrum lies apart from the work, but that of the first term's y
-    // (and x, for a square), where the work may begin.
+    // No spectrum overlaps the accumulator at the start of the work but that
+    // of the first term's y (and x, for a square), which may be the
+    // accumulator itself; the rest of the work is written only by a product
+    // made again from digits, after every spectrum has been read.
     const auto apart = [&](const double* spectrum, int t) {
         return (t == 0 && spectrum == y[0].spectrum && spectrum == work) ||
-               disjoint(work, work_size, spectrum, size);
+               disjoint(work, size, spectrum, size);
     };
     DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, work_size));
     for (int t = 0; t < count; ++t)

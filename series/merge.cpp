@@ -9,12 +9,15 @@
 // for T below twice that: within 2^53 up to w = 2^17, and beyond it a product
 // whose outputs would round wrong is made again from split digits.
 //
-// Each pair transforms its six blocks once and makes three products from the
-// spectra: P_L P_R, Q_L Q_R and P_L T_R + Q_R T_L, the last summed before its
-// one inverse transform; 9 transforms instead of the 12 of four products.
-// The merged blocks are written over the pair's own blocks, whose words the
-// spectra have already taken; beyond SplitMin by way of scratch, since a
-// product made again from digits reads the words once more.
+// Each pair makes three products from the spectra of its six blocks, each
+// block transformed once: P_L P_R, Q_L Q_R and P_L T_R + Q_R T_L, the last
+// summed before its one inverse transform; 9 transforms instead of the 12 of
+// four products.  The spectra of P_L and Q_R serve two products and stay;
+// the others are made as their product needs them, so that four spectra are
+// held at once and not six.  The merged blocks are written over the pair's
+// own blocks, whose words the spectra have already taken; beyond SplitMin by
+// way of scratch, since a product made again from digits reads the words
+// once more.
 #include <algorithm>
 #include <atomic>
 
@@ -26,78 +29,74 @@ namespace drmpi {
 
 namespace {
 
-// A pair's storage in an area: the six spectra of its blocks, then the
-// scratch of up to three products, each, beyond SplitMin, room for its 2w
-// words (there a product may not be written over the blocks that it reads,
-// and is copied there once made), then its work.
+// The blocks of a pair: P_L, P_R, Q_L, Q_R, T_L, T_R.
+enum Block { PL, PR, QL, QR, TL, TR };
+
+// A pair's storage in an area: four spectra of width w, then, beyond
+// SplitMin, room for a product's 2w words (there a product may not be
+// written over the blocks that it reads, and is copied there once made).
+// Slots 0 and 1 hold the spectra of P_L and Q_R throughout; slots 2 and 3
+// hold T_R and T_L for T, then P_R and Q_L.  Each product's accumulator is
+// slot 2 (or 3), and beyond SplitMin the rest of its work is slot 3.
 struct PairArea {
-    double* spectra[6];  // P_L, P_R, Q_L, Q_R, T_L, T_R
-    double* scratch[3];
+    double* slot[4];
+    double* out;
 };
 
-int64_t product_scratch(int w) {
-    return fft_product_work(w) + (w > SplitMin ? 2 * static_cast<int64_t>(w) : 0);
-}
-
-int64_t pair_area_size(int w, int products) {
-    return 6 * fft_spectrum_size(w) + products * product_scratch(w);
+int64_t pair_area_size(int w) {
+    return 4 * fft_spectrum_size(w) + (w > SplitMin ? 2 * static_cast<int64_t>(w) : 0);
 }
 
 PairArea carve(double* area, int w) {
     PairArea pa;
-    for (int i = 0; i < 6; ++i) pa.spectra[i] = area + i * fft_spectrum_size(w);
-    for (int i = 0; i < 3; ++i)
-        pa.scratch[i] = area + 6 * fft_spectrum_size(w) + i * product_scratch(w);
+    for (int i = 0; i < 4; ++i) pa.slot[i] = area + i * fft_spectrum_size(w);
+    pa.out = area + 4 * fft_spectrum_size(w);
     return pa;
 }
 
-// Block i of the pair at word b: P_L, P_R, Q_L, Q_R, T_L, T_R.
-const double* block(const StepArrays& a, int b, int w, int i) {
-    double* const arrays[3] = {a.p, a.q, a.t};
-    return arrays[i / 2] + b + (i % 2) * w;
-}
-
-// Product i of the pair at word b into its merged block: 0 T, 1 P, 2 Q.
-// scratch: product_scratch(w) doubles, beyond SplitMin the product's words
-// first, then its work, whose part that only a product made again from
-// digits touches comes last, as in the Newton operations that use the same
-// area after: the pages that neither touches stay unfaulted.
-double pair_product(const StepArrays& a, int b, int w, const PairArea& pa, int i,
-                    double* scratch) {
-    const auto f = [&](int k) { return Factor{block(a, b, w, k), pa.spectra[k]}; };
-    double* const merged = (i == 0 ? a.t : i == 1 ? a.p : a.q) + b;
-    double* const out = w > SplitMin ? scratch : merged;
-    double* const work = w > SplitMin ? scratch + 2 * static_cast<int64_t>(w) : scratch;
-    const double err = i == 0   ? fft_product_sum(f(0), f(5), f(3), f(4), w, out, work)
-                       : i == 1 ? fft_product(f(0), f(1), w, out, work)
-                                : fft_product(f(2), f(3), w, out, work);
-    if (out != merged) mp_copy(out, merged, 2 * w);
-    return err;
-}
-
-// The whole pair at word b on one thread.
+// Merges the pair at word b, in the area given.  Its independent transforms
+// and products run at once on the threads, unless it runs within a task.
 double merge_pair(const StepArrays& a, int b, int w, double* area) {
     const PairArea pa = carve(area, w);
-    for (int i = 0; i < 6; ++i) fft_spectrum(block(a, b, w, i), w, pa.spectra[i]);
-    double err = 0.0;
-    for (int i = 0; i < 3; ++i) err = dmax(err, pair_product(a, b, w, pa, i, pa.scratch[0]));
-    return err;
-}
-
-// Products of a single pair that run at once, each with its own scratch:
-// beyond SplitMin they run one after another, each sharing its transforms
-// among the threads, in one scratch.
-int shared_products(int w) { return w > SplitMin ? 1 : 3; }
-
-// One pair with its transforms, then its products, shared among the threads.
-double merge_pair_shared(const StepArrays& a, int b, int w) {
-    const PairArea pa = carve(a.area, w);
-    parallel_for(6, [&](int i, int) { fft_spectrum(block(a, b, w, i), w, pa.spectra[i]); });
+    const auto block = [&](int k) {
+        double* const arrays[3] = {a.p, a.q, a.t};
+        return arrays[k / 2] + b + (k % 2) * w;
+    };
+    const auto spectrum = [&](int k, int slot) {
+        fft_spectrum(block(k), w, pa.slot[slot]);
+        return Factor{block(k), pa.slot[slot]};
+    };
+    // A product into its merged block, which starts at block `first`.
+    const auto into = [&](int first, const auto& make) {
+        double* const merged = block(first);
+        double* const out = w > SplitMin ? pa.out : merged;
+        const double err = make(out);
+        if (out != merged) mp_copy(out, merged, 2 * w);
+        return err;
+    };
+    static constexpr int FirstFour[4] = {PL, QR, TR, TL};
+    Factor f[4];
+    parallel_for(4, [&](int i, int) { f[i] = spectrum(FirstFour[i], i); });
     double errs[3];
-    if (shared_products(w) == 1) {
-        for (int i = 0; i < 3; ++i) errs[i] = pair_product(a, b, w, pa, i, pa.scratch[0]);
+    errs[0] = into(TL, [&](double* out) {
+        return fft_product_sum(f[0], f[2], f[1], f[3], w, out, pa.slot[2]);
+    });
+    // P := P_L P_R and Q := Q_R Q_L: up to SplitMin at once, P_R in slot 2
+    // and Q_L in slot 3; beyond, one after the other in slot 2, slot 3 being
+    // the rest of the work.
+    const bool at_once = w <= SplitMin;
+    const auto pq = [&](int i) {
+        const int slot = at_once ? 2 + i : 2;
+        const Factor y = spectrum(i == 0 ? PR : QL, slot);
+        errs[1 + i] = into(i == 0 ? PL : QL, [&](double* out) {
+            return fft_product(f[i], y, w, out, pa.slot[slot]);
+        });
+    };
+    if (at_once) {
+        parallel_for(2, [&](int i, int) { pq(i); });
     } else {
-        parallel_for(3, [&](int i, int) { errs[i] = pair_product(a, b, w, pa, i, pa.scratch[i]); });
+        pq(0);
+        pq(1);
     }
     return dmax3(errs[0], errs[1], errs[2]);
 }
@@ -105,24 +104,22 @@ double merge_pair_shared(const StepArrays& a, int b, int w) {
 }  // namespace
 
 int64_t drm_step_area(int n) {
-    // A level of pairs at width w on min(threads, pairs) threads uses at most
-    // pairs areas of one pair each; the last level, one pair, one area with
-    // the scratch of its three products at once.
-    const int top = std::max(n / 2, 1);
-    int64_t size = pair_area_size(top, shared_products(top));
-    for (int w = TermWords; w <= n / 4; w *= 2)
-        size = std::max(size, (n / (2 * w)) * pair_area_size(w, 1));
+    // A level of pairs at width w uses at most one pair's area for each of
+    // its pairs, whatever the thread count.
+    int64_t size = pair_area_size(TermWords);
+    for (int w = TermWords; w <= n / 2; w *= 2)
+        size = std::max(size, std::max(n / (2 * w), 1) * pair_area_size(w));
     return size;
 }
 
 double merge_level(int w, int pairs, const StepArrays& a) {
-    if (pairs == 1) return merge_pair_shared(a, 1, w);
+    if (pairs == 1) return merge_pair(a, 1, w, a.area);
     // Runs of neighbouring pairs, a few for each thread, so that two threads
     // never write next to each other, and the largest error of all pairs,
     // whichever thread made them and in whatever order.
     const int runs = imin(pairs, 4 * thread_count());
     std::atomic<double> err{0.0};
-    const int64_t stride = pair_area_size(w, 1);
+    const int64_t stride = pair_area_size(w);
     parallel_for(runs, [&](int r, int t) {
         double e = 0.0;
         for (int i = r * pairs / runs; i < (r + 1) * pairs / runs; ++i)
