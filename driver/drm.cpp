@@ -21,14 +21,15 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return round_up8(words + 1); }
 
-// The area of a fold: the products T D, Q D and P N of 2n + 1 words each,
-// two at a time, then the scratch of one product.  The Newton operations of
-// the final assembly use it after: their two numbers of 2n + 1 words come
-// first as well, so that both touch the same pages.
-int64_t scratch_at(int n) { return 2 * rounded(2 * n); }
-int64_t fold_size(int n) {
-    return std::max(scratch_at(n) + fft_multiply_work(n), newton_temp_size(n));
-}
+// The area of a fold: a product's 2n + 1 words, then the scratch of a
+// product made from two spectra, as mp_mul lays it out (the first spectrum,
+// then the second, which is the product's accumulator, then the rest of its
+// work).  The final assembly lays it out alike, with the Newton operations'
+// spectra where the fold's are; the merges' spectra come first too.  So the
+// pages that all of them touch are the same, and the rest of a product's
+// work, which only a product made again from digits touches, comes last.
+int64_t spectra_at(int n) { return rounded(2 * n); }
+int64_t fold_size(int n) { return spectra_at(n) + fft_multiply_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
@@ -52,6 +53,9 @@ Workspace::Workspace(int size, int threads)
         next += rounded(n);
     }
     area = next;
+    // P, Q and T, one after the other, hold the numbers of a Newton operation
+    // once the series is summed (compute_pi), and so do the second ones.
+    DRMPI_ASSERT(newton_numbers_size(n) <= 3 * rounded(n));
     if (pipelined(n, threads)) {
         p2 = area + area_size(n);
         q2 = p2 + rounded(n);
@@ -79,8 +83,9 @@ namespace {
 // The fold of one chunk, whose P, Q and T are in c, into the running fraction
 // N/D (w.sum, w.a): N/D := (T + P N/D) / Q = (T D + P N) / (Q D), each of N and
 // D kept to n words; the first chunk's fraction is T/Q.  No division: three
-// products, where a quotient costs about four.  Uses the area given.
-// Returns the largest rounding error of its products.
+// products, where a quotient costs about four.  Q D and T D take the place of
+// Q and T as they are made, so that one product's words are held at a time.
+// Uses the area given.  Returns the largest rounding error of its products.
 double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
     const int n = w.n;
     if (first) {
@@ -88,21 +93,21 @@ double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
         mp_copy(c.q, w.a, n + 1);
         return 0.0;
     }
-    // D is transformed once for T D and Q D; the spectrum of T, then of Q, is
-    // the product's work.
-    double* const x = area;
-    double* const y = area + rounded(2 * n);
-    double* const work = area + scratch_at(n);
-    double* const sd = work;
-    double* const s2 = work + fft_spectrum_size(n);
+    // D is transformed once for Q D and T D; the spectrum of Q, then of T, is
+    // the product's accumulator.
+    double* const z = area;
+    double* const sd = area + spectra_at(n);
+    double* const work = sd + fft_spectrum_size(n);
     fft_spectrum(w.a + 1, n, sd);
-    fft_spectrum(c.t + 1, n, s2);
-    double err = mp_product(w.a, sd, c.t, s2, n, x, s2);
-    fft_spectrum(c.q + 1, n, s2);
-    err = dmax(err, mp_product(w.a, sd, c.q, s2, n, y, s2));
-    mp_copy(y, w.a, n + 1);
-    err = dmax(err, mp_mul(c.p, w.sum, y, n, work));
-    mp_add(x, y, w.sum, n, Sign::Plus);
+    double err = 0.0;
+    for (double* x : {c.q, c.t}) {
+        fft_spectrum(x + 1, n, work);
+        err = dmax(err, mp_product(w.a, sd, x, work, n, z, work));
+        mp_copy(z, x, n + 1);
+    }
+    mp_copy(c.q, w.a, n + 1);
+    err = dmax(err, mp_mul(c.p, w.sum, z, n, sd));
+    mp_add(c.t, z, w.sum, n, Sign::Plus);
     return err;
 }
 
@@ -162,36 +167,47 @@ double compute_pi(int series, const Workspace& w) {
     // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)).  The square root of the
     // numerator and D over the denominator do not depend on each other: where
     // the fold has an area of its own (a pipelined run) they run at once, one
-    // in each area.
+    // in each area, with the second P, Q and T for their numbers.  Each part
+    // leaves its result at the start of its area; P, Q and T, no longer
+    // needed, hold the numbers of its Newton operation.
     double errs[2] = {0.0, 0.0};
-    const auto part = [&](int i, double* temp) {
+    const auto part = [&](int i, double* area, double* numbers) {
+        double* const r = area;
+        const NewtonTemp temp{area + spectra_at(n), numbers};
         if (i == 0) {
-            // sqrt(f2) into w.q, then the numerator f0 f1 sqrt(f2) into w.q
+            // the numerator f0 f1 sqrt(f2)
             if (f[2] == 1) {
-                mp_set_small(1, w.q, n);
+                mp_set_small(1, r, n);
             } else {
-                errs[0] = mp_sqrt_int(f[2], w.q, n, Root::Sqrt, temp);
+                errs[0] = mp_sqrt_int(f[2], r, n, Root::Sqrt, temp);
             }
-            mp_mul_int(w.q, f[0], w.p, n);
-            mp_mul_int(w.p, f[1], w.q, n);
+            mp_mul_int(r, f[0], r, n);
+            mp_mul_int(r, f[1], r, n);
         } else {
-            // f3 (f4 D + f5 N) into w.sum, by way of the start of temp, and
-            // D over it into w.t.
-            mp_mul_int(w.sum, f[5], w.t, n);
-            mp_mul_int(w.a, f[4], w.sum, n);
-            mp_add(w.sum, w.t, temp, n, Sign::Plus);
-            mp_mul_int(temp, f[3], w.sum, n);
-            errs[1] = mp_divide(w.a, w.sum, w.t, n, temp);
+            // f3 (f4 D + f5 N) into w.sum, by way of r and numbers, and D
+            // over it.
+            mp_mul_int(w.sum, f[5], w.sum, n);
+            mp_mul_int(w.a, f[4], r, n);
+            mp_add(r, w.sum, numbers, n, Sign::Plus);
+            mp_mul_int(numbers, f[3], w.sum, n);
+            errs[1] = mp_divide(w.a, w.sum, r, n, temp);
         }
     };
+    // The numerator goes to w.sum, the quotient to w.a.
     if (w.fold_area != nullptr) {
-        parallel_for(2, [&](int i, int) { part(i, i == 0 ? w.area : w.fold_area); });
+        parallel_for(2, [&](int i, int) {
+            part(i, i == 0 ? w.fold_area : w.area, i == 0 ? w.p2 : w.p);
+        });
+        mp_copy(w.fold_area, w.sum, n + 1);
+        mp_copy(w.area, w.a, n + 1);
     } else {
-        part(0, w.area);
-        part(1, w.area);
+        part(1, w.area, w.p);
+        mp_copy(w.area, w.a, n + 1);
+        part(0, w.area, w.p);
+        mp_copy(w.area, w.sum, n + 1);
     }
     // pi := the numerator times D over the denominator, to n words.
-    const double err = mp_mul(w.q, w.t, w.area, n, w.area + scratch_at(n));
+    const double err = mp_mul(w.sum, w.a, w.area, n, w.area + spectra_at(n));
     mp_copy(w.area, w.sum, n + 1);
     return dmax3(errs[0], errs[1], err);
 }

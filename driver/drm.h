@@ -43,9 +43,10 @@ inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : thread
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // P, Q, T, and the running fraction's D (in a) and N (in sum), n + 1 words
 // each, and one area that the merges, the products of the folds and the
-// Newton operations use in turn;
-// for a pipelined run on `threads` threads also a second P, Q and T and the
-// fold's own area.  Throws std::bad_alloc when the memory is not there.
+// final assembly use in turn (P, Q and T, lying together, become the
+// numbers of its Newton operations); for a pipelined run on `threads`
+// threads also a second P, Q and T and the fold's own area.  Throws
+// std::bad_alloc when the memory is not there.
 class Workspace {
   public:
     explicit Workspace(int n, int threads = thread_count());

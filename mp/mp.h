@@ -199,9 +199,8 @@ extern double (*ProductErrorHook)(double error);
 
 // --------------------------------------------------- Newton iterations (newton.cpp) --
 // Each operation returns the largest rounding error of its products.  n is a
-// power of two, at least 2.  temp holds newton_temp_size(n) doubles: two
-// numbers of up to 2n digit words and the spectra and scratch of the
-// products; the operands and results lie outside it.
+// power of two, at least 2.  Their storage (NewtonTemp) lies apart from the
+// operands and results, in two parts that may lie apart from each other.
 //
 // The precision schedule: from a seed of all that a double holds, about
 // three words, one pass at each working length L = min(n, 4), twice that,
@@ -215,19 +214,33 @@ extern double (*ProductErrorHook)(double error);
 // transforms each of its operands once at L: the approximation serves both
 // products of a pass.
 int newton_pass_count(int n);
+
+// The storage of a Newton operation of length n: {spectra,
+// fft_multiply_work(n)}, 64-byte aligned, for the spectra and work of its
+// products, and {numbers, newton_numbers_size(n)} for two numbers of up to
+// 2n and of n digit words.
+struct NewtonTemp {
+    double* spectra;
+    double* numbers;
+};
+int64_t newton_numbers_size(int n);
+
+// Doubles of a block that holds both parts, and the parts of such a block.
 int64_t newton_temp_size(int n);
+NewtonTemp newton_temp(double* block, int n);
 
 // {x, n} := 1/a.  x does not overlap a.  passes < newton_pass_count(n) stops
 // the schedule early, for tests of it; 0 runs it whole.
-double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes = 0);
+double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp,
+                     int passes = 0);
 
 // {out, n} := p/q.  out differs from p and q.
-double mp_divide(const double* p, const double* q, double* out, int n, double* temp);
+double mp_divide(const double* p, const double* q, double* out, int n, const NewtonTemp& temp);
 
 // Which root mp_sqrt_int makes.
 enum class Root { Sqrt, InverseSqrt };
 
 // {x, n} := sqrt(m) or 1/sqrt(m); m > 0 a small integer.
-double mp_sqrt_int(int m, double* x, int n, Root root, double* temp);
+double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp);
 
 }  // namespace drmpi

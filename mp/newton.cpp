@@ -1,13 +1,18 @@
 // Reciprocal, quotient and square root by Newton iteration with precision
 // doubling.
 //
-// Temporary storage, for the full length n (offsets kept to multiples of
-// eight doubles, so that the spectra stay 64-byte aligned):
-//   t, u      two MpNumbers of up to 2n digit words
+// Storage, for the full length n (offsets kept to multiples of eight
+// doubles, so that the spectra stay 64-byte aligned):
 //   sx        the spectrum of the approximation, which both products of a
 //             pass read
 //   sa        the other spectrum of a product, which the product consumes
-//             as its work: followed by the rest of a product's scratch
+//             as its accumulator: followed by the rest of a product's work,
+//             which only a product made again from digits touches
+// and, in the numbers' part:
+//   t         an MpNumber of up to 2n words: a product, and the residual
+//             formed in its place
+//   u         an MpNumber of n words: the residual's leading words, a
+//             product's factor
 #include <cmath>
 
 #include "mp/check.h"
@@ -23,23 +28,28 @@ namespace {
 constexpr int ParallelMin = 1 << 12;
 
 struct Temp {
-    double* t;
-    double* u;
     double* sx;
     double* sa;  // and the work of the products
+    double* t;
+    double* u;
 };
 
-int64_t number_size(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
+int64_t long_number(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
 
-Temp carve(double* temp, int n) {
-    const int64_t num = number_size(n);
-    const int64_t size = fft_spectrum_size(n);
+Temp carve(const NewtonTemp& temp, int n) {
     Temp s;
-    s.t = temp;
-    s.u = s.t + num;
-    s.sx = s.u + num;
-    s.sa = s.sx + size;
+    s.sx = temp.spectra;
+    s.sa = s.sx + fft_spectrum_size(n);
+    s.t = temp.numbers;
+    s.u = s.t + long_number(n);
     return s;
+}
+
+// Whether the storage lies apart from itself and from the MpNumber x of n words.
+bool apart(const NewtonTemp& temp, int n, const double* x) {
+    const int64_t spectra = fft_multiply_work(n), numbers = newton_numbers_size(n);
+    return disjoint(temp.spectra, spectra, temp.numbers, numbers) &&
+           disjoint(temp.spectra, spectra, x, n + 1) && disjoint(temp.numbers, numbers, x, n + 1);
 }
 
 // The spectra of the d leading digit words of x and y, on two threads when
@@ -110,18 +120,25 @@ void truncate(double* x, int w, int k) {
     if (k > w) mp_fill(0, x + w + 1, k - w);
 }
 
+// MpNumber {u, L} := the w leading words of the MpNumber r, the rest zero.
+void leading(const double* r, int w, int L, double* u) {
+    mp_copy(r, u, w + 1);
+    truncate(u, w, L);
+}
+
 }  // namespace
 
 int newton_pass_count(int n) { return n <= 4 ? 1 : ilog2(n) - 1; }
 
-int64_t newton_temp_size(int n) {
-    return 2 * number_size(n) + fft_spectrum_size(n) + fft_product_work(n);
-}
+int64_t newton_numbers_size(int n) { return long_number(n) + round_up8(n + 1); }
 
-double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes) {
+int64_t newton_temp_size(int n) { return fft_multiply_work(n) + newton_numbers_size(n); }
+
+NewtonTemp newton_temp(double* block, int n) { return {block, block + fft_multiply_work(n)}; }
+
+double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, int passes) {
     DRMPI_ASSERT(n >= 2 && power_of_two(n) && disjoint(a, n + 1, x, n + 1) &&
-                 disjoint(temp, newton_temp_size(n), a, n + 1) &&
-                 disjoint(temp, newton_temp_size(n), x, n + 1));
+                 apart(temp, n, a) && apart(temp, n, x));
     const Temp s = carve(temp, n);
     x[0] = 1.0 - a[0];
     double lead = 0.0;  // a's leading words, as far as a double holds them
@@ -135,8 +152,8 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
         truncate(x, w, k);
         two_spectra(a, s.sa, x, s.sx, L);
         const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.sa);
-        mp_int_add(1, s.t, s.u, 2 * L, Sign::Minus);
-        truncate(s.u, w, L);
+        mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
+        leading(s.t, w, L, s.u);
         fft_spectrum(s.u + 1, L, s.sa);
         const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
         mp_add(x, s.t, x, k, Sign::Plus);
@@ -144,8 +161,9 @@ double mp_reciprocal(const double* a, double* x, int n, double* temp, int passes
     });
 }
 
-double mp_divide(const double* p, const double* q, double* out, int n, double* temp) {
-    DRMPI_ASSERT(disjoint(out, n + 1, p, n + 1) && disjoint(out, n + 1, q, n + 1));
+double mp_divide(const double* p, const double* q, double* out, int n, const NewtonTemp& temp) {
+    DRMPI_ASSERT(disjoint(out, n + 1, p, n + 1) && disjoint(out, n + 1, q, n + 1) &&
+                 apart(temp, n, p));
     const Temp s = carve(temp, n);
     const double e1 = mp_reciprocal(q, out, n, temp);
     two_spectra(p, s.sa, out, s.sx, n);
@@ -154,9 +172,8 @@ double mp_divide(const double* p, const double* q, double* out, int n, double* t
     return dmax(e1, e2);
 }
 
-double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
-    DRMPI_ASSERT(m > 0 && n >= 2 && power_of_two(n) &&
-                 disjoint(temp, newton_temp_size(n), x, n + 1));
+double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
+    DRMPI_ASSERT(m > 0 && n >= 2 && power_of_two(n) && apart(temp, n, x));
     const Temp s = carve(temp, n);
     x[0] = 0.0;
     seed(Radix / std::sqrt(m * 1.0), x, n);
@@ -167,22 +184,19 @@ double mp_sqrt_int(int m, double* x, int n, Root root, double* temp) {
         truncate(x, w, k);
         fft_spectrum(x + 1, L, s.sx);
         const double e1 = mp_product(x, s.sx, x, s.sx, L, s.t, s.sa);
-        mp_mul_int(s.t, m, s.u, 2 * L);
-        mp_int_add(1, s.u, s.t, 2 * L, Sign::Minus);
-        truncate(s.t, w, L);
-        fft_spectrum(s.t + 1, L, s.sa);
-        const double e2 = mp_product(x, s.sx, s.t, s.sa, L, s.u, s.sa);
+        mp_mul_int(s.t, m, s.t, 2 * L);
+        mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
+        leading(s.t, w, L, s.u);
+        fft_spectrum(s.u + 1, L, s.sa);
+        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
-        mp_mul_int(s.u, static_cast<int>(Radix / 2), s.t, k);
-        s.t[0] -= 1.0;
-        mp_add(x, s.t, x, k, Sign::Plus);
+        mp_mul_int(s.t, static_cast<int>(Radix / 2), s.u, k);
+        s.u[0] -= 1.0;
+        mp_add(x, s.u, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
-    if (root == Root::Sqrt) {
-        mp_mul_int(x, m, s.t, n);
-        mp_copy(s.t, x, n + 1);
-    }
+    if (root == Root::Sqrt) mp_mul_int(x, m, x, n);
     return err;
 }
 

@@ -46,12 +46,12 @@ Words run(int op, int n, const Words& a, const Words& b, int m, double fill = 0.
           long mark = -1) {
     Words x(n + 2, -9.0);
     Fenced temp(newton_temp_size(n), fill);
+    const NewtonTemp t = newton_temp(temp.data(), n);
     const ProductErrors seen(mark, 0.2);
-    const double err = op == 0 ? mp_reciprocal(a.data(), x.data(), n, temp.data())
-                       : op == 1 ? mp_divide(b.data(), a.data(), x.data(), n, temp.data())
-                                 : mp_sqrt_int(m, x.data(), n,
-                                               op == 2 ? Root::InverseSqrt : Root::Sqrt,
-                                               temp.data());
+    const double err =
+        op == 0   ? mp_reciprocal(a.data(), x.data(), n, t)
+        : op == 1 ? mp_divide(b.data(), a.data(), x.data(), n, t)
+                  : mp_sqrt_int(m, x.data(), n, op == 2 ? Root::InverseSqrt : Root::Sqrt, t);
     // Every product of the schedule is made and its error returned: two a
     // pass, and the final one of the quotient.
     EXPECT_EQ(seen.count(), 2 * newton_pass_count(n) + (op == 1)) << "operation " << op;
@@ -141,7 +141,7 @@ TEST_F(Newton, EachPassLeavesAWordBeyondItsLength) {
             Words x(n + 1);
             Fenced temp(newton_temp_size(n));
             for (int passes = 1; passes <= newton_pass_count(n); ++passes) {
-                mp_reciprocal(a.data(), x.data(), n, temp.data(), passes);
+                mp_reciprocal(a.data(), x.data(), n, newton_temp(temp.data(), n), passes);
                 worst[passes - 1] = std::min(worst[passes - 1], precision_words(a, x, n));
             }
         }
