@@ -33,19 +33,11 @@ int64_t fold_size(int n) { return spectra_at(n) + fft_multiply_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
-// The storage that pipelining adds: the second P, Q and T, and the fold's
-// own area for its product and division.
-int64_t pipeline_size(int n) { return 3 * rounded(n) + fold_size(n); }
-
 }  // namespace
 
-int64_t Workspace::doubles(int n, int threads) {
-    return 5 * rounded(n) + area_size(n) +
-           (pipelined(n, threads) ? pipeline_size(n) : 0);
-}
+int64_t Workspace::doubles(int n) { return 5 * rounded(n) + area_size(n); }
 
-Workspace::Workspace(int size, int threads)
-    : n(size), storage_(allocate_doubles(doubles(size, threads))) {
+Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
     DRMPI_ASSERT(n >= 8 && power_of_two(n));
     double* next = storage_.get();
     for (double** x : {&p, &q, &t, &a, &sum}) {
@@ -54,14 +46,8 @@ Workspace::Workspace(int size, int threads)
     }
     area = next;
     // P, Q and T, one after the other, hold the numbers of a Newton operation
-    // once the series is summed (compute_pi), and so do the second ones.
+    // once the series is summed (compute_pi).
     DRMPI_ASSERT(newton_numbers_size(n) <= 3 * rounded(n));
-    if (pipelined(n, threads)) {
-        p2 = area + area_size(n);
-        q2 = p2 + rounded(n);
-        t2 = q2 + rounded(n);
-        fold_area = t2 + rounded(n);
-    }
 }
 
 int clock_ms() {
@@ -85,9 +71,10 @@ namespace {
 // D kept to n words; the first chunk's fraction is T/Q.  No division: three
 // products, where a quotient costs about four.  Q D and T D take the place of
 // Q and T as they are made, so that one product's words are held at a time.
-// Uses the area given.  Returns the largest rounding error of its products.
-double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
+// Returns the largest rounding error of its products.
+double fold(const StepArrays& c, bool first, const Workspace& w) {
     const int n = w.n;
+    double* const area = w.area;
     if (first) {
         mp_copy(c.t, w.sum, n + 1);
         mp_copy(c.q, w.a, n + 1);
@@ -113,50 +100,18 @@ double fold(const StepArrays& c, bool first, const Workspace& w, double* area) {
 
 }  // namespace
 
-bool drm_pipelined(int n, int steps) { return steps >= 2 && pipelined(n, thread_count()); }
-
 double drm_sum(int series, int steps, const Workspace& w, Report& report) {
     const int n = w.n;
     const int per_step = n / TermWords;
-    const auto first_term = [&](int i) { return static_cast<double>(steps - i) * per_step + 1.0; };
-    const auto merge = [&](int i, const StepArrays& set) {
-        const double err = drm_step(series, n, first_term(i), set);
-        report.merged();
-        return err;
-    };
-    const auto fold_chunk = [&](int i, const StepArrays& set, double* area) {
-        const double err = fold(set, i == 1, w, area);
-        report.folded();
-        return err;
-    };
     double err = 0.0;
-    if (w.p2 == nullptr || !drm_pipelined(n, steps)) {
-        for (int i = 1; i <= steps; ++i) {
-            const int step_time = clock_ms();
-            err = dmax(err, merge(i, w.step()));
-            err = dmax(err, fold_chunk(i, w.step(), w.area));
-            report.step(i, (clock_ms() - step_time) / 1000.0);
-        }
-        return err;
-    }
-    // Pipelined: the fold of a chunk, whose division is one long chain of
-    // products, runs on the side thread beside the merge of the next
-    // chunk, which shares its work among the pool; the chunks alternate
-    // between two sets of P, Q and T.  The same operations on the same words
-    // either way, so the same result.
-    const StepArrays sets[2] = {w.step(), {w.p2, w.q2, w.t2, w.area}};
-    int step_time = clock_ms();
-    err = merge(1, sets[0]);
     for (int i = 1; i <= steps; ++i) {
-        double fold_err = 0.0;
-        parallel_beside([&] { fold_err = fold_chunk(i, sets[(i - 1) % 2], w.fold_area); },
-                        [&] {
-                            if (i < steps) err = dmax(err, merge(i + 1, sets[i % 2]));
-                        });
-        err = dmax(err, fold_err);
-        const int now = clock_ms();
-        report.step(i, (now - step_time) / 1000.0);
-        step_time = now;
+        const int step_time = clock_ms();
+        err = dmax(err, drm_step(series, n, static_cast<double>(steps - i) * per_step + 1.0,
+                                 w.step()));
+        report.merged();
+        err = dmax(err, fold(w.step(), i == 1, w));
+        report.folded();
+        report.step(i, (clock_ms() - step_time) / 1000.0);
     }
     return err;
 }
@@ -164,52 +119,31 @@ double drm_sum(int series, int steps, const Workspace& w, Report& report) {
 double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
-    // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)).  The square root of the
-    // numerator and D over the denominator do not depend on each other: where
-    // the fold has an area of its own (a pipelined run) they run at once, one
-    // in each area, with the second P, Q and T for their numbers.  Each part
-    // leaves its result at the start of its area; P, Q and T, no longer
-    // needed, hold the numbers of its Newton operation.
-    double errs[2] = {0.0, 0.0};
-    const auto part = [&](int i, double* area, double* numbers) {
-        double* const r = area;
-        const NewtonTemp temp{area + spectra_at(n), numbers};
-        if (i == 0) {
-            // the numerator f0 f1 sqrt(f2)
-            if (f[2] == 1) {
-                mp_set_small(1, r, n);
-            } else {
-                errs[0] = mp_sqrt_int(f[2], r, n, Root::Sqrt, temp);
-            }
-            mp_mul_int(r, f[0], r, n);
-            mp_mul_int(r, f[1], r, n);
-        } else {
-            // f3 (f4 D + f5 N) into w.sum, by way of r and numbers, and D
-            // over it.
-            mp_mul_int(w.sum, f[5], w.sum, n);
-            mp_mul_int(w.a, f[4], r, n);
-            mp_add(r, w.sum, numbers, n, Sign::Plus);
-            mp_mul_int(numbers, f[3], w.sum, n);
-            errs[1] = mp_divide(w.a, w.sum, r, n, temp);
-        }
-    };
-    // The numerator goes to w.sum, the quotient to w.a.
-    if (w.fold_area != nullptr) {
-        parallel_for(2, [&](int i, int) {
-            part(i, i == 0 ? w.fold_area : w.area, i == 0 ? w.p2 : w.p);
-        });
-        mp_copy(w.fold_area, w.sum, n + 1);
-        mp_copy(w.area, w.a, n + 1);
+    // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)): D over the denominator into
+    // w.a, then the numerator into w.sum, each made at the start of the area,
+    // with P, Q and T, no longer needed, for the numbers of its Newton
+    // operation.
+    double* const r = w.area;
+    const NewtonTemp temp{w.area + spectra_at(n), w.p};
+    // f3 (f4 D + f5 N) into w.sum, by way of r and P, and D over it.
+    mp_mul_int(w.sum, f[5], w.sum, n);
+    mp_mul_int(w.a, f[4], r, n);
+    mp_add(r, w.sum, w.p, n, Sign::Plus);
+    mp_mul_int(w.p, f[3], w.sum, n);
+    double err = mp_divide(w.a, w.sum, r, n, temp);
+    mp_copy(r, w.a, n + 1);
+    // the numerator f0 f1 sqrt(f2)
+    if (f[2] == 1) {
+        mp_set_small(1, r, n);
     } else {
-        part(1, w.area, w.p);
-        mp_copy(w.area, w.a, n + 1);
-        part(0, w.area, w.p);
-        mp_copy(w.area, w.sum, n + 1);
+        err = dmax(err, mp_sqrt_int(f[2], r, n, Root::Sqrt, temp));
     }
+    mp_mul_int(r, f[0], r, n);
+    mp_mul_int(r, f[1], w.sum, n);
     // pi := the numerator times D over the denominator, to n words.
-    const double err = mp_mul(w.sum, w.a, w.area, n, w.area + spectra_at(n));
+    err = dmax(err, mp_mul(w.sum, w.a, w.area, n, w.area + spectra_at(n)));
     mp_copy(w.area, w.sum, n + 1);
-    return dmax3(errs[0], errs[1], err);
+    return err;
 }
 
 }  // namespace drmpi

@@ -24,14 +24,6 @@ inline constexpr int PiFactorTable[3][6] = {
 
 class Report;
 
-// Up to this FMT size the fold of a chunk runs beside the merge of the next
-// (see drm_sum), with storage of its own, when the run has two threads or more.
-inline constexpr int PipelineMax = 1 << 22;
-
-// Whether a run of FMT size n on `threads` threads folds each chunk beside
-// the next chunk's merge.
-inline bool pipelined(int n, int threads) { return threads >= 2 && n <= PipelineMax; }
-
 // From this FMT size on a run takes every thread it may; below, it keeps to
 // one, and starts none: its products and merges are too short for the wake-up
 // of other threads to pay.
@@ -44,14 +36,13 @@ inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : thread
 // P, Q, T, and the running fraction's D (in a) and N (in sum), n + 1 words
 // each, and one area that the merges, the products of the folds and the
 // final assembly use in turn (P, Q and T, lying together, become the
-// numbers of its Newton operations); for a pipelined run on `threads`
-// threads also a second P, Q and T and the fold's own area.  Throws
-// std::bad_alloc when the memory is not there.
+// numbers of its Newton operations).  Throws std::bad_alloc when the memory
+// is not there.
 class Workspace {
   public:
-    explicit Workspace(int n, int threads = thread_count());
-    // Doubles that a Workspace of FMT size n for `threads` threads allocates.
-    static int64_t doubles(int n, int threads);
+    explicit Workspace(int n);
+    // Doubles that a Workspace of FMT size n allocates.
+    static int64_t doubles(int n);
 
     int n;
     double* p;
@@ -60,10 +51,6 @@ class Workspace {
     double* a;
     double* sum;
     double* area;
-    double* p2 = nullptr;  // pipelined runs only
-    double* q2 = nullptr;
-    double* t2 = nullptr;
-    double* fold_area = nullptr;
     StepArrays step() const { return {p, q, t, area}; }
 
   private:
@@ -76,18 +63,12 @@ int clock_ms();
 // Number of DRM steps that cover the terms needed for word_count words.
 int drm_step_count(int series, int word_count, int fmt_size);
 
-// Whether drm_sum runs the fold of each chunk beside the merge of the next:
-// in a pipelined run of two steps or more.
-bool drm_pipelined(int n, int steps);
-
 // Evaluates the series in the given number of DRM steps, from the last chunk
 // of n/8 terms to the first, folding each into the fraction N/D of w.sum and
 // w.a: N/D := (T D + P N) / (Q D), which is (T + P S)/Q for S = N/D.
 // Tells report of each chunk merged and folded, and each step done.
-// Returns the largest rounding error of all products.  Where drm_pipelined
-// says so and w was made for a pipelined run, each fold runs beside the next
-// chunk's merge (on the side thread, when parallel_start has started it).  The plans up to
-// w.n are built on first use unless fft_prepare has built them.
+// Returns the largest rounding error of all products.  The plans up to w.n
+// are built on first use unless fft_prepare has built them.
 double drm_sum(int series, int steps, const Workspace& w, Report& report);
 
 // Replaces the folded sum N/D in w.sum and w.a by pi in w.sum, at n words.

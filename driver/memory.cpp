@@ -164,7 +164,7 @@ RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int n = fmt_size;
     const int threads = run_threads(n, threads_in_effect);
     // The block of allocate_doubles, touched throughout: the workspace.
-    const int64_t count = Workspace::doubles(n, threads);
+    const int64_t count = Workspace::doubles(n);
     const HugePages huge = huge_pages();
     int64_t resident = ProgramBytes;
     int64_t mapped = HugePageBytes + HeapBytes;  // the spare huge page of a block being mapped
@@ -175,9 +175,9 @@ RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     // the FFT plans that fft_prepare builds, on the heap.
     const int64_t digits = (verify ? 2 : 1) * round_up_pages(int64_t{n} * DigitsPerWord + 64) +
                            round_up_pages(fft_plans_bytes(n));
-    // The threads beside the main one: the pool's workers, the thread of the
-    // folds in a pipelined run, and the one that draws the progress line.
-    const int64_t extra = (threads - 1) + (pipelined(n, threads) ? 1 : 0) + 1;
+    // The threads beside the main one: the pool's workers and the one that
+    // draws the progress line.
+    const int64_t extra = threads;
     const int64_t processors = std::max<long>(1, sysconf(_SC_NPROCESSORS_ONLN));
     const int64_t arenas = std::min<int64_t>(extra, 8 * processors);
     const int64_t stack_page = huge == HugePages::always ? HugePageBytes : 0;

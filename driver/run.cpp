@@ -35,13 +35,13 @@ class ThreadCountScope {
 PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int n = static_cast<int>(size.fmt_size);
     const int words = static_cast<int>(size.word_count);
-    // The workspace, the pipeline and every job of the run follow this count.
+    // Every job of the run follows this count.
     const ThreadCountScope threads(run_threads(n, thread_count()));
     PiResult r;
     r.steps = drm_step_count(series, words, n);
     const Workspace w(n);
     fft_prepare(n);
-    parallel_start(drm_pipelined(n, r.steps));
+    parallel_start();
     report.start(series, size, r.steps);
     const int start = clock_ms();
     r.error = drm_sum(series, r.steps, w, report);

@@ -1,5 +1,4 @@
-// A small pool of worker threads for parallel_run, a side thread for
-// parallel_beside, and aligned storage.
+// A small pool of worker threads for parallel_run, and aligned storage.
 //
 // The workers live for the whole process and sleep between jobs; its exit ends
 // them.  One job runs at a time: its tasks are handed out through an atomic
@@ -70,12 +69,11 @@ class Pool {
         threads_ = n;
     }
 
-    void start(bool side) {
+    void start() {
         const int want = threads();
         std::lock_guard<std::mutex> job(job_mutex_);
         std::lock_guard<std::mutex> lock(mutex_);
         grow(want - 1);
-        if (side && !side_.joinable()) side_ = std::thread([this] { side_work(); });
     }
 
     void run(int count, void (*fn)(void*, int, int), void* ctx) {
@@ -108,23 +106,6 @@ class Pool {
         std::unique_lock<std::mutex> lock(mutex_);
         done_.wait(lock, [this] { return busy_ == 0; });
         if (error_) std::rethrow_exception(error_);
-    }
-
-    bool beside(void (*fn)(void*), void* ctx) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!side_.joinable()) return false;
-        side_fn_ = fn;
-        side_ctx_ = ctx;
-        side_busy_ = true;
-        side_error_ = nullptr;
-        side_wake_.notify_all();
-        return true;
-    }
-
-    void beside_wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        side_done_.wait(lock, [this] { return !side_busy_; });
-        if (side_error_) std::rethrow_exception(side_error_);
     }
 
   private:
@@ -163,27 +144,6 @@ class Pool {
         }
     }
 
-    void side_work() {
-        InTask = true;  // its parallel_runs stay on this thread
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            side_wake_.wait(lock, [&] { return side_fn_ != nullptr; });
-            void (*fn)(void*) = side_fn_;
-            side_fn_ = nullptr;
-            lock.unlock();
-            std::exception_ptr error;
-            try {
-                fn(side_ctx_);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            side_error_ = error;
-            side_busy_ = false;
-            side_done_.notify_all();
-        }
-    }
-
     std::mutex job_mutex_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
@@ -198,12 +158,6 @@ class Pool {
     std::atomic<int> next_{0};
     std::exception_ptr error_;  // the first exception of the current job
 
-    std::thread side_;
-    std::condition_variable side_wake_, side_done_;
-    void (*side_fn_)(void*) = nullptr;  // the side task not yet taken
-    void* side_ctx_ = nullptr;
-    bool side_busy_ = false;
-    std::exception_ptr side_error_;
 };
 
 // The pool of the process, never destroyed: a worker is never joined, so that
@@ -220,29 +174,12 @@ int thread_count() { return pool().threads(); }
 
 void set_thread_count(int n) { pool().set_threads(n < 1 ? 1 : n); }
 
-void parallel_start(bool side) { pool().start(side); }
+void parallel_start() { pool().start(); }
 
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
 
-void parallel_beside_run(void (*side)(void*), void* side_ctx, void (*main)(void*),
-                         void* main_ctx) {
-    if (!pool().beside(side, side_ctx)) {
-        // No side thread: one after the other, which gives the same result.
-        side(side_ctx);
-        main(main_ctx);
-        return;
-    }
-    std::exception_ptr error;
-    try {
-        main(main_ctx);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    pool().beside_wait();  // rethrows the side's exception first
-    if (error) std::rethrow_exception(error);
-}
 void AlignedFree::operator()(double* p) const {
     if (mapped != 0) {
         munmap(p, mapped);

@@ -1,12 +1,11 @@
 // Threads and storage: the pool that shares a job's tasks among the
-// threads, the side thread beside it, and zeroed aligned blocks of doubles.
+// threads, and zeroed aligned blocks of doubles.
 // Every routine here is defined in parallel.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <type_traits>
 
 namespace drmpi {
 
@@ -19,12 +18,12 @@ int thread_count();
 // Changes the thread count (n >= 1) for the calls that follow.
 void set_thread_count(int n);
 
-// Starts the threads that thread_count() asks for now, and with side the
-// thread of parallel_beside, rather than on first use: a run calls it before
-// it starts, so that a system that refuses threads stops it there.  Throws
-// std::system_error when a thread cannot be started; those started stay.
-// Without it, threads start on first use, and a refused one is done without.
-void parallel_start(bool side);
+// Starts the threads that thread_count() asks for now, rather than on first
+// use: a run calls it before it starts, so that a system that refuses threads
+// stops it there.  Throws std::system_error when a thread cannot be started;
+// those started stay.  Without it, threads start on first use, and a refused
+// one is done without.
+void parallel_start();
 
 // Runs fn(ctx, i, t) for i = 0 .. count-1, on up to thread_count() threads
 // at once, and returns when all are done.  t < thread_count() names the
@@ -35,23 +34,6 @@ void parallel_start(bool side);
 // task throws, the tasks not yet started are skipped, and the first exception
 // is rethrown once every thread has left the job.
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx);
-
-// Runs side(side_ctx) on the side thread, where its own parallel_runs run
-// serially, while main(main_ctx) runs on the caller with the pool; returns
-// when both are done, rethrowing an exception of either.  Without a side
-// thread (parallel_start(true) not called, or refused) the two run one after
-// the other.  Not called from within a task or from main.
-void parallel_beside_run(void (*side)(void*), void* side_ctx, void (*main)(void*),
-                         void* main_ctx);
-
-// parallel_beside_run of two callables.
-template <class Side, class Main>
-void parallel_beside(Side&& side, Main&& main) {
-    using S = std::remove_reference_t<Side>;
-    using M = std::remove_reference_t<Main>;
-    parallel_beside_run([](void* ctx) { (*static_cast<S*>(ctx))(); }, &side,
-                        [](void* ctx) { (*static_cast<M*>(ctx))(); }, &main);
-}
 
 // parallel_run of task(i, t).
 template <class Task>

@@ -20,10 +20,10 @@ constexpr int64_t MB = int64_t{1} << 20;
 int fmt_of(int64_t digits) { return static_cast<int>(drmpi::size_run(digits).fmt_size); }
 
 // The estimate holds the peak resident set, and exceeds it by at most 20 %:
-// pipelined on two threads at 100,000 digits, where the program's own memory
-// and the rounding of blocks to huge pages weigh most, and step after step on
-// one thread at 2,000,000 digits, where the estimate counts the scratch of a
-// long product made again from split digits, which real operands never touch.
+// on two threads at 100,000 digits, where the program's own memory and the
+// rounding of blocks to huge pages weigh most, and on one thread at 2,000,000
+// digits, where the estimate counts the scratch of a long product made again
+// from split digits, which real operands never touch.
 TEST(RunMemory, EstimateBoundsThePeak) {
     const struct { int64_t digits; int threads; } runs[] = {{100000, 2}, {2000000, 1}};
     for (const auto& c : runs) {

@@ -104,7 +104,7 @@ TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
 #endif
     const struct { std::string input, args, limit_kb; } cases[] = {
         {"1\n1310700\n", "", "40000"},
-        {"", "-q -t 2 -o RamnDRM1.txt 2M", "230000"},
+        {"", "-q -t 2 -o RamnDRM1.txt 2M", "150000"},
         {"", "-q -t 64 -o RamnDRM1.txt 2M", "300000"},
         {"", "-t 500 -o RamnDRM1.txt 1M", "3000000"},
     };
