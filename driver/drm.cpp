@@ -33,6 +33,28 @@ int64_t fold_size(int n) { return spectra_at(n) + fft_multiply_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
 
+// The doubles from the start of a workspace that a run touches: all but the
+// rest of a long product's work at the end of the fold's area, which only a
+// product made again from digits touches.
+int64_t touched_size(int n) {
+    const int64_t rest = fft_product_work(n) - fft_spectrum_size(n);
+    return 5 * rounded(n) + std::max(drm_step_area(n), fold_size(n) - rest);
+}
+
+// Writes a zero to every page of {p, count}, which is zeroed memory, on all
+// threads at once.  The kernel clears a fresh page as it is first touched;
+// here that clearing is shared among the threads, where the run would meet
+// much of it in work on one thread (the carries, the copies): a tenth of the
+// time of a run of 10^7 or 10^8 digits.
+void fault_in(double* p, int64_t count) {
+    constexpr int64_t Page = PageBytes / sizeof(double);
+    const int64_t pages = (count + Page - 1) / Page;
+    const int parts = 4 * thread_count();
+    parallel_for(parts, [&](int i, int) {
+        for (int64_t j = pages * i / parts; j < pages * (i + 1) / parts; ++j) p[j * Page] = 0.0;
+    });
+}
+
 }  // namespace
 
 int64_t Workspace::doubles(int n) { return 5 * rounded(n) + area_size(n); }
@@ -48,6 +70,7 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
     // P, Q and T, one after the other, hold the numbers of a Newton operation
     // once the series is summed (compute_pi).
     DRMPI_ASSERT(newton_numbers_size(n) <= 3 * rounded(n));
+    fault_in(storage_.get(), touched_size(n));
 }
 
 int clock_ms() {

@@ -36,7 +36,8 @@ inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : thread
 // P, Q, T, and the running fraction's D (in a) and N (in sum), n + 1 words
 // each, and one area that the merges, the products of the folds and the
 // final assembly use in turn (P, Q and T, lying together, become the
-// numbers of its Newton operations).  Throws std::bad_alloc when the memory
+// numbers of its Newton operations).  The pages that a run touches are
+// faulted in at once, on every thread.  Throws std::bad_alloc when the memory
 // is not there.
 class Workspace {
   public:

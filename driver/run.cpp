@@ -39,9 +39,9 @@ PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const ThreadCountScope threads(run_threads(n, thread_count()));
     PiResult r;
     r.steps = drm_step_count(series, words, n);
+    parallel_start();
     const Workspace w(n);
     fft_prepare(n);
-    parallel_start();
     report.start(series, size, r.steps);
     const int start = clock_ms();
     r.error = drm_sum(series, r.steps, w, report);
