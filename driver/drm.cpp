@@ -41,20 +41,6 @@ int64_t touched_size(int n) {
     return 5 * rounded(n) + std::max(drm_step_area(n), fold_size(n) - rest);
 }
 
-// Writes a zero to every page of {p, count}, which is zeroed memory, on all
-// threads at once.  The kernel clears a fresh page as it is first touched;
-// here that clearing is shared among the threads, where the run would meet
-// much of it in work on one thread (the carries, the copies): a tenth of the
-// time of a run of 10^7 or 10^8 digits.
-void fault_in(double* p, int64_t count) {
-    constexpr int64_t Page = PageBytes / sizeof(double);
-    const int64_t pages = (count + Page - 1) / Page;
-    const int parts = 4 * thread_count();
-    parallel_for(parts, [&](int i, int) {
-        for (int64_t j = pages * i / parts; j < pages * (i + 1) / parts; ++j) p[j * Page] = 0.0;
-    });
-}
-
 }  // namespace
 
 int64_t Workspace::doubles(int n) { return 5 * rounded(n) + area_size(n); }

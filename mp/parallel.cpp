@@ -180,6 +180,15 @@ void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
 
+void fault_in(double* p, int64_t count) {
+    constexpr int64_t Page = PageBytes / sizeof(double);
+    const int64_t pages = (count + Page - 1) / Page;
+    const int parts = 4 * thread_count();
+    parallel_for(parts, [&](int i, int) {
+        for (int64_t j = pages * i / parts; j < pages * (i + 1) / parts; ++j) p[j * Page] = 0.0;
+    });
+}
+
 void AlignedFree::operator()(double* p) const {
     if (mapped != 0) {
         munmap(p, mapped);

@@ -57,6 +57,13 @@ struct AlignedFree {
 using Doubles = std::unique_ptr<double[], AlignedFree>;
 Doubles allocate_doubles(int64_t count);
 
+// Writes a zero to every page of {p, count}, zeroed memory of
+// allocate_doubles, on all threads at once, so that the kernel clears the
+// fresh pages on all of them rather than wherever the first touch falls,
+// often in work on one thread: a tenth of the time of a run of 10^7 or 10^8
+// digits.  The memory stays zero.
+void fault_in(double* p, int64_t count);
+
 // The size of a page, and of a huge page.
 inline constexpr int64_t PageBytes = 4096;
 inline constexpr int64_t HugePageBytes = int64_t{2} << 20;

@@ -58,10 +58,8 @@ PairArea carve(double* area, int w) {
 // and products run at once on the threads, unless it runs within a task.
 double merge_pair(const StepArrays& a, int b, int w, double* area) {
     const PairArea pa = carve(area, w);
-    const auto block = [&](int k) {
-        double* const arrays[3] = {a.p, a.q, a.t};
-        return arrays[k / 2] + b + (k % 2) * w;
-    };
+    double* const arrays[3] = {a.p, a.q, a.t};
+    const auto block = [&](int k) { return arrays[k / 2] + b + (k % 2) * w; };
     const auto spectrum = [&](int k, int slot) {
         fft_spectrum(block(k), w, pa.slot[slot]);
         return Factor{block(k), pa.slot[slot]};
