@@ -4,7 +4,9 @@
 // spectra and the pass schedule are private to the layer, in kernel.h).
 //
 // Plans, forward and inverse transforms and pointwise products for lengths n a
-// power of two, 1 <= n <= 2^27.  Twiddles are w = exp(-2 pi i/n) in the forward
+// power of two, 1 <= n <= 2^27, or three times one, 24 <= n <= 3 * 2^26
+// (fft_length), which lets a run pay for its words rather than for the next
+// power of two.  Twiddles are w = exp(-2 pi i/n) in the forward
 // direction, and the right-angle weight is theta = exp(+i pi/(2n)).
 //
 // A spectrum of length n is 2n doubles, 64-byte aligned, owned by the caller;
@@ -28,8 +30,13 @@
 
 namespace drmpi {
 
-// The longest transform, 2^FftMaxLog2 points.
+// The longest transform of a power of two, 2^FftMaxLog2 points; three times a
+// power of two reaches 3 * 2^(FftMaxLog2 - 1).
 inline constexpr int FftMaxLog2 = 27;
+
+// Whether n is a length of the transforms: 2^k <= 2^FftMaxLog2, or 3 * 2^k with
+// 8 <= 2^k < 2^FftMaxLog2.
+bool fft_length(int n);
 
 struct FftPlan;  // tables for one length; opaque outside the kernel
 
@@ -49,16 +56,17 @@ FftIsa fft_default_isa();
 // std::bad_alloc when the memory for the tables is not there.
 const FftPlan& fft_plan(int n);
 
-// Builds the plans of every length up to n on the default path: what a run of
-// length n would otherwise build one length at a time, mid-run, where a
-// failure would come after its header.  The tables are the same either way,
-// and small (fft_plans_bytes: 12 MB up to 2^25, built in some 20 ms).  Throws
-// std::bad_alloc when the memory is not there; the plans built stay.
+// Builds the plans of every length up to n on the default path (the lengths
+// 3 * 2^k only when n is one): what a run of length n would otherwise build one
+// length at a time, mid-run, where a failure would come after its header.  The
+// tables are the same either way, and small (fft_plans_bytes: 12 MB up to 2^25,
+// built in some 20 ms).  Throws std::bad_alloc when the memory is not there;
+// the plans built stay.
 void fft_prepare(int n);
 
-// Bytes of the tables of the plans of the lengths 1 to n, in whole 64-byte
-// lines on the heap: what fft_prepare(n) allocates in a process that has built
-// no plan yet.
+// Bytes of the tables of the plans that fft_prepare(n) builds, in whole
+// 64-byte lines on the heap: what it allocates in a process that has built no
+// plan yet.
 int64_t fft_plans_bytes(int n);
 
 // The plan for length n on the path isa, which must be available.  Plans of one

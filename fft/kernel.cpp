@@ -391,6 +391,46 @@ void dit4(double* d, long qb, const Roots& roots, const Store& store, long j0 = 
     });
 }
 
+// Radix-3 decimation in frequency over 24 * tb points: third r receives the
+// points whose frequency is r mod 3, times w^(rj), w the roots of 2 powers.
+// With t1 = a1 + a2 and t2 = a1 - a2, third 0 takes a0 + t1, thirds 1 and 2
+// take m -+ i s t2, m = a0 - t1/2 and s = sin(pi/3).
+constexpr double Sin60 = 0.86602540378443864676;
+
+template <class Load, class Roots>
+void dif3(double* d, long tb, const Roots& roots, const Load& load, long j0, long j1) {
+    const V half = splat(0.5), s = splat(Sin60);
+    roots.each_group(j0, j1, [&](long c0, long c1, const auto& w) {
+        for (long j = c0; j < c1; ++j) {
+            const C a0 = load(j), a1 = load(j + tb), a2 = load(j + 2 * tb);
+            const C t1 = a1 + a2, t2 = a1 - a2;
+            const C m = {a0.re - half * t1.re, a0.im - half * t1.im};
+            const C u = {s * t2.im, -(s * t2.re)};  // -i s t2
+            put(d, j, a0 + t1);
+            put(d, j + tb, cmul(m + u, w(j, 1)));
+            put(d, j + 2 * tb, cmul(m - u, w(j, 2)));
+        }
+    });
+}
+
+// Its inverse, unscaled: radix-3 decimation in time.
+template <class Store, class Roots>
+void dit3(double* d, long tb, const Roots& roots, const Store& store, long j0, long j1) {
+    const V half = splat(0.5), s = splat(Sin60);
+    roots.each_group(j0, j1, [&](long c0, long c1, const auto& w) {
+        for (long j = c0; j < c1; ++j) {
+            const C b0 = get(d, j), b1 = cmul_conj(get(d, j + tb), w(j, 1));
+            const C b2 = cmul_conj(get(d, j + 2 * tb), w(j, 2));
+            const C t1 = b1 + b2, t2 = b1 - b2;
+            const C m = {b0.re - half * t1.re, b0.im - half * t1.im};
+            const C u = {-(s * t2.im), s * t2.re};  // i s t2
+            store(j, b0 + t1);
+            store(j + tb, m + u);
+            store(j + 2 * tb, m - u);
+        }
+    });
+}
+
 // Radix-2 over 16 * hb points: half r receives the frequencies r mod 2, w
 // the roots of 1 power.
 template <class Load, class Roots>
@@ -497,13 +537,13 @@ void parts(const FftPlan& p, int count, const F& f) {
     parallel_for(count, [&](int i, int) { f(i); });
 }
 
-// The whole forward transform, n >= 8, its first pass reading through load.
-// Below 64 points one pass across the blocks (none for 8) leaves an eight-point
-// transform in each block.  After the first pass the parts are independent
-// contiguous sub-transforms.
+// The forward transform of the 2^lg >= 8 points at d, its first pass reading
+// through load; whether it shares its work among the threads goes by the
+// plan's length.  Below 64 points one pass across the blocks (none for 8)
+// leaves an eight-point transform in each block.  After the first pass the
+// parts are independent contiguous sub-transforms.
 template <class Load>
-void forward(const FftPlan& p, double* d, const Load& load) {
-    const int lg = p.log2n;
+void forward_pow2(const FftPlan& p, double* d, int lg, const Load& load) {
     if (lg < 6) {
         const int parts = 1 << (lg - 3);
         if (lg == 3) put(d, 0, load(0));
@@ -527,12 +567,11 @@ void forward(const FftPlan& p, double* d, const Load& load) {
     }
 }
 
-// The whole inverse, unscaled, n >= 8, its last pass writing through
-// stores(i), the store for the range of butterflies i < Chunks (stores(0) for
-// the whole last pass when the transform is short).
+// The inverse, unscaled, of the 2^lg >= 8 points at d, its last pass writing
+// through stores(i), the store for the range of butterflies i < Chunks
+// (stores(0) for the whole last pass when the transform is short).
 template <class Stores>
-void inverse(const FftPlan& p, double* d, const Stores& stores) {
-    const int lg = p.log2n;
+void inverse_pow2(const FftPlan& p, double* d, int lg, const Stores& stores) {
     const auto store = stores(0);
     if (lg < 6) {
         const int parts = 1 << (lg - 3);
@@ -559,6 +598,44 @@ void inverse(const FftPlan& p, double* d, const Stores& stores) {
             });
         });
     }
+}
+
+// The whole forward transform of plan p, n >= 8, its first pass reading
+// through load: for n = 3 * 2^k the radix-3 pass, then each third in place.
+template <class Load>
+void forward(const FftPlan& p, double* d, const Load& load) {
+    if (!p.three) {
+        forward_pow2(p, d, p.log2n, load);
+        return;
+    }
+    const long tb = p.n / 24;
+    with_roots<2>(p.third, [&](const auto& w) {
+        chunked(p, tb, [&](long j0, long j1) { dif3(d, tb, w, load, j0, j1); });
+    });
+    for (int r = 0; r < 3; ++r) {
+        double* const part = d + FftBlock * r * tb;
+        forward_pow2(p, part, p.log2n, InPlace{part});
+    }
+}
+
+// The whole inverse, unscaled, as inverse_pow2: for n = 3 * 2^k each third
+// in place, then the radix-3 pass, which writes through the stores.
+template <class Stores>
+void inverse(const FftPlan& p, double* d, const Stores& stores) {
+    if (!p.three) {
+        inverse_pow2(p, d, p.log2n, stores);
+        return;
+    }
+    const long tb = p.n / 24;
+    for (int r = 0; r < 3; ++r) {
+        double* const part = d + FftBlock * r * tb;
+        inverse_pow2(p, part, p.log2n, [part](int) { return InPlace{part}; });
+    }
+    with_roots<2>(p.third, [&](const auto& w) {
+        chunked(p, tb, [&](long j0, long j1) {
+            dit3(d, tb, w, stores(Chunks * j0 / tb), j0, j1);
+        });
+    });
 }
 
 // ------------------------------------------------- loads and stores --

@@ -7,7 +7,11 @@
 // n < 8 the n real parts precede the n imaginary parts.  A position p lies at
 // (p / B) * 2B + p % B (real part) and B further on (imaginary part), B = min(n, 8).
 //
-// Order of the points.  For n >= 8 the forward transform is a decimation in
+// Order of the points.  For n = 3 * 2^k the forward transform first makes a
+// radix-3 pass over all n points: third r of the spectrum (2^k points,
+// contiguous) receives the frequencies k = r (mod 3), times w^(rj), w =
+// exp(-2 pi i/n), and is then transformed as a length of 2^k.  For n = 2^k >= 8
+// the forward transform is a decimation in
 // frequency: an optional radix-2 pass (fft_top_radix2) and radix-4 passes
 // over ever smaller contiguous sub-transforms down to leaves of 64 points (n >=
 // 64) or 8 points (n < 64).  A pass over a sub-transform of N points sends the
@@ -50,10 +54,11 @@ inline constexpr int FftBlock = 16;
 // carried to twice the precision and D is small, H + H D rounds to the value
 // with little more than the one rounding of a whole table's entry.
 //
-// The plans use three kinds, each value rounded from the exact root:
+// The plans use four kinds, each value rounded from the exact root:
 //   weights of n >= 8      z = theta = exp(i pi/(2n)), P = 1, count n
 //   radix-4 pass over N    z = w = exp(-2 pi i/N), P = 3, count N/4
 //   radix-2 pass over N    z = w, P = 1, count N/2
+//   radix-3 pass over N    z = w, P = 2, count N/3
 struct FftRoots {
     const double* lo = nullptr;
     const double* hi = nullptr;
@@ -89,7 +94,9 @@ struct FftKernels {
 
 // A plan points into tables that plan.cpp owns for the life of the
 // process, 64-byte aligned; the pass tables of 2^l points and the leaves are
-// shared by every length, the weights by the paths of one length.
+// shared by every length, the weights by the paths of one length.  A length
+// n = 3 * 2^log2n (three) has the tables of 2^log2n but its own weights, and
+// the roots of its radix-3 pass in third.
 //   n >= 8:
 //     weights      the weights of n (FftRoots)
 //     pass[l]      the roots of the pass over 2^l points that the schedule
@@ -101,9 +108,11 @@ struct FftKernels {
 //                  the n/2 imaginary parts
 struct FftPlan {
     int n;
-    int log2n;
+    int log2n;   // n = 2^log2n, or 3 * 2^log2n when three
+    bool three;
     const FftKernels* kernels;
     FftRoots weights;
+    FftRoots third;
     FftRoots pass[FftMaxLog2 + 1];
     const double* leaf;
 };

@@ -92,28 +92,34 @@ void root(long k, int lg, int sign, double* re, double* im) {
     if (sign < 0) *im = -*im;
 }
 
-// The root in long double, within a unit or two of its 64-bit last place: for
-// the split tables, whose values are sums and products of these.
-void root_ld(long k, int lg, long double* re, long double* im) {
+// The root exp(2 pi i k/(f 2^lg)), f = 1 or 3, in long double, within a unit
+// or two of its 64-bit last place: for the split tables, whose values are
+// sums and products of these, and for every table of a length 3 * 2^k.
+void root_ld(long k, int lg, int f, long double* re, long double* im) {
+    if (f == 3) {
+        const long whole = 3L << lg, m = (k % whole + whole) % whole;
+        sincosl(4 * HalfPi * m / whole, im, re);
+        return;
+    }
     octant_root(k, lg, re, im, [](long t, long q, long double* c, long double* s) {
         sincosl(HalfPi * t / q, s, c);
     });
 }
 
-// The powers z^k, 0 <= k < count, of z = exp(2 pi i sign/2^order), in long
-// double: each the product of two values of root_ld, one of k's low bits and
-// one of its high bits, within a few units of the 64-bit last place.  Some
+// The powers z^k, 0 <= k < count, of z = exp(2 pi i sign/(f 2^order)), in
+// long double: each the product of two values of root_ld, one of k's low bits
+// and one of its high bits, within a few units of the 64-bit last place.  Some
 // 2 sqrt(count) calls of root_ld (about 0.2 us each) instead of count.
 class Powers {
   public:
-    Powers(int order, int sign, long count) {
+    Powers(int order, int f, int sign, long count) {
         while (1L << (2 * low_) < count) ++low_;
         const long fine = 1L << low_, coarse = (count + fine - 1) >> low_;
         fine_.resize(2 * fine);
         coarse_.resize(2 * coarse);
-        for (long k = 0; k < fine; ++k) root_ld(k, order, &fine_[2 * k], &fine_[2 * k + 1]);
+        for (long k = 0; k < fine; ++k) root_ld(k, order, f, &fine_[2 * k], &fine_[2 * k + 1]);
         for (long k = 0; k < coarse; ++k)
-            root_ld(k << low_, order, &coarse_[2 * k], &coarse_[2 * k + 1]);
+            root_ld(k << low_, order, f, &coarse_[2 * k], &coarse_[2 * k + 1]);
         for (size_t i = 1; sign < 0 && i < fine_.size(); i += 2) fine_[i] = -fine_[i];
         for (size_t i = 1; sign < 0 && i < coarse_.size(); i += 2) coarse_[i] = -coarse_[i];
     }
@@ -135,28 +141,35 @@ class Powers {
 bool on_circle(double re, double im) { return std::fabs(re * re + im * im - 1.0) < 1e-15; }
 
 // The tables that plans use: the weights of a length, the roots of a pass,
-// the two leaves, and the plain tables of the lengths below 8.
-enum Kind { Weights, Radix2, Radix4, Leaf64, Leaf8, Small, Kinds };
+// the two leaves, the plain tables of the lengths below 8, and the weights
+// and radix-3 roots of a length 3 * 2^lg.
+enum Kind { Weights, Radix2, Radix4, Leaf64, Leaf8, Small, Weights3, Radix3, Kinds };
 
-// Calls f(kind, lg) for each table that the plan of length 2^lg needs, the
-// passes as the schedule of kernel.h makes them.
+// Calls f(kind, lg) for each table that the plan of length 2^lg (3 * 2^lg
+// when three) needs, the passes as the schedule of kernel.h makes them.
 template <class F>
-void for_each_table(int lg, const F& f) {
+void for_each_table(int lg, bool three, const F& f) {
     if (lg < 3) {
         f(Small, lg);
         return;
     }
-    f(Weights, lg);
+    if (three) {
+        f(Weights3, lg);
+        f(Radix3, lg);
+    } else {
+        f(Weights, lg);
+    }
     int l = lg;
     if (fft_top_radix2(lg)) f(Radix2, l--);
     for (; l > fft_leaf_log2(lg); l -= 2) f(Radix4, l);
     f(lg >= 6 ? Leaf64 : Leaf8, 0);
 }
 
-// The roots of a table of kind Weights, Radix2 or Radix4 (FftRoots): the
-// powers of z = exp(2 pi i sign/2^order), and the doubles of lo and hi.
+// The roots of a table of kind Weights, Radix2, Radix4, Weights3 or Radix3
+// (FftRoots): the powers of z = exp(2 pi i sign/(f 2^order)), and the doubles
+// of lo and hi.
 struct RootsShape {
-    int order, sign, powers;
+    int order, f, sign, powers;
     long count;
     int shift;  // 0: whole
     long lo, hi;
@@ -164,11 +177,17 @@ struct RootsShape {
 
 RootsShape roots_shape(Kind kind, int lg) {
     RootsShape r{};
-    const bool whole = lg <= (kind == Weights ? WholeWeightsMax : WholePassMax);
-    r.order = kind == Weights ? lg + 2 : lg;
-    r.sign = kind == Weights ? 1 : -1;
-    r.powers = kind == Radix4 ? 3 : 1;
-    r.count = kind == Weights ? 1L << lg : kind == Radix2 ? 1L << (lg - 1) : 1L << (lg - 2);
+    const bool weights = kind == Weights || kind == Weights3;
+    r.f = kind == Weights3 || kind == Radix3 ? 3 : 1;
+    // The length whose weights or pass these are, 2^(lg + f - 1) at most.
+    const bool whole = lg + r.f - 1 <= (weights ? WholeWeightsMax : WholePassMax);
+    r.order = weights ? lg + 2 : lg;
+    r.sign = weights ? 1 : -1;
+    r.powers = kind == Radix4 ? 3 : kind == Radix3 ? 2 : 1;
+    r.count = kind == Weights3 ? 3L << lg
+              : weights || kind == Radix3 ? 1L << lg
+              : kind == Radix2 ? 1L << (lg - 1)
+                               : 1L << (lg - 2);
     const long blocks = r.count / 8;
     r.shift = whole ? 0 : (ilog2(static_cast<int>(blocks)) + 1) / 2;
     r.lo = (whole ? blocks : 1L << r.shift) * r.powers * FftBlock;
@@ -211,13 +230,19 @@ void build_roots(Kind kind, int lg, Table* t) {
     const RootsShape r = roots_shape(kind, lg);
     Doubles lo = table(r.lo), hi = r.hi ? table(r.hi) : Doubles();
     const long lo_blocks = r.lo / (r.powers * FftBlock);
-    const Powers low(r.order, r.sign, r.shift == 0 ? 1 : r.powers * 8 * lo_blocks);
+    const Powers low(r.order, r.f, r.sign, r.shift == 0 ? 1 : r.powers * 8 * lo_blocks);
     for (long b = 0; b < lo_blocks; ++b)
         for (int p = 1; p <= r.powers; ++p)
             for (int lane = 0; lane < 8; ++lane) {
                 const long k = p * (8 * b + lane);
                 double* e = lo.get() + fft_roots_block(b, p, r.powers) + lane;
-                if (r.shift == 0) {
+                if (r.shift == 0 && r.f == 3) {
+                    long double x, y;
+                    root_ld(r.sign * k, r.order, 3, &x, &y);
+                    e[0] = static_cast<double>(x);
+                    e[8] = static_cast<double>(y);
+                    DRMPI_ASSERT(on_circle(e[0], e[8]));
+                } else if (r.shift == 0) {
                     root(k, r.order, r.sign, &e[0], &e[8]);
                     DRMPI_ASSERT(on_circle(e[0], e[8]));
                 } else {
@@ -230,7 +255,7 @@ void build_roots(Kind kind, int lg, Table* t) {
     // H = (z^(8 2^shift))^(p g), its real and imaginary parts each the sum of
     // two doubles.
     const long groups = r.hi / (4 * r.powers);
-    const Powers high(r.order - 3 - r.shift, r.sign, r.powers * groups);
+    const Powers high(r.order - 3 - r.shift, r.f, r.sign, r.powers * groups);
     for (long g = 0; g < groups; ++g)
         for (int p = 1; p <= r.powers; ++p) {
             long double x, y;
@@ -293,8 +318,9 @@ const FftKernels& kernels_of(FftIsa isa) {
 struct Store {
     std::mutex lock;
     Table tables[Kinds][FftMaxLog2 + 1];  // by kind, then lg (0 for the leaves)
-    std::unique_ptr<FftPlan> owned[FftMaxLog2 + 1][3];
-    std::atomic<const FftPlan*> plan[FftMaxLog2 + 1][3] = {};
+    // by lg, then three, then path
+    std::unique_ptr<FftPlan> owned[FftMaxLog2 + 1][2][3];
+    std::atomic<const FftPlan*> plan[FftMaxLog2 + 1][2][3] = {};
 };
 
 constinit Store Plans;
@@ -302,24 +328,27 @@ constinit Store Plans;
 // The plan of fft_plan(n, isa) when it does not exist yet.  Throws
 // std::bad_alloc; the tables built before stay.
 const FftPlan& build_plan(int n, FftIsa isa) {
-    const int lg = n > 0 ? ilog2(n) : 0;
-    if (n < 1 || lg > FftMaxLog2 || n != 1 << lg || !fft_isa_available(isa)) {
+    if (!fft_length(n) || !fft_isa_available(isa)) {
         std::fprintf(stderr, "drmpi: no FFT plan for length %d on path %d\n", n,
                      static_cast<int>(isa));
         std::abort();
     }
-    const int i = static_cast<int>(isa);
+    const bool three = n % 3 == 0;
+    const int lg = ilog2(three ? n / 3 : n), i = static_cast<int>(isa);
     std::lock_guard<std::mutex> hold(Plans.lock);
-    if (const FftPlan* p = Plans.plan[lg][i].load(std::memory_order_relaxed)) return *p;
+    if (const FftPlan* p = Plans.plan[lg][three][i].load(std::memory_order_relaxed)) return *p;
     auto p = std::make_unique<FftPlan>();
     p->n = n;
     p->log2n = lg;
+    p->three = three;
     p->kernels = &kernels_of(isa);
-    for_each_table(lg, [&](Kind kind, int l) {
+    for_each_table(lg, three, [&](Kind kind, int l) {
         Table& t = Plans.tables[kind][l];
         if (t.lo == nullptr) build_table(kind, l, &t);
         switch (kind) {
-            case Weights: p->weights = t.roots; break;
+            case Weights:
+            case Weights3: p->weights = t.roots; break;
+            case Radix3: p->third = t.roots; break;
             case Radix2:
             case Radix4: p->pass[l] = t.roots; break;
             case Small:
@@ -329,9 +358,18 @@ const FftPlan& build_plan(int n, FftIsa isa) {
             default: p->leaf = t.roots.lo;
         }
     });
-    Plans.owned[lg][i] = std::move(p);
-    Plans.plan[lg][i].store(Plans.owned[lg][i].get(), std::memory_order_release);
-    return *Plans.owned[lg][i];
+    Plans.owned[lg][three][i] = std::move(p);
+    Plans.plan[lg][three][i].store(Plans.owned[lg][three][i].get(), std::memory_order_release);
+    return *Plans.owned[lg][three][i];
+}
+
+// Calls f(n) for each length of fft_prepare(n): the powers of two up to n,
+// and when n is 3 * 2^k, the lengths 3 * 2^j from 24 to n.
+template <class F>
+void for_each_prepared(int n, const F& f) {
+    for (int m = 1; m <= n && m <= 1 << FftMaxLog2; m *= 2) f(m);
+    if (n % 3 == 0 && fft_length(n))
+        for (int m = 24; m <= n; m *= 2) f(m);
 }
 
 }  // namespace
@@ -358,23 +396,33 @@ FftIsa fft_default_isa() {
     return isa;
 }
 
+bool fft_length(int n) {
+    if (n >= 1 && n <= 1 << FftMaxLog2 && (n & (n - 1)) == 0) return true;
+    const int m = n / 3;
+    return n % 3 == 0 && m >= 8 && m < 1 << FftMaxLog2 && (m & (m - 1)) == 0;
+}
+
 int64_t fft_plans_bytes(int n) {
     bool counted[Kinds][FftMaxLog2 + 1] = {};
     int64_t doubles = 0;
-    for (int lg = 0; lg <= FftMaxLog2 && 1 << lg <= n; ++lg)
-        for_each_table(lg, [&](Kind kind, int l) {
+    for_each_prepared(n, [&](int m) {
+        const bool three = m % 3 == 0;
+        for_each_table(ilog2(three ? m / 3 : m), three, [&](Kind kind, int l) {
             if (!counted[kind][l]) doubles += table_doubles(kind, l);
             counted[kind][l] = true;
         });
+    });
     return doubles * static_cast<int64_t>(sizeof(double));
 }
 
 void fft_prepare(int n) {
-    // The longest whole weights, of length min(n, 2^WholeWeightsMax), have the
-    // largest quarter.  The cache is a fifth of the tables it serves at most.
+    // The longest whole weights of a power of two, of length at most n and
+    // 2^WholeWeightsMax, have the largest quarter.  The cache is a fifth of the
+    // tables it serves at most.  (The tables of the lengths 3 * 2^k compute
+    // their roots in long double.)
     {
         std::lock_guard<std::mutex> hold(Plans.lock);
-        const long quarter = std::min(n, 1 << WholeWeightsMax);
+        const long quarter = std::min(1 << ilog2(n), 1 << WholeWeightsMax);
         Cached.cos_sin.resize(2 * (quarter / 2 + 1));
         for (long t = 0; t <= quarter / 2; ++t)
             sincos(static_cast<double>(HalfPi) / quarter * t, &Cached.cos_sin[2 * t + 1],
@@ -386,7 +434,7 @@ void fft_prepare(int n) {
         Cached = Octant();
     };
     try {
-        for (int m = 1; m <= n; m *= 2) fft_plan(m);
+        for_each_prepared(n, [](int m) { fft_plan(m); });
     } catch (...) {
         forget();
         throw;
@@ -397,10 +445,14 @@ void fft_prepare(int n) {
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }
 
 const FftPlan& fft_plan(int n, FftIsa isa) {
-    if (n > 0 && (n & (n - 1)) == 0 && n <= 1 << FftMaxLog2) {
-        const FftPlan* p = Plans.plan[__builtin_ctz(static_cast<unsigned>(n))]
-                                     [static_cast<int>(isa)].load(std::memory_order_acquire);
-        if (p) return *p;
+    if (n > 0 && n <= 3 << (FftMaxLog2 - 1)) {
+        // n = m 2^lg with m odd: a plan exists only for m = 1 or 3.
+        const int lg = __builtin_ctz(static_cast<unsigned>(n)), m = n >> lg;
+        if (m <= 3) {
+            const FftPlan* p =
+                Plans.plan[lg][m == 3][static_cast<int>(isa)].load(std::memory_order_acquire);
+            if (p) return *p;
+        }
     }
     return build_plan(n, isa);
 }

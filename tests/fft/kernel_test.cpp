@@ -55,14 +55,15 @@ Words kernel_run(const FftPlan& p, const Words& a, const Words& b) {
     return r;
 }
 
-// The kernel's transform of the words, and of their high and low digits: up
-// to 2^10 points, where every kind of pass has appeared, the spectrum holds
-// every frequency of the defining sum once, in the kernel's own order (each
-// point, read in the layout of fft/kernel.h, lies within 1e-9 n of the
-// frequency nearest to it, and no two points share one); at every length the
-// inverse gives the words back, and the error it reports is the round trip's.
+// The kernel's transform of the words, and of their high and low digits, at
+// the lengths 2^k and 3 * 2^k: up to 2^10 points, where every kind of pass has
+// appeared, the spectrum holds every frequency of the defining sum once, in
+// the kernel's own order (each point, read in the layout of fft/kernel.h, lies
+// within 1e-9 n of the frequency nearest to it, and no two points share one);
+// at every length the inverse gives the words back, and the error it reports
+// is the round trip's.
 TEST_F(FftKernel, TransformMatchesTheDefiningSumAndInverts) {
-    for (int n = 1; n <= 1 << 20; n *= 2)
+    for (int n : transform_lengths(1 << 20))
         for (int part = 0; part < (n >= 8 ? 3 : 1); ++part) {
             const std::string what = "n " + std::to_string(n) + " part " + std::to_string(part);
             Words a(n), d(n), want(2 * n, 0.0);
@@ -112,13 +113,16 @@ TEST_F(FftKernel, PlansUnderThreadsAndOtherLengths) {
 }
 
 // Every path this processor runs gives the same spectra, words and errors at
-// every length, and so does every thread count from 2^19 on, where the passes
-// over the whole transform are shared among the threads: there with one kind
-// of operand each, the extreme mix, then all +50000.  With one path the thread
+// every length (2^k, and 3 * 2^k for a kind of each pass below), and so does
+// every thread count from 2^19 on, where the passes over the whole transform
+// are shared among the threads: there with one kind of operand each, the
+// extreme mix, then all +50000.  With one path the thread
 // counts are still compared, and the test then reports itself skipped.
 TEST_F(FftKernel, PathsAgreeBitForBit) {
     const int threads = thread_count();
-    for (int n = 1; n <= 1 << 20; n *= n == 1 << 17 ? 4 : 2)
+    std::vector<int> lengths{24, 48, 96, 192, 3 << 10, 3 << 18};
+    for (int n = 1; n <= 1 << 20; n *= n == 1 << 17 ? 4 : 2) lengths.push_back(n);
+    for (int n : lengths)
         for (int kind : {0, 2, 3}) {
             if (n >= 1 << 19 && kind != (n == 1 << 19 ? 2 : 3)) continue;
             const Words a = operand(n, kind), b = operand(n, kind);

@@ -83,6 +83,15 @@ std::vector<std::complex<long double>> weighted_transform(const double* a, int n
     return f;
 }
 
+std::vector<int> transform_lengths(int max) {
+    std::vector<int> n;
+    for (int m = 1; m <= max; m *= 2) {
+        n.push_back(m);
+        if (m >= 16 && 3 * m / 2 <= max) n.push_back(3 * m / 2);
+    }
+    return n;
+}
+
 std::mt19937_64& rng() {
     static std::mt19937_64 gen = [] {
         const char* s = std::getenv("DRMPI_TEST_SEED");

@@ -29,6 +29,10 @@ mpq_class radix_power(long e);
 // = sum_j a[j] theta^j w^(jk) for k < n, theta = exp(i pi/(2n)), w = exp(-2 pi i/n).
 std::vector<std::complex<long double>> weighted_transform(const double* a, int n);
 
+// The transform lengths up to max, in increasing order: 1, 2, 4, 8, 16, 24,
+// 32, 48, 64, 96, ... (2^k, and 3 * 2^k from 24 on).
+std::vector<int> transform_lengths(int max);
+
 // The generator of this test run.
 std::mt19937_64& rng();
 
