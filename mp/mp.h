@@ -116,8 +116,8 @@ void mp_mul_int(const double* x, int m, double* out, int n, Carry mode = Carry::
 void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 
 // -------------------------------------------------- FFT products (product.cpp) --
-// A product of two n-word operands (n a power of two, up to 2^27) is made
-// from their spectra: transform each operand once, however often it is used,
+// A product of two n-word operands (n a product_length) is made from their
+// spectra: transform each operand once, however often it is used,
 // then form a product, or the sum of two, and carry it.  The products are
 // exact while every output of the transform lies within 0.5 of its whole
 // value; each returns the largest distance of an output from its whole value.
@@ -126,16 +126,27 @@ void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 // their spectra hold the operands' words, and their rounding error is 0.
 inline constexpr int SchoolbookMax = 16;
 
+// Whether products of length n are made: any n from 1 to SchoolbookMax, and
+// beyond, the lengths of the transforms, 2^k up to 2^27 and 3 * 2^k up to
+// 3 * 2^26 (fft_length).
+bool product_length(int n);
+
 // Products longer than this may meet outputs too large to round right from
 // whole words: all +50000 operands give outputs of n * 2.5e9, an error of 0.375
 // at 2^18 and 0.5 or more beyond.  Up to this length whole words are exact
-// for every operand.
+// for every operand.  The lengths 3 * 2^k meet the roundings of a radix-3
+// pass too: all +50000 give 0.1875 at 3 * 2^15 (SplitMin3) and 0.5 at 3 * 2^16.
 inline constexpr int SplitMin = 1 << 18;
+inline constexpr int SplitMin3 = 3 << 15;
 
-// A product longer than SplitMin is made from whole words, and kept when its
+// Whether a product of length n may meet outputs that round wrong from whole
+// words: n beyond SplitMin, or beyond SplitMin3 for a length 3 * 2^k.
+inline constexpr bool may_split(int n) { return n > (n % 3 == 0 ? SplitMin3 : SplitMin); }
+
+// A product for which may_split holds is made from whole words, and kept when its
 // rounding error is at most SplitTrigger.  Otherwise it is made again with
 // every word w split into two digits, w = h SplitBase + l with |h|, |l| <= 158,
-// whose outputs round right at every length up to 2^27.  Random words give
+// whose outputs round right at every length up to 3 * 2^26.  Random words give
 // errors of 0.001 at 2^18 to 0.02 at 2^26, far below the trigger, which only
 // crafted operands reach.
 inline constexpr double SplitTrigger = 0.125;
@@ -152,8 +163,8 @@ int64_t fft_product_work(int n);
 void fft_spectrum(const double* a, int n, double* spectrum);
 
 // One factor of a product of length n: its n words and fft_spectrum of them.
-// A product longer than SplitMin that must be made again from digits reads
-// the words, so they must not change before it returns.
+// A product that may_split and must be made again from digits reads the
+// words, so they must not change before it returns.
 struct Factor {
     const double* words;
     const double* spectrum;
@@ -165,8 +176,8 @@ struct Factor {
 // spectrum's size, which overlaps no spectrum but that of y (of y1), where it
 // may begin: the product then consumes that spectrum.  The rest of the work,
 // which only a product made again from digits writes, may hold the spectra
-// (they are read first).  out overlaps no spectrum and not the work; up to
-// SplitMin it may overlap the factors' words, beyond it not (see Factor).
+// (they are read first).  out overlaps no spectrum and not the work; it may
+// overlap the factors' words unless the product may_split (see Factor).
 // Returns the rounding error of the outputs kept (through ProductErrorHook).
 double fft_product(Factor x, Factor y, int n, double* out, double* work);
 double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double* out,
@@ -176,8 +187,8 @@ double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double
 int64_t fft_multiply_work(int n);
 
 // {out, 2n} := {a, n} * {b, n}, carried as by fft_product; a and b may
-// coincide (one transform then serves both), and out may overlap either up to
-// SplitMin, as for fft_product.  work: fft_multiply_work(n) doubles, 64-byte
+// coincide (one transform then serves both), and out may overlap either
+// unless the product may_split, as for fft_product.  work: fft_multiply_work(n) doubles, 64-byte
 // aligned, overlapping nothing: the two spectra, the second of which the
 // product consumes as its work.
 double fft_multiply(const double* a, const double* b, double* out, int n, double* work);
@@ -199,21 +210,26 @@ extern double (*ProductErrorHook)(double error);
 
 // --------------------------------------------------- Newton iterations (newton.cpp) --
 // Each operation returns the largest rounding error of its products.  n is a
-// power of two, at least 2.  Their storage (NewtonTemp) lies apart from the
+// newton_length.  Their storage (NewtonTemp) lies apart from the
 // operands and results, in two parts that may lie apart from each other.
 //
-// The precision schedule: from a seed of all that a double holds, about
-// three words, one pass at each working length L = min(n, 4), twice that,
-// ..., n.  A pass at L takes the first min(L, L/2 + 2) words of the
-// approximation, forms its residual with the first L words of the operand
-// (and, for the reciprocal, the first words of the operand beyond them,
-// which reach the residual's leading words), and adds its correction over
-// min(n, L + 2) words: about L + 1 correct words, which the next pass reads
-// with a word to spare.  The spare word keeps each pass's own losses from
-// doubling with the next, so that the last pass leaves all n words.  A pass
-// transforms each of its operands once at L: the approximation serves both
-// products of a pass.
+// The precision schedule: from a seed of all that a double holds, about three
+// words, one pass at each working length L = n / 2^(p - 1), twice that, ..., n,
+// over p = newton_pass_count(n) passes: L starts at n up to 4 words, else at 4
+// for a power of two and at 3 for three times one.  A pass at L takes the first
+// min(L, L/2 + 2) words of the approximation, forms its residual with the first
+// L words of the operand (and, for the reciprocal, the first words of the
+// operand beyond them, which reach the residual's leading words), and adds its
+// correction over min(n, L + 2) words: about L + 1 correct words, which the
+// next pass reads with a word to spare.  The spare word keeps each pass's own
+// losses from doubling with the next, so that the last pass leaves all n words.
+// A pass transforms each of its operands once at L: the approximation serves
+// both products of a pass.
 int newton_pass_count(int n);
+
+// Whether n is a length of the Newton operations: 2^k or 3 * 2^k, at least 2,
+// and a product_length (every working length then is one).
+bool newton_length(int n);
 
 // The storage of a Newton operation of length n: {spectra,
 // fft_multiply_work(n)}, 64-byte aligned, for the spectra and work of its

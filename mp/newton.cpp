@@ -100,16 +100,17 @@ void seed(double q, double* x, int n) {
 }
 
 // The first `passes` passes of the schedule (all of them for 0): working
-// lengths L = min(n, 4), then twice that, ..., n.  step(L, w, k) makes one
+// lengths L = n / 2^(newton_pass_count(n) - 1), then twice that, ..., n.  step(L, w, k) makes one
 // Newton step at length L from the w = min(L, L/2 + 2) leading words of its
 // approximation, whose words w + 1 .. k it has zeroed, adds the correction
 // over k = min(n, L + 2) words, and returns the larger error of its two
 // products.  Returns the largest error of all passes.
 template <class Step>
 double newton_passes(int n, int passes, Step step) {
-    if (passes <= 0) passes = newton_pass_count(n);
+    const int all = newton_pass_count(n);
+    if (passes <= 0) passes = all;
     double err = 0.0;
-    for (int pass = 0, L = imin(n, 4); pass < passes; ++pass, L *= 2) {
+    for (int pass = 0, L = n >> (all - 1); pass < passes; ++pass, L *= 2) {
         err = dmax(err, step(L, imin(L, L / 2 + 2), imin(n, L + 2)));
     }
     return err;
@@ -128,7 +129,16 @@ void leading(const double* r, int w, int L, double* u) {
 
 }  // namespace
 
-int newton_pass_count(int n) { return n <= 4 ? 1 : ilog2(n) - 1; }
+bool newton_length(int n) {
+    const int odd = n >> __builtin_ctz(static_cast<unsigned>(n));
+    return n >= 2 && product_length(n) && (odd == 1 || odd == 3);
+}
+
+int newton_pass_count(int n) {
+    int passes = 1;
+    for (int L = n; L > 4; L /= 2) ++passes;
+    return passes;
+}
 
 int64_t newton_numbers_size(int n) { return long_number(n) + round_up8(n + 1); }
 
@@ -137,7 +147,7 @@ int64_t newton_temp_size(int n) { return fft_multiply_work(n) + newton_numbers_s
 NewtonTemp newton_temp(double* block, int n) { return {block, block + fft_multiply_work(n)}; }
 
 double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, int passes) {
-    DRMPI_ASSERT(n >= 2 && power_of_two(n) && disjoint(a, n + 1, x, n + 1) &&
+    DRMPI_ASSERT(newton_length(n) && disjoint(a, n + 1, x, n + 1) &&
                  apart(temp, n, a) && apart(temp, n, x));
     const Temp s = carve(temp, n);
     x[0] = 1.0 - a[0];
@@ -173,7 +183,7 @@ double mp_divide(const double* p, const double* q, double* out, int n, const New
 }
 
 double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
-    DRMPI_ASSERT(m > 0 && n >= 2 && power_of_two(n) && apart(temp, n, x));
+    DRMPI_ASSERT(m > 0 && newton_length(n) && apart(temp, n, x));
     const Temp s = carve(temp, n);
     x[0] = 0.0;
     seed(Radix / std::sqrt(m * 1.0), x, n);

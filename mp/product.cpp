@@ -12,7 +12,7 @@
 // "spectrum" is the operand's words, and every convolution sum is formed
 // exactly in doubles, so their rounding error is 0.
 //
-// Products longer than SplitMin are made from whole words too, and kept when
+// Products that may_split are made from whole words too, and kept when
 // their rounding error is at most SplitTrigger; otherwise they are made again
 // from the words split into digits (split_product), whose outputs are small
 // enough to round right at every length.
@@ -61,7 +61,7 @@ double carry(double* out, int n, double err) {
 // (hh SplitBase + mid) SplitBase + ll, hh = sum H_x H_y, mid = sum H_x L_y +
 // L_x H_y, ll = sum L_x L_y.  Each product of digits is made on its own, in
 // the two areas of 2n doubles at work (its spectra, then its words), and its
-// outputs stay below n 158^2 < 3.4e12 at 2^27 points; Horner's rule on carried
+// outputs stay below n 158^2 < 5.1e12 at 3 * 2^26 points; Horner's rule on carried
 // words keeps every sum below 2^45.  Twelve transforms for a single product;
 // only products whose whole words round too far come here.  Returns the
 // largest error of the inverse transforms.
@@ -106,12 +106,12 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
         return (t == 0 && spectrum == y[0].spectrum && spectrum == work) ||
                disjoint(work, size, spectrum, size);
     };
-    DRMPI_ASSERT(power_of_two(n) && disjoint(out, 2 * n, work, work_size));
+    DRMPI_ASSERT(product_length(n) && disjoint(out, 2 * n, work, work_size));
     for (int t = 0; t < count; ++t)
         DRMPI_ASSERT(disjoint(out, 2 * n, x[t].spectrum, size) &&
                      disjoint(out, 2 * n, y[t].spectrum, size) && apart(x[t].spectrum, t) &&
                      apart(y[t].spectrum, t) &&
-                     (n <= SplitMin || (disjoint(out, 2 * n, x[t].words, n) &&
+                     (!may_split(n) || (disjoint(out, 2 * n, x[t].words, n) &&
                                         disjoint(out, 2 * n, y[t].words, n))));
     if (n <= SchoolbookMax) {
         mp_fill(0, out, 2 * n);
@@ -123,7 +123,7 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
     for (int t = 0; t < count; ++t)
         fft_mul_add_or_set(p, x[t].spectrum, y[t].spectrum, acc, t == 0);
     double err = fft_inverse_words(p, acc, out);
-    if (n > SplitMin && !(err <= SplitTrigger)) {
+    if (may_split(n) && !(err <= SplitTrigger)) {
         err = split_product(p, x, y, count, n, out, work);
     }
     return carry(out, n, err);
@@ -131,12 +131,14 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
 
 }  // namespace
 
+bool product_length(int n) { return (n >= 1 && n <= SchoolbookMax) || fft_length(n); }
+
 int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
 
-int64_t fft_product_work(int n) { return (n > SplitMin ? 4 : 2) * static_cast<int64_t>(n); }
+int64_t fft_product_work(int n) { return (may_split(n) ? 4 : 2) * static_cast<int64_t>(n); }
 
 void fft_spectrum(const double* a, int n, double* spectrum) {
-    DRMPI_ASSERT(power_of_two(n) && disjoint(a, n, spectrum, fft_spectrum_size(n)));
+    DRMPI_ASSERT(product_length(n) && disjoint(a, n, spectrum, fft_spectrum_size(n)));
     if (n <= SchoolbookMax) {
         mp_copy(a, spectrum, n);
         return;

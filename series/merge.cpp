@@ -15,9 +15,9 @@
 // four products.  The spectra of P_L and Q_R serve two products and stay;
 // the others are made as their product needs them, so that four spectra are
 // held at once and not six.  The merged blocks are written over the pair's
-// own blocks, whose words the spectra have already taken; beyond SplitMin by
-// way of scratch, since a product made again from digits reads the words
-// once more.
+// own blocks, whose words the spectra have already taken; where a product
+// may_split, by way of scratch, since a product made again from digits reads
+// the words once more.
 #include <algorithm>
 #include <atomic>
 
@@ -32,19 +32,19 @@ namespace {
 // The blocks of a pair: P_L, P_R, Q_L, Q_R, T_L, T_R.
 enum Block { PL, PR, QL, QR, TL, TR };
 
-// A pair's storage in an area: four spectra of width w, then, beyond
-// SplitMin, room for a product's 2w words (there a product may not be
+// A pair's storage in an area: four spectra of width w, then, where a product
+// may_split, room for a product's 2w words (there a product may not be
 // written over the blocks that it reads, and is copied there once made).
 // Slots 0 and 1 hold the spectra of P_L and Q_R throughout; slots 2 and 3
 // hold T_R and T_L for T, then P_R and Q_L.  Each product's accumulator is
-// slot 2 (or 3), and beyond SplitMin the rest of its work is slot 3.
+// slot 2 (or 3), and where a product may_split the rest of its work is slot 3.
 struct PairArea {
     double* slot[4];
     double* out;
 };
 
 int64_t pair_area_size(int w) {
-    return 4 * fft_spectrum_size(w) + (w > SplitMin ? 2 * static_cast<int64_t>(w) : 0);
+    return 4 * fft_spectrum_size(w) + (may_split(w) ? 2 * static_cast<int64_t>(w) : 0);
 }
 
 PairArea carve(double* area, int w) {
@@ -67,7 +67,7 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
     // A product into its merged block, which starts at block `first`.
     const auto into = [&](int first, const auto& make) {
         double* const merged = block(first);
-        double* const out = w > SplitMin ? pa.out : merged;
+        double* const out = may_split(w) ? pa.out : merged;
         const double err = make(out);
         if (out != merged) mp_copy(out, merged, 2 * w);
         return err;
@@ -79,10 +79,10 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
     errs[0] = into(TL, [&](double* out) {
         return fft_product_sum(f[0], f[2], f[1], f[3], w, out, pa.slot[2]);
     });
-    // P := P_L P_R and Q := Q_R Q_L: up to SplitMin at once, P_R in slot 2
-    // and Q_L in slot 3; beyond, one after the other in slot 2, slot 3 being
-    // the rest of the work.
-    const bool at_once = w <= SplitMin;
+    // P := P_L P_R and Q := Q_R Q_L: at once, P_R in slot 2 and Q_L in slot 3,
+    // unless the products may_split; then one after the other in slot 2, slot
+    // 3 being the rest of the work.
+    const bool at_once = !may_split(w);
     const auto pq = [&](int i) {
         const int slot = at_once ? 2 + i : 2;
         const Factor y = spectrum(i == 0 ? PR : QL, slot);

@@ -88,7 +88,7 @@ TEST_F(Newton, ResidualsWithinAUnitOrTwoOfTheLastWord) {
     const double garbage[] = {std::numeric_limits<double>::quiet_NaN(), 1e300, -50000.0};
     const char* const names[4] = {"1 - a x", "1 - x a / b", "1 - m x^2", "1 - x^2 / m"};
     const int units[4] = {1, 2, 1, 2};
-    for (int n : {2, 4, 8, 16, 64, 256, 1024, 4096}) {
+    for (int n : {2, 4, 6, 8, 12, 16, 24, 64, 96, 256, 1024, 3072, 4096}) {
         for (int trial = 0; trial < (n <= 256 ? 40 : 4); ++trial) {
             const Words a = random_number(n), b = random_number(n);
             const int m = static_cast<int>(uniform(1, uniform(0, 1) ? 1 << 20 : 20));
@@ -134,7 +134,7 @@ double precision_words(const Words& a, const Words& x, int n) {
 // operand's first L words alone leaves fewer than L, and the loss doubles
 // from pass to pass.
 TEST_F(Newton, EachPassLeavesAWordBeyondItsLength) {
-    for (int n : {16, 64, 256, 2048}) {
+    for (int n : {16, 64, 96, 256, 2048, 3072}) {
         std::vector<double> worst(newton_pass_count(n), n);
         for (int trial = 0; trial < 8; ++trial) {
             const Words a = random_number(n);
@@ -145,7 +145,8 @@ TEST_F(Newton, EachPassLeavesAWordBeyondItsLength) {
                 worst[passes - 1] = std::min(worst[passes - 1], precision_words(a, x, n));
             }
         }
-        for (int pass = 0, L = 4; pass < newton_pass_count(n); ++pass, L *= 2) {
+        const int passes = newton_pass_count(n);
+        for (int pass = 0, L = n >> (passes - 1); pass < passes; ++pass, L *= 2) {
             EXPECT_GT(worst[pass], std::min(L + 0.5, n - 1.0)) << "n " << n << " pass " << pass;
         }
     }

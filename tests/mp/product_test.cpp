@@ -97,23 +97,23 @@ TEST_F(Product, MpMulAddsExponentsStripsAndOverwrites) {
     }
 }
 
-// Every length with every kind of operand.  The error of real data stays far
-// below the 0.25 that a run accepts: random words give about 0.001 at 2^18,
-// the extreme mix three times that.  With equal signs the outputs reach n *
-// 2.5e9 = 6.6e14 at 2^18, the largest that a transform of whole words meets,
-// and the error 0.375.  Beyond SplitMin, random words keep their product of
-// whole words (an error of 1e-4 at least, which a product of split digits,
-// about 1e-8, never shows), while all +50000 words, which would round wrong,
-// are made again from split digits.  Products up to SchoolbookMax are exact
-// without rounding.
+// Every length, 2^k and 3 * 2^k, with every kind of operand.  The error of
+// real data stays far below the 0.25 that a run accepts: random words give
+// about 0.001 at 2^18, the extreme mix three times that.  With equal signs the
+// outputs reach n * 2.5e9 = 6.6e14 at 2^18, the largest that a transform of
+// whole words meets, and the error 0.375.  Where products may_split, random
+// words keep their product of whole words (an error of 1e-4 at least, which a
+// product of split digits, about 1e-8, never shows), while all +50000 words,
+// which would round wrong, are made again from split digits.  Products up to
+// SchoolbookMax are exact without rounding.
 TEST_F(Product, ProductsMatchGmpAtEveryLength) {
-    for (int n = 1; n <= 8 * SplitMin; n *= 2) {
+    for (int n : transform_lengths(8 * SplitMin)) {
         const std::vector<int> kinds = n <= 2 * SplitMin   ? std::vector{0, 1, 2, 3, 4}
-                                       : n == 4 * SplitMin ? std::vector{0, 3}
+                                       : n <= 4 * SplitMin ? std::vector{0, 3}
                                                            : std::vector{3};
         for (int kind : kinds) {
             const double err = product_error(n, kind);
-            const bool split = n > SplitMin && kind == 3;
+            const bool split = may_split(n) && kind == 3;
             const double bound = split      ? 1e-3
                                  : kind < 2 ? 0.005 * std::max(1, n / SplitMin)
                                  : kind == 2 ? 0.02 * std::max(1, n / SplitMin)
@@ -121,7 +121,7 @@ TEST_F(Product, ProductsMatchGmpAtEveryLength) {
             EXPECT_LT(err, bound) << "n = " << n << ", kind " << kind;
             if (n <= SchoolbookMax) {
                 EXPECT_EQ(err, 0.0) << "n = " << n << ", kind " << kind;
-            } else if (n > SplitMin && !split) {
+            } else if (may_split(n) && !split) {
                 EXPECT_GT(err, 1e-4) << "n = " << n << ", kind " << kind;
             } else if (n >= 64 && kind < 3) {
                 EXPECT_GT(err, 0.0) << "n = " << n << ", kind " << kind;
@@ -133,13 +133,14 @@ TEST_F(Product, ProductsMatchGmpAtEveryLength) {
 
 // A sum of two products formed before its one inverse transform is the exact
 // sum: from the spectra of fft_spectrum (schoolbook, whole words), also when
-// every word is +50000 beyond SplitMin and the sum is made again from split
+// every word is +50000 where products may_split and the sum is made again from split
 // digits, and through the kernel's own steps, out := x y then acc += x y, at
 // the lengths that have whole words.  A square of one spectrum passed twice
 // equals that of two copies bit for bit, also when the product overwrites the
 // second; so does fft_multiply of one array passed twice, which transforms it once.
 TEST_F(Product, SumsOfProductsAndSquares) {
-    for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 1024, 1 << 15, 2 * SplitMin, -2 * SplitMin}) {
+    for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 1024, 3 << 10, 1 << 15, 2 * SplitMin,
+                  -2 * SplitMin, -2 * SplitMin3}) {
         const bool worst = n < 0;
         n = std::abs(n);
         Words v[4];
@@ -155,7 +156,7 @@ TEST_F(Product, SumsOfProductsAndSquares) {
         // Beyond SplitMin, as the merges lay it out: y1's spectrum is the
         // accumulator and y2's the rest of the work, which split digits write.
         const double* sy[2] = {s[1].data(), s[3].data()};
-        if (n > SplitMin)
+        if (may_split(n))
             for (int i = 0; i < 2; ++i) {
                 double* const at = work.data() + i * fft_spectrum_size(n);
                 std::copy(sy[i], sy[i] + fft_spectrum_size(n), at);
@@ -167,7 +168,7 @@ TEST_F(Product, SumsOfProductsAndSquares) {
                             work.data());
         EXPECT_EQ(vec_value(sum.data(), 2 * n), want) << "n = " << n;
         EXPECT_LT(err, worst ? 1e-3 : 0.1) << "n = " << n;
-        if (n <= SplitMin) {
+        if (!may_split(n)) {
             const FftPlan& p = fft_plan(n);
             for (int i = 0; i < 4; ++i) {
                 k.emplace_back(2 * n);
@@ -204,7 +205,9 @@ TEST_F(Product, SumsOfProductsAndSquares) {
 // back to split digits: there it lies in the low digit of the word, and must
 // come back through the inverse transform of the low digits' product.
 TEST_F(Product, ErrorIsTheWorstOfAllOutputs) {
-    for (int n = 2 * SchoolbookMax; n <= 1 << 20; n *= n == 1 << 14 ? 32 : 2) {
+    std::vector<int> lengths{96, 3 << 18};
+    for (int n = 2 * SchoolbookMax; n <= 1 << 20; n *= n == 1 << 14 ? 32 : 2) lengths.push_back(n);
+    for (int n : lengths) {
         Words a(n), x(n);
         for (double& w : a) w = static_cast<double>(uniform(-1000, 1000));
         Fenced sa(fft_spectrum_size(n)), sx(fft_spectrum_size(n)), out(2 * n);
