@@ -108,9 +108,9 @@ void print_help(Console& console) {
         "\n"
         "The report and the progress go to standard error.  A result file is replaced only by\n"
         "a complete result that passed the rounding check (and, with --verify, the second\n"
-        "series).  Memory: about %.0f MB per million digits (the sizes go by powers of two, so\n"
-        "a run may take up to twice that); a run that does not fit the memory available is\n"
-        "refused before it starts.\n"
+        "series).  Memory: about %.0f MB per million digits (the sizes go by powers of two\n"
+        "and three times those, so a run may take up to half as much again); a run that does\n"
+        "not fit the memory available is refused before it starts.\n"
         "\n"
         "Exit status: 0 success; 1 a failed run (rounding error, write error, failed\n"
         "verification, not enough memory); 2 a usage error.\n",
@@ -280,12 +280,12 @@ int run_command_line(Output& out, int argc, char** argv) {
 
 int run_command(Output& out, const Options& o, ComputePi compute) {
     if (o.threads > 0) set_thread_count(o.threads);
-    const RunSize size = size_run(o.digits);
+    const RunSize size = size_run(o.digits, true);
     const int fmt = static_cast<int>(size.fmt_size);
     const RunMemory need = run_memory(fmt, o.verify, thread_count());
     const MemoryLimit have = memory_available(need);
     if (!have.fits(need)) {
-        const int fits = largest_fitting_run(fmt / 2, o.verify, thread_count());
+        const int fits = largest_fitting_run(fmt, o.verify, thread_count());
         std::fprintf(stderr,
                      "drmpi: %" PRId64 " digits need about %lld MB of memory, and %lld MB are "
                      "available (%s): at most %" PRId64 " digits fit\n",

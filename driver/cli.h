@@ -2,11 +2,13 @@
 #pragma once
 
 #include "driver/run.h"
+#include "fft/fft.h"
 
 namespace drmpi {
 
-// The largest FMT size of a run: the longest transform of the kernel.
-inline constexpr int MaxFmtSize = 1 << 27;
+// The largest FMT size of a run: the longest transform of the kernel,
+// 3 * 2^26 (fft_length).
+inline constexpr int MaxFmtSize = 3 << (FftMaxLog2 - 1);
 
 // Sets the thread count from DRMPI_THREADS when it holds a whole number from
 // 1 to MaxThreads; any other value gets a warning on standard error naming

@@ -31,14 +31,14 @@ int64_t rounded(int64_t words) { return round_up8(words + 1); }
 int64_t spectra_at(int n) { return rounded(2 * n); }
 int64_t fold_size(int n) { return spectra_at(n) + fft_multiply_work(n); }
 
-int64_t area_size(int n) { return std::max(drm_step_area(n), fold_size(n)); }
+int64_t area_size(int n) { return std::max(drm_step_area(step_width(n)), fold_size(n)); }
 
 // The doubles from the start of a workspace that a run touches: all but the
 // rest of a long product's work at the end of the fold's area, which only a
 // product made again from digits touches.
 int64_t touched_size(int n) {
     const int64_t rest = fft_product_work(n) - fft_spectrum_size(n);
-    return 5 * rounded(n) + std::max(drm_step_area(n), fold_size(n) - rest);
+    return 5 * rounded(n) + std::max(drm_step_area(step_width(n)), fold_size(n) - rest);
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ int64_t touched_size(int n) {
 int64_t Workspace::doubles(int n) { return 5 * rounded(n) + area_size(n); }
 
 Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
-    DRMPI_ASSERT(n >= 8 && power_of_two(n));
+    DRMPI_ASSERT(n >= 8 && newton_length(n));
     double* next = storage_.get();
     for (double** x : {&p, &q, &t, &a, &sum}) {
         *x = next;
@@ -66,11 +66,11 @@ int clock_ms() {
 }
 
 int drm_step_count(int series, int word_count, int fmt_size) {
-    // The terms needed, word_count * 5 / log10(base), over the n/8 terms of a
+    // The terms needed, word_count * 5 / log10(base), over the terms of a
     // step, plus one: the steps always cover more terms than needed.
     const double terms = DigitsPerWord * 8.0 * word_count *
                          (std::log(10.0) / std::log(ConvergenceBase[series]));
-    return static_cast<int32_t>(terms / fmt_size + 1.0);
+    return static_cast<int32_t>(terms / step_width(fmt_size) + 1.0);
 }
 
 namespace {
@@ -110,13 +110,15 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
 }  // namespace
 
 double drm_sum(int series, int steps, const Workspace& w, Report& report) {
-    const int n = w.n;
-    const int per_step = n / TermWords;
+    const int n = w.n, width = step_width(n);
+    const int per_step = width / TermWords;
     double err = 0.0;
     for (int i = 1; i <= steps; ++i) {
         const int step_time = clock_ms();
-        err = dmax(err, drm_step(series, n, static_cast<double>(steps - i) * per_step + 1.0,
+        err = dmax(err, drm_step(series, width, static_cast<double>(steps - i) * per_step + 1.0,
                                  w.step()));
+        // P, Q and T of width words, as numbers of n words.
+        for (double* x : {w.p, w.q, w.t}) mp_fill(0, x + width + 1, n - width);
         report.merged();
         err = dmax(err, fold(w.step(), i == 1, w));
         report.folded();

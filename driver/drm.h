@@ -32,6 +32,11 @@ inline constexpr int ThreadedMin = 1 << 14;
 // The threads that a run of FMT size n takes, `threads` being in effect.
 inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : threads; }
 
+// The width of the product tree of a DRM step in a run of FMT size n (2^k or
+// 3 * 2^k): the largest power of two within n.  A step covers step_width(n)/8
+// terms, whose P, Q and T fill that many words of numbers of n words.
+inline int step_width(int n) { return 1 << ilog2(n); }
+
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // P, Q, T, and the running fraction's D (in a) and N (in sum), n + 1 words
 // each, and one area that the merges, the products of the folds and the
@@ -65,7 +70,7 @@ int clock_ms();
 int drm_step_count(int series, int word_count, int fmt_size);
 
 // Evaluates the series in the given number of DRM steps, from the last chunk
-// of n/8 terms to the first, folding each into the fraction N/D of w.sum and
+// of step_width(n)/8 terms to the first, folding each into the fraction N/D of w.sum and
 // w.a: N/D := (T D + P N) / (Q D), which is (T + P S)/Q for S = N/D.
 // Tells report of each chunk merged and folded, and each step done.
 // Returns the largest rounding error of all products.  The plans up to w.n

@@ -42,8 +42,8 @@ struct MemoryLimit {
 // set (or at 2^60 bytes and more) or cannot be read do not count.
 MemoryLimit memory_available(const RunMemory& m);
 
-// The largest FMT size of fmt_size, fmt_size / 2, ... 8 at which a run fits
-// every limit on it; 0 when none does.
+// The largest FMT size below fmt_size, of the lengths 2^k and 3 * 2^k down to
+// 8, at which a run fits every limit on it; 0 when none does.
 int largest_fitting_run(int fmt_size, bool verify, int threads);
 
 }  // namespace drmpi

@@ -78,13 +78,16 @@ void stop(Console& console, const char* what) {
 
 }  // namespace
 
-RunSize size_run(int64_t n) {
+RunSize size_run(int64_t n, bool threes) {
     RunSize s;
     s.word_count = n / DigitsPerWord + (n % DigitsPerWord != 0);
     s.digits = static_cast<uint64_t>(s.word_count) * DigitsPerWord;
     s.fmt_size = 1;
     while (s.fmt_size * 2 <= s.word_count) s.fmt_size *= 2;  // 2^ilog2(words)
     while (s.fmt_size - 4 < s.word_count) s.fmt_size *= 2;   // four words beyond the count
+    // Three quarters of a power of two from 24 on.
+    const int64_t three = s.fmt_size / 4 * 3;
+    if (threes && three >= 24 && three - 4 >= s.word_count) s.fmt_size = three;
     return s;
 }
 

@@ -32,13 +32,15 @@ inline constexpr int ND = 270001;
 
 // The sizes of a run of N decimal digits: the word count ceil(N / 5), the
 // digits it holds (5 per word), and the FMT size, the smallest power of two
-// that leaves at least four words beyond the word count.  N >= 1.
+// that leaves at least four words beyond the word count, or with threes the
+// smallest such length 2^k or 3 * 2^k (the command line's runs: they pay for
+// their words rather than for the next power of two).  N >= 1.
 struct RunSize {
     int64_t word_count;
     uint64_t digits;  // beyond int64 for N near 2^63
     int64_t fmt_size;
 };
-RunSize size_run(int64_t n);
+RunSize size_run(int64_t n, bool threes = false);
 
 // What the set-up dialogue delivers.
 struct RunSetup {
