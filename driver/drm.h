@@ -50,6 +50,10 @@ class Workspace {
     // Doubles that a Workspace of FMT size n allocates.
     static int64_t doubles(int n);
 
+    // Gives back the memory of all but w.sum, once pi is there: what a run
+    // allocates next (its digits) then takes its place.
+    void release_all_but_sum() const;
+
     int n;
     double* p;
     double* q;

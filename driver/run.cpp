@@ -46,6 +46,7 @@ PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int start = clock_ms();
     r.error = drm_sum(series, r.steps, w, report);
     r.error = dmax(r.error, compute_pi(series, w));
+    w.release_all_but_sum();
     r.digits = pi_digits(w.sum, words);
     r.sound = result_sound(w.sum, r.error);
     r.seconds = (clock_ms() - start) / 1000.0;

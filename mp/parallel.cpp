@@ -189,6 +189,13 @@ void fault_in(double* p, int64_t count) {
     });
 }
 
+void release(double* p, int64_t count) {
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t first = (start + PageBytes - 1) / PageBytes * PageBytes;
+    const uintptr_t last = (start + count * sizeof(double)) / PageBytes * PageBytes;
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
 void AlignedFree::operator()(double* p) const {
     if (mapped != 0) {
         munmap(p, mapped);

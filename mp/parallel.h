@@ -64,6 +64,12 @@ Doubles allocate_doubles(int64_t count);
 // digits.  The memory stays zero.
 void fault_in(double* p, int64_t count);
 
+// Gives the whole pages within {p, count}, part of a block of
+// allocate_doubles, back to the system: they read as zero again, and take no
+// memory until they are touched.  For storage whose contents are spent, so
+// that what comes next does not take memory on top of it.
+void release(double* p, int64_t count);
+
 // The size of a page, and of a huge page.
 inline constexpr int64_t PageBytes = 4096;
 inline constexpr int64_t HugePageBytes = int64_t{2} << 20;
