@@ -640,12 +640,15 @@ void inverse(const FftPlan& p, double* d, const Stores& stores) {
 
 // ------------------------------------------------- loads and stores --
 
-// Block b of the words, times theta^j, w the weights.
+// Block b of the words, times theta^j, w the weights; the blocks from
+// `blocks` on are zero.
 template <class Roots>
 struct WeightedWords {
     const double* a;
+    long blocks;
     Roots w;
     FFT_INLINE C operator()(long b) const {
+        if (b >= blocks) return {splat(0.0), splat(0.0)};
         const V x = load(a + 8 * b);
         const C t = w(b, 1);
         return {x * t.re, x * t.im};
@@ -658,9 +661,11 @@ struct WeightedWords {
 template <class Roots>
 struct WeightedDigits {
     const double* a;
+    long blocks;
     Roots w;
     SplitDigit digit;
     FFT_INLINE C operator()(long b) const {
+        if (b >= blocks) return {splat(0.0), splat(0.0)};
         const V x = load(a + 8 * b);
         const V shift = splat(RoundingShift);
         const V h = (x * splat(1.0 / SplitBase) + shift) - shift;
@@ -803,10 +808,13 @@ void small_get(int n, const double* spectrum, double* re, double* im) {
 
 // ------------------------------------------------------- entry points --
 
-void forward_words(const FftPlan& p, const double* a, double* spectrum) {
+// The words a[count..n) are zero and not read; count is n or a multiple of 8.
+void forward_words(const FftPlan& p, const double* a, long count, double* spectrum) {
     const int n = p.n;
     if (n >= 8) {
-        with_roots<1>(p.weights, [&](const auto& w) { forward(p, spectrum, WeightedWords{a, w}); });
+        with_roots<1>(p.weights, [&](const auto& w) {
+            forward(p, spectrum, WeightedWords{a, count / 8, w});
+        });
         return;
     }
     const double* w = p.weights.lo;
@@ -820,9 +828,11 @@ void forward_words(const FftPlan& p, const double* a, double* spectrum) {
 }
 
 // n >= 8 only: the split digits are for long products.
-void forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum) {
-    with_roots<1>(p.weights,
-                  [&](const auto& w) { forward(p, spectrum, WeightedDigits{a, w, digit}); });
+void forward_digits(const FftPlan& p, const double* a, long count, SplitDigit digit,
+                    double* spectrum) {
+    with_roots<1>(p.weights, [&](const auto& w) {
+        forward(p, spectrum, WeightedDigits{a, count / 8, w, digit});
+    });
 }
 
 double inverse_words(const FftPlan& p, double* spectrum, double* z) {

@@ -85,8 +85,9 @@ inline constexpr int FftLanesDoubles = 2 * FftBlock;
 // ----------------------------------------------------------------- plans --
 
 struct FftKernels {
-    void (*forward_words)(const FftPlan& p, const double* a, double* spectrum);
-    void (*forward_digits)(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum);
+    void (*forward_words)(const FftPlan& p, const double* a, long count, double* spectrum);
+    void (*forward_digits)(const FftPlan& p, const double* a, long count, SplitDigit digit,
+                           double* spectrum);
     double (*inverse_words)(const FftPlan& p, double* spectrum, double* z);
     void (*mul)(const FftPlan& p, const double* x, const double* y, double* out);
     void (*mul_add)(const FftPlan& p, const double* x, const double* y, double* acc);

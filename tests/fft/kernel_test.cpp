@@ -91,6 +91,32 @@ TEST_F(FftKernel, TransformMatchesTheDefiningSumAndInverts) {
         }
 }
 
+// The words given as the first count of n, the rest zero and not read, give
+// the spectrum of the n words with those zeros, bit for bit, for the words and
+// for their digits: the rest of the array holds NaN, which any read of it
+// would carry into the spectrum.
+TEST_F(FftKernel, GivenWordsAreTheWordsWithZerosBeyond) {
+    for (int n : {8, 24, 64, 1024, 3 << 10, 1 << 19})
+        for (int count : {8, n / 16 * 8, n - 8}) {
+            if (count < 8) continue;
+            Words a(n, 0.0);
+            random_words(a.data(), count);
+            Words given = a;
+            std::fill(given.begin() + count, given.end(), std::nan(""));
+            for (int part = 0; part < 3; ++part) {
+                Fenced want(2 * n), got(2 * n);
+                forward(fft_plan(n), a.data(), part, want.data());
+                const FftPlan& p = fft_plan(n);
+                part == 0 ? fft_forward_words(p, given.data(), got.data(), count)
+                          : fft_forward_digits(p, given.data(),
+                                               part == 1 ? SplitDigit::High : SplitDigit::Low,
+                                               got.data(), count);
+                EXPECT_EQ(std::memcmp(want.data(), got.data(), 16L * n), 0)
+                    << "n " << n << " count " << count << " part " << part;
+            }
+        }
+}
+
 // The words and the error of a product do not depend on which other lengths
 // were planned before, nor on the thread.  Two threads look up and build the
 // plans of every length at once, in opposite orders, and get the same plans.
