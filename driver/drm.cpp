@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "driver/drm.h"
 #include "driver/report.h"
@@ -24,38 +25,44 @@ int64_t rounded(int64_t words) { return round_up8(words + 1); }
 // The area of a fold: a product's 2n + 1 words, then the scratch of a
 // product made from two spectra, as mp_mul lays it out (the first spectrum,
 // then the second, which is the product's accumulator, then the rest of its
-// work).  The final assembly lays it out alike, with the Newton operations'
-// spectra where the fold's are; the merges' spectra come first too.  So the
-// pages that all of them touch are the same, and the rest of a product's
-// work, which only a product made again from digits touches, comes last.
-int64_t spectra_at(int n) { return rounded(2 * n); }
+// work).  The final assembly lays it out alike, with two numbers of n words
+// where the product's words are, and the Newton operations' spectra where
+// the fold's are; the merges' spectra come first too.  So the pages that all
+// of them touch are the same, and the rest of a product's work, which only a
+// product made again from digits touches, comes last.
+int64_t spectra_at(int n) { return 2 * rounded(n); }
 int64_t fold_size(int n) { return spectra_at(n) + fft_multiply_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(step_width(n)), fold_size(n)); }
+
+// The doubles of P, Q and T, of D and N, and of the three together.
+int64_t step_number(int n) { return rounded(step_width(n)); }
+int64_t numbers_size(int n) { return 3 * step_number(n) + 2 * rounded(n); }
 
 // The doubles from the start of a workspace that a run touches: all but the
 // rest of a long product's work at the end of the fold's area, which only a
 // product made again from digits touches.
 int64_t touched_size(int n) {
     const int64_t rest = fft_product_work(n) - fft_spectrum_size(n);
-    return 5 * rounded(n) + std::max(drm_step_area(step_width(n)), fold_size(n) - rest);
+    return numbers_size(n) + std::max(drm_step_area(step_width(n)), fold_size(n) - rest);
 }
 
 }  // namespace
 
-int64_t Workspace::doubles(int n) { return 5 * rounded(n) + area_size(n); }
+int64_t Workspace::doubles(int n) { return numbers_size(n) + area_size(n); }
 
 Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
     DRMPI_ASSERT(n >= 8 && newton_length(n));
     double* next = storage_.get();
-    for (double** x : {&p, &q, &t, &a, &sum}) {
+    for (double** x : {&q, &p, &t, &a, &sum}) {
         *x = next;
-        next += rounded(n);
+        next += x == &a || x == &sum ? rounded(n) : step_number(n);
     }
     area = next;
-    // P, Q and T, one after the other, hold the numbers of a Newton operation
-    // once the series is summed (compute_pi).
-    DRMPI_ASSERT(newton_numbers_size(n) <= 3 * rounded(n));
+    // Q, P and T, one after the other, hold a Newton operation's product
+    // once the series is summed (compute_pi), and P and T a number of n words
+    // once a fold has spent them.
+    DRMPI_ASSERT(newton_product_size(n) <= 3 * step_number(n) && 2 * step_number(n) > n);
     fault_in(storage_.get(), touched_size(n));
 }
 
@@ -80,35 +87,41 @@ int drm_step_count(int series, int word_count, int fmt_size) {
 
 namespace {
 
-// The fold of one chunk, whose P, Q and T are in c, into the running fraction
-// N/D (w.sum, w.a): N/D := (T + P N/D) / Q = (T D + P N) / (Q D), each of N and
-// D kept to n words; the first chunk's fraction is T/Q.  No division: three
-// products, where a quotient costs about four.  Q D and T D take the place of
-// Q and T as they are made, so that one product's words are held at a time.
-// Returns the largest rounding error of its products.
+// The fold of one chunk, whose P, Q and T (of step_width(n) words) are in c,
+// into the running fraction N/D (w.sum, w.a): N/D := (T + P N/D) / Q =
+// (T D + P N) / (Q D), each of N and D kept to n words; the first chunk's
+// fraction is T/Q.  No division: three products, where a quotient costs
+// about four.  Each number's place takes a product as soon as the number is
+// spent, so that one product's words are held at a time: P N goes to N's,
+// T D to P's and T's together, Q D to D's.  D is transformed once for T D
+// and Q D.  Returns the largest rounding error of its products.
 double fold(const StepArrays& c, bool first, const Workspace& w) {
-    const int n = w.n;
-    double* const area = w.area;
+    const int n = w.n, width = step_width(n);
     if (first) {
-        mp_copy(c.t, w.sum, n + 1);
-        mp_copy(c.q, w.a, n + 1);
+        for (const auto& [from, to] : {std::pair{c.t, w.sum}, std::pair{c.q, w.a}}) {
+            mp_copy(from, to, width + 1);
+            mp_fill(0, to + width + 1, n - width);
+        }
         return 0.0;
     }
-    // D is transformed once for Q D and T D; the spectrum of Q, then of T, is
-    // the product's accumulator.
-    double* const z = area;
-    double* const sd = area + spectra_at(n);
-    double* const work = sd + fft_spectrum_size(n);
+    // The spectrum of P, T or Q is the product's accumulator; the other
+    // factor's spectrum lies in sd.
+    double* const z = w.area;
+    double* const sd = w.area + spectra_at(n);
+    double* const sx = sd + fft_spectrum_size(n);
+    fft_spectrum(w.sum + 1, n, sd);
+    fft_spectrum(c.p + 1, n, sx, width);
+    double err = mp_product(w.sum, sd, c.p, sx, n, z, sx, width);
+    mp_copy(z, w.sum, n + 1);
     fft_spectrum(w.a + 1, n, sd);
-    double err = 0.0;
-    for (double* x : {c.q, c.t}) {
-        fft_spectrum(x + 1, n, work);
-        err = dmax(err, mp_product(w.a, sd, x, work, n, z, work));
-        mp_copy(z, x, n + 1);
-    }
-    mp_copy(c.q, w.a, n + 1);
-    err = dmax(err, mp_mul(c.p, w.sum, z, n, sd));
-    mp_add(c.t, z, w.sum, n, Sign::Plus);
+    fft_spectrum(c.t + 1, n, sx, width);
+    err = dmax(err, mp_product(w.a, sd, c.t, sx, n, z, sx, width));
+    mp_copy(z, c.p, n + 1);
+    fft_spectrum(c.q + 1, n, sx, width);
+    err = dmax(err, mp_product(w.a, sd, c.q, sx, n, z, sx, width));
+    mp_copy(z, w.a, n + 1);
+    mp_add(c.p, w.sum, z, n, Sign::Plus);
+    mp_copy(z, w.sum, n + 1);
     return err;
 }
 
@@ -122,8 +135,6 @@ double drm_sum(int series, int steps, const Workspace& w, Report& report) {
         const int step_time = clock_ms();
         err = dmax(err, drm_step(series, width, static_cast<double>(steps - i) * per_step + 1.0,
                                  w.step()));
-        // P, Q and T of width words, as numbers of n words.
-        for (double* x : {w.p, w.q, w.t}) mp_fill(0, x + width + 1, n - width);
         report.merged();
         err = dmax(err, fold(w.step(), i == 1, w));
         report.folded();
@@ -136,16 +147,17 @@ double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
     // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)): D over the denominator into
-    // w.a, then the numerator into w.sum, each made at the start of the area,
-    // with P, Q and T, no longer needed, for the numbers of its Newton
-    // operation.
+    // w.a, then the numerator into w.sum, each made at the start of the area
+    // (r), with Q, P and T, no longer needed, for the product of its Newton
+    // operation and the area's next n words (u) for the residual.
     double* const r = w.area;
-    const NewtonTemp temp{w.area + spectra_at(n), w.p};
-    // f3 (f4 D + f5 N) into w.sum, by way of r and P, and D over it.
+    double* const u = w.area + rounded(n);
+    const NewtonTemp temp{w.area + spectra_at(n), w.q, u};
+    // f3 (f4 D + f5 N) into w.sum, by way of r and u, and D over it.
     mp_mul_int(w.sum, f[5], w.sum, n);
     mp_mul_int(w.a, f[4], r, n);
-    mp_add(r, w.sum, w.p, n, Sign::Plus);
-    mp_mul_int(w.p, f[3], w.sum, n);
+    mp_add(r, w.sum, u, n, Sign::Plus);
+    mp_mul_int(u, f[3], w.sum, n);
     double err = mp_divide(w.a, w.sum, r, n, temp);
     mp_copy(r, w.a, n + 1);
     // the numerator f0 f1 sqrt(f2)

@@ -38,12 +38,12 @@ inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : thread
 inline int step_width(int n) { return 1 << ilog2(n); }
 
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
-// P, Q, T, and the running fraction's D (in a) and N (in sum), n + 1 words
-// each, and one area that the merges, the products of the folds and the
-// final assembly use in turn (P, Q and T, lying together, become the
-// numbers of its Newton operations).  The pages that a run touches are
-// faulted in at once, on every thread.  Throws std::bad_alloc when the memory
-// is not there.
+// Q, P and T of a step, step_width(n) + 1 words each, and the running
+// fraction's D (in a) and N (in sum), n + 1 words each, in that order, and one
+// area that the merges, the products of the folds and the final assembly use
+// in turn (Q, P and T, lying together, hold the product of its Newton
+// operations).  The pages that a run touches are faulted in at once, on every
+// thread.  Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
     explicit Workspace(int n);

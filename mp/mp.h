@@ -158,16 +158,20 @@ int64_t fft_spectrum_size(int n);
 // Doubles of scratch that a product of length n needs.
 int64_t fft_product_work(int n);
 
-// {spectrum, fft_spectrum_size(n)} := the spectrum of the words {a, n}; a is
-// read before spectrum is written and may not overlap it.
-void fft_spectrum(const double* a, int n, double* spectrum);
+// {spectrum, fft_spectrum_size(n)} := the spectrum of the words {a, n}, of
+// which the first count are given and the rest are zero and not read (count
+// as for fft_forward_words: 0 for all n); a is read before spectrum is written
+// and may not overlap it.
+void fft_spectrum(const double* a, int n, double* spectrum, int count = 0);
 
-// One factor of a product of length n: its n words and fft_spectrum of them.
-// A product that may_split and must be made again from digits reads the
-// words, so they must not change before it returns.
+// One factor of a product of length n: its words, the first count of n (0 for
+// all n, the rest zero, as for fft_spectrum), and fft_spectrum of them.  A
+// product that may_split and must be made again from digits reads the words,
+// so they must not change before it returns.
 struct Factor {
     const double* words;
     const double* spectrum;
+    int count = 0;
 };
 
 // {out, 2n} := x * y, or x1 * y1 + x2 * y2, of factors of length n, carried
@@ -199,9 +203,10 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
 // MpNumber {out, 2n} := x * y, of the n leading words of the MpNumbers x and
 // y, whose spectra (fft_spectrum of those words) are sx and sy, stripped:
 // for an operand that serves several products.  As fft_product otherwise:
-// work may begin at sy, which the product then consumes.
+// work may begin at sy, which the product then consumes.  y_count: the words
+// of y given, as Factor::count (0 for all n).
 double mp_product(const double* x, const double* sx, const double* y, const double* sy, int n,
-                  double* out, double* work);
+                  double* out, double* work, int y_count = 0);
 
 // When set, every product passes its rounding error through it and reports
 // what it returns: a seam for tests that follow the errors through the
@@ -231,17 +236,19 @@ int newton_pass_count(int n);
 // and a product_length (every working length then is one).
 bool newton_length(int n);
 
-// The storage of a Newton operation of length n: {spectra,
+// The storage of a Newton operation of length n, in three parts: {spectra,
 // fft_multiply_work(n)}, 64-byte aligned, for the spectra and work of its
-// products, and {numbers, newton_numbers_size(n)} for two numbers of up to
-// 2n and of n digit words.
+// products, {product, newton_product_size(n)} for a number of up to 2n digit
+// words, and {residual, newton_residual_size(n)} for one of n.
 struct NewtonTemp {
     double* spectra;
-    double* numbers;
+    double* product;
+    double* residual;
 };
-int64_t newton_numbers_size(int n);
+int64_t newton_product_size(int n);
+int64_t newton_residual_size(int n);
 
-// Doubles of a block that holds both parts, and the parts of such a block.
+// Doubles of a block that holds all three parts, and the parts of such a block.
 int64_t newton_temp_size(int n);
 NewtonTemp newton_temp(double* block, int n);
 

@@ -8,11 +8,11 @@
 //   sa        the other spectrum of a product, which the product consumes
 //             as its accumulator: followed by the rest of a product's work,
 //             which only a product made again from digits touches
-// and, in the numbers' part:
-//   t         an MpNumber of up to 2n words: a product, and the residual
-//             formed in its place
-//   u         an MpNumber of n words: the residual's leading words, a
-//             product's factor
+// and, in the parts for numbers:
+//   t         (product) an MpNumber of up to 2n words: a product, and the
+//             residual formed in its place
+//   u         (residual) an MpNumber of n words: the residual's leading
+//             words, a product's factor
 #include <cmath>
 
 #include "mp/check.h"
@@ -34,22 +34,27 @@ struct Temp {
     double* u;
 };
 
-int64_t long_number(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
-
 Temp carve(const NewtonTemp& temp, int n) {
     Temp s;
     s.sx = temp.spectra;
     s.sa = s.sx + fft_spectrum_size(n);
-    s.t = temp.numbers;
-    s.u = s.t + long_number(n);
+    s.t = temp.product;
+    s.u = temp.residual;
     return s;
 }
 
-// Whether the storage lies apart from itself and from the MpNumber x of n words.
+// Whether the parts of the storage lie apart from each other and from the
+// MpNumber x of n words.
 bool apart(const NewtonTemp& temp, int n, const double* x) {
-    const int64_t spectra = fft_multiply_work(n), numbers = newton_numbers_size(n);
-    return disjoint(temp.spectra, spectra, temp.numbers, numbers) &&
-           disjoint(temp.spectra, spectra, x, n + 1) && disjoint(temp.numbers, numbers, x, n + 1);
+    const struct { const double* at; int64_t size; } parts[4] = {
+        {temp.spectra, fft_multiply_work(n)},
+        {temp.product, newton_product_size(n)},
+        {temp.residual, newton_residual_size(n)},
+        {x, n + 1}};
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j)
+            if (!disjoint(parts[i].at, parts[i].size, parts[j].at, parts[j].size)) return false;
+    return true;
 }
 
 // The spectra of the d leading digit words of x and y, on two threads when
@@ -140,11 +145,18 @@ int newton_pass_count(int n) {
     return passes;
 }
 
-int64_t newton_numbers_size(int n) { return long_number(n) + round_up8(n + 1); }
+int64_t newton_product_size(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
 
-int64_t newton_temp_size(int n) { return fft_multiply_work(n) + newton_numbers_size(n); }
+int64_t newton_residual_size(int n) { return round_up8(n + 1); }
 
-NewtonTemp newton_temp(double* block, int n) { return {block, block + fft_multiply_work(n)}; }
+int64_t newton_temp_size(int n) {
+    return fft_multiply_work(n) + newton_product_size(n) + newton_residual_size(n);
+}
+
+NewtonTemp newton_temp(double* block, int n) {
+    double* const product = block + fft_multiply_work(n);
+    return {block, product, product + newton_product_size(n)};
+}
 
 double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, int passes) {
     DRMPI_ASSERT(newton_length(n) && disjoint(a, n + 1, x, n + 1) &&

@@ -47,6 +47,9 @@ void fft_mul_add_or_set(const FftPlan& p, const double* x, const double* y, doub
     }
 }
 
+// The words of a factor of length n that a product reads.
+int words(const Factor& f, int n) { return f.count == 0 ? n : f.count; }
+
 double report(double err) { return ProductErrorHook != nullptr ? ProductErrorHook(err) : err; }
 
 // Carries the words of a product and reports its error.
@@ -82,8 +85,8 @@ double split_product(const FftPlan& p, const Factor* x, const Factor* y, int cou
             for (int64_t i = 0; i < m; ++i) out[i] *= SplitBase;
         for (; k < LevelEnd[level]; ++k)
             for (int t = 0; t < count; ++t) {
-                fft_forward_digits(p, x[t].words, Pairs[k][0], sx);
-                fft_forward_digits(p, y[t].words, Pairs[k][1], sy);
+                fft_forward_digits(p, x[t].words, Pairs[k][0], sx, x[t].count);
+                fft_forward_digits(p, y[t].words, Pairs[k][1], sy, y[t].count);
                 fft_mul(p, sx, sy, sx);
                 err = dmax(err, fft_inverse_words(p, sx, sy));
                 for (int64_t i = 0; i < m; ++i) out[i] += sy[i];
@@ -111,8 +114,8 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
         DRMPI_ASSERT(disjoint(out, 2 * n, x[t].spectrum, size) &&
                      disjoint(out, 2 * n, y[t].spectrum, size) && apart(x[t].spectrum, t) &&
                      apart(y[t].spectrum, t) &&
-                     (!may_split(n) || (disjoint(out, 2 * n, x[t].words, n) &&
-                                        disjoint(out, 2 * n, y[t].words, n))));
+                     (!may_split(n) || (disjoint(out, 2 * n, x[t].words, words(x[t], n)) &&
+                                        disjoint(out, 2 * n, y[t].words, words(y[t], n)))));
     if (n <= SchoolbookMax) {
         mp_fill(0, out, 2 * n);
         for (int t = 0; t < count; ++t) schoolbook_add(x[t].spectrum, y[t].spectrum, n, out);
@@ -137,13 +140,15 @@ int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
 
 int64_t fft_product_work(int n) { return (may_split(n) ? 4 : 2) * static_cast<int64_t>(n); }
 
-void fft_spectrum(const double* a, int n, double* spectrum) {
-    DRMPI_ASSERT(product_length(n) && disjoint(a, n, spectrum, fft_spectrum_size(n)));
+void fft_spectrum(const double* a, int n, double* spectrum, int count) {
+    const int given = count == 0 ? n : count;
+    DRMPI_ASSERT(product_length(n) && disjoint(a, given, spectrum, fft_spectrum_size(n)));
     if (n <= SchoolbookMax) {
-        mp_copy(a, spectrum, n);
+        mp_copy(a, spectrum, given);
+        mp_fill(0, spectrum + given, n - given);
         return;
     }
-    fft_forward_words(fft_plan(n), a, spectrum);
+    fft_forward_words(fft_plan(n), a, spectrum, count);
 }
 
 double fft_product(Factor x, Factor y, int n, double* out, double* work) {
@@ -181,9 +186,9 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
 }
 
 double mp_product(const double* x, const double* sx, const double* y, const double* sy, int n,
-                  double* out, double* work) {
+                  double* out, double* work, int y_count) {
     const double e = x[0] + y[0];
-    const double err = fft_product({x + 1, sx}, {y + 1, sy}, n, out + 1, work);
+    const double err = fft_product({x + 1, sx}, {y + 1, sy, y_count}, n, out + 1, work);
     out[0] = e;
     mp_strip(out, 2 * n);
     return err;
