@@ -230,7 +230,10 @@ void build_roots(Kind kind, int lg, Table* t) {
     const RootsShape r = roots_shape(kind, lg);
     Doubles lo = table(r.lo), hi = r.hi ? table(r.hi) : Doubles();
     const long lo_blocks = r.lo / (r.powers * FftBlock);
-    const Powers low(r.order, r.f, r.sign, r.shift == 0 ? 1 : r.powers * 8 * lo_blocks);
+    // The whole tables of 3 * 2^k take their values from Powers too: two calls
+    // of sincosl for each square root of the count, not one for every value.
+    const bool by_powers = r.shift != 0 || r.f == 3;
+    const Powers low(r.order, r.f, r.sign, by_powers ? r.powers * 8 * lo_blocks : 1);
     for (long b = 0; b < lo_blocks; ++b)
         for (int p = 1; p <= r.powers; ++p)
             for (int lane = 0; lane < 8; ++lane) {
@@ -238,7 +241,7 @@ void build_roots(Kind kind, int lg, Table* t) {
                 double* e = lo.get() + fft_roots_block(b, p, r.powers) + lane;
                 if (r.shift == 0 && r.f == 3) {
                     long double x, y;
-                    root_ld(r.sign * k, r.order, 3, &x, &y);
+                    low.at(k, &x, &y);
                     e[0] = static_cast<double>(x);
                     e[8] = static_cast<double>(y);
                     DRMPI_ASSERT(on_circle(e[0], e[8]));
