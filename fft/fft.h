@@ -65,8 +65,9 @@ const FftPlan& fft_plan(int n);
 void fft_prepare(int n);
 
 // Bytes of the tables of the plans that fft_prepare(n) builds, in whole
-// 64-byte lines on the heap: what it allocates in a process that has built no
-// plan yet.
+// 64-byte lines on the heap, and of the cos and sin that it caches while it
+// builds them (up to 2 MB): what it allocates at most in a process that has
+// built no plan yet.
 int64_t fft_plans_bytes(int n);
 
 // The plan for length n on the path isa, which must be available.  Plans of one

@@ -405,9 +405,18 @@ bool fft_length(int n) {
     return n % 3 == 0 && m >= 8 && m < 1 << FftMaxLog2 && (m & (m - 1)) == 0;
 }
 
+namespace {
+
+// The largest quarter whose cos and sin fft_prepare(n) caches: that of the
+// longest whole weights of a power of two up to n.
+long cached_quarter(int n) { return std::min(1 << ilog2(n), 1 << WholeWeightsMax); }
+
+}  // namespace
+
 int64_t fft_plans_bytes(int n) {
     bool counted[Kinds][FftMaxLog2 + 1] = {};
-    int64_t doubles = 0;
+    // The cache of cos and sin, held while the tables are built.
+    int64_t doubles = round_up8(2 * (cached_quarter(n) / 2 + 1));
     for_each_prepared(n, [&](int m) {
         const bool three = m % 3 == 0;
         for_each_table(ilog2(three ? m / 3 : m), three, [&](Kind kind, int l) {
@@ -425,7 +434,7 @@ void fft_prepare(int n) {
     // their roots in long double.)
     {
         std::lock_guard<std::mutex> hold(Plans.lock);
-        const long quarter = std::min(1 << ilog2(n), 1 << WholeWeightsMax);
+        const long quarter = cached_quarter(n);
         Cached.cos_sin.resize(2 * (quarter / 2 + 1));
         for (long t = 0; t <= quarter / 2; ++t)
             sincos(static_cast<double>(HalfPi) / quarter * t, &Cached.cos_sin[2 * t + 1],
