@@ -1,11 +1,12 @@
-// drmpi_error_table [MAX_LOG2]: the rounding error of one product at every
-// length from 2^16 to 2^MAX_LOG2 (default 24), for the worst operands (every
+// drmpi_error_table [MAX_LOG2 [MIN_LOG2]]: the rounding error of one product
+// at every length 2^k and 3 * 2^k from 2^MIN_LOG2 (default 16) to
+// 3 * 2^(MAX_LOG2 - 1) (MAX_LOG2 24 by default), for the worst operands (every
 // word +50000: the largest outputs), random +-50000 words, and random balanced
-// words, as a markdown table.  Beyond SplitMin a cell gives the error of the
-// product of whole words, and where that exceeds SplitTrigger, after an arrow,
-// the error of the product made again from split digits.  Each product is
-// checked against a second, schoolbook-free reference: its value modulo a few
-// primes.
+// words, as a markdown table.  Where a product may_split a cell gives the error
+// of the product of whole words, and where that exceeds SplitTrigger, after an
+// arrow, the error of the product made again from split digits.  Each product
+// is checked against a second, schoolbook-free reference: its value modulo a
+// few primes.
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -33,11 +34,13 @@ uint64_t residue(const double* v, int64_t count, uint64_t p) {
 
 int main(int argc, char** argv) {
     const int top = argc > 1 ? std::atoi(argv[1]) : 24;
+    const int bottom = argc > 2 ? std::atoi(argv[2]) : 16;
     std::mt19937_64 rng(7);
     std::printf("| length | every word +50000 | words +-50000 | random words |\n");
     std::printf("|---:|---:|---:|---:|\n");
-    for (int lg = 16; lg <= top; ++lg) {
-        const int n = 1 << lg;
+    for (int row = 2 * bottom; row <= 2 * top + 1; ++row) {
+        const int lg = row / 2, n = row % 2 ? 3 << (lg - 1) : 1 << lg;
+        if (!fft_length(n)) break;
         const Doubles a = allocate_doubles(n), b = allocate_doubles(n);
         const Doubles out = allocate_doubles(2 * static_cast<int64_t>(n));
         const Doubles work = allocate_doubles(fft_multiply_work(n));
@@ -65,10 +68,10 @@ int main(int argc, char** argv) {
                 exact = exact && residue(out.get(), 2 * static_cast<int64_t>(n), p) == want % p;
             }
         }
-        std::printf("| 2^%d |", lg);
+        std::printf(row % 2 ? "| 3·2^%d |" : "| 2^%d |", row % 2 ? lg - 1 : lg);
         for (int kind = 0; kind < 3; ++kind) {
             std::printf(" %.3g", whole[kind]);
-            if (n > SplitMin && whole[kind] > SplitTrigger) std::printf(" → %.3g", err[kind]);
+            if (may_split(n) && whole[kind] > SplitTrigger) std::printf(" → %.3g", err[kind]);
             std::printf(" |");
         }
         std::printf("%s\n", exact ? "" : " WRONG PRODUCT");
