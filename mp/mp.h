@@ -117,8 +117,8 @@ void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 
 // -------------------------------------------------- FFT products (product.cpp) --
 // A product of two n-word operands (n a product_length) is made from their
-// spectra: transform each operand once, however often it is used,
-// then form a product, or the sum of two, and carry it.  The products are
+// spectra: transform each operand once, however often it is used, then form
+// a product, or the sum of two, and carry it.  The products are
 // exact while every output of the transform lies within 0.5 of its whole
 // value; each returns the largest distance of an output from its whole value.
 
@@ -147,8 +147,8 @@ inline constexpr bool may_split(int n) { return n > (n % 3 == 0 ? SplitMin3 : Sp
 // rounding error is at most SplitTrigger.  Otherwise it is made again with
 // every word w split into two digits, w = h SplitBase + l with |h|, |l| <= 158,
 // whose outputs round right at every length up to 3 * 2^26.  Random words give
-// errors of 0.001 at 2^18 to 0.02 at 2^26, far below the trigger, which only
-// crafted operands reach.
+// errors of 0.001 at 2^18 to 0.03 at 3 * 2^26, far below the trigger, which
+// only crafted operands reach.
 inline constexpr double SplitTrigger = 0.125;
 inline constexpr double SplitBase = 317.0;
 
