@@ -208,7 +208,7 @@ MemoryLimit memory_available(const RunMemory& m) {
 int largest_fitting_run(int fmt_size, bool verify, int threads) {
     // The lengths below fmt_size, longest first: 2^k, 3 * 2^(k-2), 2^(k-1), ...
     const auto shorter = [](int n) {
-        return n % 3 == 0 ? n / 3 * 2 : n / 4 * 3 >= 24 ? n / 4 * 3 : n / 2;
+        return n % 3 == 0 ? n / 3 * 2 : fft_length(n / 4 * 3) ? n / 4 * 3 : n / 2;
     };
     for (int n = shorter(fmt_size); n >= 8; n = shorter(n)) {
         const RunMemory m = run_memory(n, verify, threads);

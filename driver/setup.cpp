@@ -10,6 +10,7 @@
 #include "driver/report.h"
 #include "driver/run.h"
 #include "driver/setup.h"
+#include "fft/fft.h"
 #include "mp/mp.h"
 
 namespace drmpi {
@@ -85,9 +86,11 @@ RunSize size_run(int64_t n, bool threes) {
     s.fmt_size = 1;
     while (s.fmt_size * 2 <= s.word_count) s.fmt_size *= 2;  // 2^ilog2(words)
     while (s.fmt_size - 4 < s.word_count) s.fmt_size *= 2;   // four words beyond the count
-    // Three quarters of a power of two from 24 on.
+    // Three quarters of that, where it is a length of the transforms.
     const int64_t three = s.fmt_size / 4 * 3;
-    if (threes && three >= 24 && three - 4 >= s.word_count) s.fmt_size = three;
+    if (threes && three - 4 >= s.word_count && three <= INT32_MAX &&
+        fft_length(static_cast<int>(three)))
+        s.fmt_size = three;
     return s;
 }
 

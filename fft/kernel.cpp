@@ -600,6 +600,12 @@ void inverse_pow2(const FftPlan& p, double* d, int lg, const Stores& stores) {
     }
 }
 
+// f(part) for the three thirds of the 3 * 2^k points at d, in turn.
+template <class F>
+void each_third(const FftPlan& p, double* d, const F& f) {
+    for (int r = 0; r < 3; ++r) f(d + FftBlock * r * (p.n / 24));
+}
+
 // The whole forward transform of plan p, n >= 8, its first pass reading
 // through load: for n = 3 * 2^k the radix-3 pass, then each third in place.
 template <class Load>
@@ -612,10 +618,7 @@ void forward(const FftPlan& p, double* d, const Load& load) {
     with_roots<2>(p.third, [&](const auto& w) {
         chunked(p, tb, [&](long j0, long j1) { dif3(d, tb, w, load, j0, j1); });
     });
-    for (int r = 0; r < 3; ++r) {
-        double* const part = d + FftBlock * r * tb;
-        forward_pow2(p, part, p.log2n, InPlace{part});
-    }
+    each_third(p, d, [&](double* part) { forward_pow2(p, part, p.log2n, InPlace{part}); });
 }
 
 // The whole inverse, unscaled, as inverse_pow2: for n = 3 * 2^k each third
@@ -626,11 +629,10 @@ void inverse(const FftPlan& p, double* d, const Stores& stores) {
         inverse_pow2(p, d, p.log2n, stores);
         return;
     }
-    const long tb = p.n / 24;
-    for (int r = 0; r < 3; ++r) {
-        double* const part = d + FftBlock * r * tb;
+    each_third(p, d, [&](double* part) {
         inverse_pow2(p, part, p.log2n, [part](int) { return InPlace{part}; });
-    }
+    });
+    const long tb = p.n / 24;
     with_roots<2>(p.third, [&](const auto& w) {
         chunked(p, tb, [&](long j0, long j1) {
             dit3(d, tb, w, stores(Chunks * j0 / tb), j0, j1);

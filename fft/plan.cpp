@@ -72,6 +72,10 @@ struct Octant {
 };
 Octant Cached;
 
+// The largest quarter whose cos and sin fft_prepare(n) caches: that of the
+// longest whole weights of a power of two up to n.
+long cached_quarter(int n) { return std::min(1 << ilog2(n), 1 << WholeWeightsMax); }
+
 // The root in doubles: cos and sin of the double nearest the angle, (pi/2 to
 // double) / q times t rounded once; with sign -1 its conjugate, the root of
 // -k.  The whole tables hold these values, as they always have: the products
@@ -405,13 +409,6 @@ bool fft_length(int n) {
     return n % 3 == 0 && m >= 8 && m < 1 << FftMaxLog2 && (m & (m - 1)) == 0;
 }
 
-namespace {
-
-// The largest quarter whose cos and sin fft_prepare(n) caches: that of the
-// longest whole weights of a power of two up to n.
-long cached_quarter(int n) { return std::min(1 << ilog2(n), 1 << WholeWeightsMax); }
-
-}  // namespace
 
 int64_t fft_plans_bytes(int n) {
     bool counted[Kinds][FftMaxLog2 + 1] = {};
