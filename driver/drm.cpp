@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 #include <utility>
 
 #include "driver/drm.h"
@@ -22,16 +23,14 @@ const auto ProgramStart = std::chrono::steady_clock::now();
 // n + 1 words and more, to a multiple of eight doubles (64 bytes).
 int64_t rounded(int64_t words) { return round_up8(words + 1); }
 
-// The area of a fold: a product's 2n + 1 words, then the scratch of a
-// product made from two spectra, as mp_mul lays it out (the first spectrum,
-// then the second, which is the product's accumulator, then the rest of its
-// work).  The final assembly lays it out alike, with two numbers of n words
-// where the product's words are, and the Newton operations' spectra where
-// the fold's are; the merges' spectra come first too.  So the pages that all
-// of them touch are the same, and the rest of a product's work, which only a
-// product made again from digits touches, comes last.
+// The area of a fold: the spectrum of one factor, over which the product's
+// 2n + 1 words are written, then the work of the product, which starts with
+// the other factor's spectrum as its accumulator and ends with the rest that
+// only a product made again from digits touches.  The Newton operations of
+// the final assembly and its last product lay it out alike, and the merges'
+// spectra come first too, so that all of them touch the same pages.
 int64_t spectra_at(int n) { return 2 * rounded(n); }
-int64_t fold_size(int n) { return spectra_at(n) + fft_multiply_work(n); }
+int64_t fold_size(int n) { return spectra_at(n) + fft_product_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(step_width(n)), fold_size(n)); }
 
@@ -59,10 +58,11 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
         next += x == &a || x == &sum ? rounded(n) : step_number(n);
     }
     area = next;
-    // Q, P and T, one after the other, hold a Newton operation's product
-    // once the series is summed (compute_pi), and P and T a number of n words
-    // once a fold has spent them.
-    DRMPI_ASSERT(newton_product_size(n) <= 3 * step_number(n) && 2 * step_number(n) > n);
+    // Q, P and T, one after the other, hold two numbers of n words once the
+    // series is summed (compute_pi), and P and T one once a fold has spent
+    // them; the area holds a Newton operation's spectra.
+    DRMPI_ASSERT(2 * rounded(n) <= 3 * step_number(n) && 2 * step_number(n) > n &&
+                 newton_spectra_size(n) <= area_size(n));
     fault_in(storage_.get(), touched_size(n));
 }
 
@@ -91,10 +91,11 @@ namespace {
 // into the running fraction N/D (w.sum, w.a): N/D := (T + P N/D) / Q =
 // (T D + P N) / (Q D), each of N and D kept to n words; the first chunk's
 // fraction is T/Q.  No division: three products, where a quotient costs
-// about four.  Each number's place takes a product as soon as the number is
-// spent, so that one product's words are held at a time: P N goes to N's,
-// T D to P's and T's together, Q D to D's.  D is transformed once for T D
-// and Q D.  Returns the largest rounding error of its products.
+// about four.  A product's words lie over the spectrum of N or D, then go to
+// the place of a number spent: P N to N's, T D to P's and T's together, Q D
+// to D's.  So D is transformed twice, for T D and for Q D: a ninth transform
+// where two more numbers of 2n words would be held.  Returns the largest
+// rounding error of its products.
 double fold(const StepArrays& c, bool first, const Workspace& w) {
     const int n = w.n, width = step_width(n);
     if (first) {
@@ -104,22 +105,18 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
         }
         return 0.0;
     }
-    // The spectrum of P, T or Q is the product's accumulator; the other
-    // factor's spectrum lies in sd.
+    // The spectrum of P, T or Q is the product's accumulator; that of N or D
+    // lies in z, where the product's words take its place.
     double* const z = w.area;
-    double* const sd = w.area + spectra_at(n);
-    double* const sx = sd + fft_spectrum_size(n);
-    fft_spectrum(w.sum + 1, n, sd);
-    fft_spectrum(c.p + 1, n, sx, width);
-    double err = mp_product(w.sum, sd, c.p, sx, n, z, sx, width);
-    mp_copy(z, w.sum, n + 1);
-    fft_spectrum(w.a + 1, n, sd);
-    fft_spectrum(c.t + 1, n, sx, width);
-    err = dmax(err, mp_product(w.a, sd, c.t, sx, n, z, sx, width));
-    mp_copy(z, c.p, n + 1);
-    fft_spectrum(c.q + 1, n, sx, width);
-    err = dmax(err, mp_product(w.a, sd, c.q, sx, n, z, sx, width));
-    mp_copy(z, w.a, n + 1);
+    double* const sx = w.area + spectra_at(n);
+    double err = 0.0;
+    for (const auto& [x, y, out] : {std::tuple{w.sum, c.p, w.sum}, std::tuple{w.a, c.t, c.p},
+                                    std::tuple{w.a, c.q, w.a}}) {
+        fft_spectrum(x + 1, n, z);
+        fft_spectrum(y + 1, n, sx, width);
+        err = dmax(err, mp_product(x, z, y, sx, n, z, sx, width));
+        mp_copy(z, out, n + 1);
+    }
     mp_add(c.p, w.sum, z, n, Sign::Plus);
     mp_copy(z, w.sum, n + 1);
     return err;
@@ -147,12 +144,12 @@ double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
     // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)): D over the denominator into
-    // w.a, then the numerator into w.sum, each made at the start of the area
-    // (r), with Q, P and T, no longer needed, for the product of its Newton
-    // operation and the area's next n words (u) for the residual.
-    double* const r = w.area;
-    double* const u = w.area + rounded(n);
-    const NewtonTemp temp{w.area + spectra_at(n), w.q, u};
+    // w.a, then the numerator into w.sum, each made in Q's place (r), no
+    // longer needed, with the next n words (u) for the residual of its Newton
+    // operation and the area for its spectra.
+    double* const r = w.q;
+    double* const u = w.q + rounded(n);
+    const NewtonTemp temp{w.area, u};
     // f3 (f4 D + f5 N) into w.sum, by way of r and u, and D over it.
     mp_mul_int(w.sum, f[5], w.sum, n);
     mp_mul_int(w.a, f[4], r, n);
@@ -168,8 +165,12 @@ double compute_pi(int series, const Workspace& w) {
     }
     mp_mul_int(r, f[0], r, n);
     mp_mul_int(r, f[1], w.sum, n);
-    // pi := the numerator times D over the denominator, to n words.
-    err = dmax(err, mp_mul(w.sum, w.a, w.area, n, w.area + spectra_at(n)));
+    // pi := the numerator times D over the denominator, to n words, laid out
+    // as a fold's product.
+    double* const sx = w.area + spectra_at(n);
+    fft_spectrum(w.sum + 1, n, w.area);
+    fft_spectrum(w.a + 1, n, sx);
+    err = dmax(err, mp_product(w.sum, w.area, w.a, sx, n, w.area, sx));
     mp_copy(w.area, w.sum, n + 1);
     return err;
 }

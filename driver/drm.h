@@ -41,7 +41,7 @@ inline int step_width(int n) { return 1 << ilog2(n); }
 // Q, P and T of a step, step_width(n) + 1 words each, and the running
 // fraction's D (in a) and N (in sum), n + 1 words each, in that order, and one
 // area that the merges, the products of the folds and the final assembly use
-// in turn (Q, P and T, lying together, hold the product of its Newton
+// in turn (Q, P and T, lying together, hold the numbers of its Newton
 // operations).  The pages that a run touches are faulted in at once, on every
 // thread.  Throws std::bad_alloc when the memory is not there.
 class Workspace {

@@ -180,8 +180,9 @@ struct Factor {
 // spectrum's size, which overlaps no spectrum but that of y (of y1), where it
 // may begin: the product then consumes that spectrum.  The rest of the work,
 // which only a product made again from digits writes, may hold the spectra
-// (they are read first).  out overlaps no spectrum and not the work; it may
-// overlap the factors' words unless the product may_split (see Factor).
+// (they are read first).  out overlaps not the work; it may lie over the
+// other spectra, which it then destroys, and over the factors' words unless
+// the product may_split (see Factor).
 // Returns the rounding error of the outputs kept (through ProductErrorHook).
 double fft_product(Factor x, Factor y, int n, double* out, double* work);
 double fft_product_sum(Factor x1, Factor y1, Factor x2, Factor y2, int n, double* out,
@@ -228,27 +229,28 @@ extern double (*ProductErrorHook)(double error);
 // correction over min(n, L + 2) words: about L + 1 correct words, which the
 // next pass reads with a word to spare.  The spare word keeps each pass's own
 // losses from doubling with the next, so that the last pass leaves all n words.
-// A pass transforms each of its operands once at L: the approximation serves
-// both products of a pass.
+// A pass transforms the approximation for each of its two products, as a
+// product's words take the place of its first factor's spectrum: the second
+// time beside the residual, on a second thread.
 int newton_pass_count(int n);
 
 // Whether n is a length of the Newton operations: 2^k or 3 * 2^k, at least 2,
 // and a product_length (every working length then is one).
 bool newton_length(int n);
 
-// The storage of a Newton operation of length n, in three parts: {spectra,
-// fft_multiply_work(n)}, 64-byte aligned, for the spectra and work of its
-// products, {product, newton_product_size(n)} for a number of up to 2n digit
-// words, and {residual, newton_residual_size(n)} for one of n.
+// The storage of a Newton operation of length n, in two parts: {spectra,
+// newton_spectra_size(n)}, 64-byte aligned, for the spectra and work of its
+// products and a product of up to 2n digit words, which takes the place of
+// the spectrum of its first factor, and {residual, newton_residual_size(n)}
+// for a number of n words.
 struct NewtonTemp {
     double* spectra;
-    double* product;
     double* residual;
 };
-int64_t newton_product_size(int n);
+int64_t newton_spectra_size(int n);
 int64_t newton_residual_size(int n);
 
-// Doubles of a block that holds all three parts, and the parts of such a block.
+// Doubles of a block that holds both parts, and the parts of such a block.
 int64_t newton_temp_size(int n);
 NewtonTemp newton_temp(double* block, int n);
 

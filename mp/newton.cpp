@@ -3,14 +3,16 @@
 //
 // Storage, for the full length n (offsets kept to multiples of eight
 // doubles, so that the spectra stay 64-byte aligned):
-//   sx        the spectrum of the approximation, which both products of a
-//             pass read
+//   sx        the spectrum of the approximation, in a product's first
+//             factor; t in its place
+//   t         an MpNumber of up to 2n words: a product, written over the
+//             spectrum of its first factor, and the residual formed in its
+//             place; so each product of a pass transforms the approximation
+//             anew (on a second thread, beside the other factor's spectrum)
 //   sa        the other spectrum of a product, which the product consumes
 //             as its accumulator: followed by the rest of a product's work,
 //             which only a product made again from digits touches
-// and, in the parts for numbers:
-//   t         (product) an MpNumber of up to 2n words: a product, and the
-//             residual formed in its place
+// and, in the part for a number:
 //   u         (residual) an MpNumber of n words: the residual's leading
 //             words, a product's factor
 #include <cmath>
@@ -27,6 +29,11 @@ namespace {
 // worth handing to a second thread.
 constexpr int ParallelMin = 1 << 12;
 
+// Doubles of an MpNumber of up to 2n words, to whole blocks of eight: the
+// part of the spectra where a product's words lie, over its first factor's
+// spectrum.
+int64_t newton_product_size(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
+
 struct Temp {
     double* sx;
     double* sa;  // and the work of the products
@@ -37,8 +44,8 @@ struct Temp {
 Temp carve(const NewtonTemp& temp, int n) {
     Temp s;
     s.sx = temp.spectra;
-    s.sa = s.sx + fft_spectrum_size(n);
-    s.t = temp.product;
+    s.t = temp.spectra;
+    s.sa = s.sx + newton_product_size(n);
     s.u = temp.residual;
     return s;
 }
@@ -46,13 +53,12 @@ Temp carve(const NewtonTemp& temp, int n) {
 // Whether the parts of the storage lie apart from each other and from the
 // MpNumber x of n words.
 bool apart(const NewtonTemp& temp, int n, const double* x) {
-    const struct { const double* at; int64_t size; } parts[4] = {
-        {temp.spectra, fft_multiply_work(n)},
-        {temp.product, newton_product_size(n)},
+    const struct { const double* at; int64_t size; } parts[3] = {
+        {temp.spectra, newton_spectra_size(n)},
         {temp.residual, newton_residual_size(n)},
         {x, n + 1}};
-    for (int i = 0; i < 4; ++i)
-        for (int j = i + 1; j < 4; ++j)
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
             if (!disjoint(parts[i].at, parts[i].size, parts[j].at, parts[j].size)) return false;
     return true;
 }
@@ -78,8 +84,8 @@ void two_spectra(const double* x, double* sx, const double* y, double* sy, int d
 // words) and the L leading words of x (whose spectra are sa and sx), plus
 // a's words L + 1 .. L + 3 times x's words 1 .. 3: the part of a beyond L
 // words that reaches the residual 1 - a x within its first L + 2 words.
-// Stripped; work may begin at sa, which the product then consumes.  Returns
-// the rounding error of the product.
+// Stripped; t may lie over sx and work may begin at sa, which the product
+// then consumes.  Returns the rounding error of the product.
 double product_with_tail(const double* a, const double* sa, const double* x, const double* sx,
                          int L, int n, double* t, double* work) {
     const double err = fft_product({x + 1, sx}, {a + 1, sa}, L, t + 1, work);
@@ -145,18 +151,14 @@ int newton_pass_count(int n) {
     return passes;
 }
 
-int64_t newton_product_size(int n) { return round_up8(2 * static_cast<int64_t>(n) + 1); }
 
 int64_t newton_residual_size(int n) { return round_up8(n + 1); }
 
-int64_t newton_temp_size(int n) {
-    return fft_multiply_work(n) + newton_product_size(n) + newton_residual_size(n);
-}
+int64_t newton_spectra_size(int n) { return newton_product_size(n) + fft_product_work(n); }
 
-NewtonTemp newton_temp(double* block, int n) {
-    double* const product = block + fft_multiply_work(n);
-    return {block, product, product + newton_product_size(n)};
-}
+int64_t newton_temp_size(int n) { return newton_spectra_size(n) + newton_residual_size(n); }
+
+NewtonTemp newton_temp(double* block, int n) { return {block, block + newton_spectra_size(n)}; }
 
 double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, int passes) {
     DRMPI_ASSERT(newton_length(n) && disjoint(a, n + 1, x, n + 1) &&
@@ -176,7 +178,7 @@ double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, 
         const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.sa);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
         leading(s.t, w, L, s.u);
-        fft_spectrum(s.u + 1, L, s.sa);
+        two_spectra(s.u, s.sa, x, s.sx, L);
         const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
@@ -209,7 +211,7 @@ double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
         mp_mul_int(s.t, m, s.t, 2 * L);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
         leading(s.t, w, L, s.u);
-        fft_spectrum(s.u + 1, L, s.sa);
+        two_spectra(s.u, s.sa, x, s.sx, L);
         const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.

@@ -138,6 +138,7 @@ TEST_F(Product, ProductsMatchGmpAtEveryLength) {
 // the lengths that have whole words.  A square of one spectrum passed twice
 // equals that of two copies bit for bit, also when the product overwrites the
 // second; so does fft_multiply of one array passed twice, which transforms it once.
+// A product may write its words over its first factor's spectrum.
 TEST_F(Product, SumsOfProductsAndSquares) {
     for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 1024, 3 << 10, 1 << 15, 2 * SplitMin,
                   -2 * SplitMin, -2 * SplitMin3}) {
@@ -187,6 +188,15 @@ TEST_F(Product, SumsOfProductsAndSquares) {
         for (const std::vector<Fenced>* areas : {&s, &k})
             for (const Fenced& a : *areas) EXPECT_TRUE(a.intact()) << "n = " << n;
         for (const Fenced* a : {&sum, &work, &acc, &sq}) EXPECT_TRUE(a->intact()) << "n = " << n;
+        // A product whose words take the place of its first factor's spectrum.
+        Fenced over(fft_spectrum_size(n)), at_work(fft_product_work(n));
+        std::copy(s[0].data(), s[0].data() + fft_spectrum_size(n), over.data());
+        std::copy(s[1].data(), s[1].data() + fft_spectrum_size(n), at_work.data());
+        fft_product({v[0].data(), over.data()}, {v[1].data(), at_work.data()}, n, over.data(),
+                    at_work.data());
+        EXPECT_EQ(vec_value(over.data(), 2 * n),
+                  vec_value(v[0].data(), n) * vec_value(v[1].data(), n)) << "n = " << n;
+        EXPECT_TRUE(over.intact() && at_work.intact()) << "n = " << n;
         const Words copy = v[1];
         Words once, twice;
         EXPECT_EQ(multiply(v[1].data(), v[1].data(), n, &once),
