@@ -78,14 +78,14 @@ const FftPlan& fft_plan(int n, FftIsa isa);
 // words {a, n}, of which the first count are given and the rest are zero and
 // not read: count = n (or 0, for all n), or a multiple of 8 below n.  a is not
 // in spectrum.
-void fft_forward_words(const FftPlan& p, const double* a, double* spectrum, int count = 0);
+void fft_forward_words(const FftPlan& p, WordsView a, double* spectrum, int count = 0);
 
 // The two digits of a split word w = h SplitBase + l: h the whole number
 // nearest to w / SplitBase, and l.
 enum class SplitDigit { High, Low };
 
 // fft_forward_words of the high or the low digits of the words.  n >= 8.
-void fft_forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum,
+void fft_forward_digits(const FftPlan& p, WordsView a, SplitDigit digit, double* spectrum,
                         int count = 0);
 
 // Pointwise out := x * y on spectra of plan p; out may coincide with x or y.

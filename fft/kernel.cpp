@@ -14,6 +14,7 @@
 #include <immintrin.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "fft/kernel.h"
 #include "mp/parallel.h"
@@ -73,6 +74,17 @@ FFT_INLINE V splat(double x) {
 FFT_INLINE V load(const double* p) {
     V r;
     for (int k = 0; k < K; ++k) std::memcpy(&r.v[k], p + W * k, sizeof(Nat));
+    return r;
+}
+// Eight 32-bit words, converted exactly.
+FFT_INLINE V load(const int32_t* p) {
+    typedef int32_t Ints __attribute__((vector_size(4 * W)));
+    V r;
+    for (int k = 0; k < K; ++k) {
+        Ints i;
+        std::memcpy(&i, p + W * k, sizeof i);
+        r.v[k] = __builtin_convertvector(i, Nat);
+    }
     return r;
 }
 FFT_INLINE void store(double* p, const V& x) {
@@ -642,11 +654,11 @@ void inverse(const FftPlan& p, double* d, const Stores& stores) {
 
 // ------------------------------------------------- loads and stores --
 
-// Block b of the words, times theta^j, w the weights; the blocks from
-// `blocks` on are zero.
-template <class Roots>
+// Block b of the words (doubles or 32-bit integers), times theta^j, w the
+// weights; the blocks from `blocks` on are zero.
+template <class Roots, class T>
 struct WeightedWords {
-    const double* a;
+    const T* a;
     long blocks;
     Roots w;
     FFT_INLINE C operator()(long b) const {
@@ -660,9 +672,9 @@ struct WeightedWords {
 // Block b of the high or the low digits of the words, h the
 // whole number nearest to w / SplitBase and l = w - h SplitBase, times
 // theta^j.  h comes from adding and removing RoundingShift, the same on every path.
-template <class Roots>
+template <class Roots, class T>
 struct WeightedDigits {
-    const double* a;
+    const T* a;
     long blocks;
     Roots w;
     SplitDigit digit;
@@ -810,30 +822,47 @@ void small_get(int n, const double* spectrum, double* re, double* im) {
 
 // ------------------------------------------------------- entry points --
 
+// f(words) with the pointer that a holds.
+template <class F>
+void with_words(WordsView a, const F& f) {
+    if (a.packed) {
+        f(a.packed);
+    } else {
+        f(a.doubles);
+    }
+}
+
 // The words a[count..n) are zero and not read; count is n or a multiple of 8.
-void forward_words(const FftPlan& p, const double* a, long count, double* spectrum) {
+void forward_words(const FftPlan& p, WordsView words, long count, double* spectrum) {
     const int n = p.n;
-    if (n >= 8) {
-        with_roots<1>(p.weights, [&](const auto& w) {
-            forward(p, spectrum, WeightedWords{a, count / 8, w});
-        });
-        return;
-    }
-    const double* w = p.weights.lo;
-    double re[8], im[8];
-    for (int j = 0; j < n; ++j) {
-        re[j] = a[j] * w[j];
-        im[j] = a[j] * w[n + j];
-    }
-    small_forward(p, re, im);
-    small_put(n, re, im, spectrum);
+    with_words(words, [&](const auto* a) {
+        using T = std::remove_cv_t<std::remove_pointer_t<decltype(a)>>;
+        if (n >= 8) {
+            with_roots<1>(p.weights, [&](const auto& w) {
+                forward(p, spectrum, WeightedWords<std::decay_t<decltype(w)>, T>{a, count / 8, w});
+            });
+            return;
+        }
+        const double* w = p.weights.lo;
+        double re[8], im[8];
+        for (int j = 0; j < n; ++j) {
+            re[j] = a[j] * w[j];
+            im[j] = a[j] * w[n + j];
+        }
+        small_forward(p, re, im);
+        small_put(n, re, im, spectrum);
+    });
 }
 
 // n >= 8 only: the split digits are for long products.
-void forward_digits(const FftPlan& p, const double* a, long count, SplitDigit digit,
+void forward_digits(const FftPlan& p, WordsView words, long count, SplitDigit digit,
                     double* spectrum) {
-    with_roots<1>(p.weights, [&](const auto& w) {
-        forward(p, spectrum, WeightedDigits{a, count / 8, w, digit});
+    with_words(words, [&](const auto* a) {
+        using T = std::remove_cv_t<std::remove_pointer_t<decltype(a)>>;
+        with_roots<1>(p.weights, [&](const auto& w) {
+            forward(p, spectrum,
+                    WeightedDigits<std::decay_t<decltype(w)>, T>{a, count / 8, w, digit});
+        });
     });
 }
 

@@ -85,8 +85,8 @@ inline constexpr int FftLanesDoubles = 2 * FftBlock;
 // ----------------------------------------------------------------- plans --
 
 struct FftKernels {
-    void (*forward_words)(const FftPlan& p, const double* a, long count, double* spectrum);
-    void (*forward_digits)(const FftPlan& p, const double* a, long count, SplitDigit digit,
+    void (*forward_words)(const FftPlan& p, WordsView a, long count, double* spectrum);
+    void (*forward_digits)(const FftPlan& p, WordsView a, long count, SplitDigit digit,
                            double* spectrum);
     double (*inverse_words)(const FftPlan& p, double* spectrum, double* z);
     void (*mul)(const FftPlan& p, const double* x, const double* y, double* out);

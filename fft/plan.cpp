@@ -466,12 +466,12 @@ const FftPlan& fft_plan(int n, FftIsa isa) {
     return build_plan(n, isa);
 }
 
-void fft_forward_words(const FftPlan& p, const double* a, double* spectrum, int count) {
+void fft_forward_words(const FftPlan& p, WordsView a, double* spectrum, int count) {
     DRMPI_ASSERT(count >= 0 && count <= p.n && (count % 8 == 0 || count == p.n));
     p.kernels->forward_words(p, a, count == 0 ? p.n : count, spectrum);
 }
 
-void fft_forward_digits(const FftPlan& p, const double* a, SplitDigit digit, double* spectrum,
+void fft_forward_digits(const FftPlan& p, WordsView a, SplitDigit digit, double* spectrum,
                         int count) {
     DRMPI_ASSERT(count >= 0 && count <= p.n && count % 8 == 0);
     p.kernels->forward_digits(p, a, count == 0 ? p.n : count, digit, spectrum);

@@ -9,10 +9,11 @@
 
 namespace drmpi {
 
-// Whether {a, na} and {b, nb} share no element.
-inline bool disjoint(const double* a, int64_t na, const double* b, int64_t nb) {
+// Whether {a, na} and {b, nb} share no byte.
+template <class A, class B>
+inline bool disjoint(const A* a, int64_t na, const B* b, int64_t nb) {
     const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
-    return x + na * sizeof(double) <= y || y + nb * sizeof(double) <= x;
+    return x + na * sizeof(A) <= y || y + nb * sizeof(B) <= x;
 }
 
 // Whether n is a power of two, 1 <= n <= 2^max_log2.

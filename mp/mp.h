@@ -66,6 +66,26 @@ void mp_strip(double* x, int n);
 // of the same value: E := n, then mp_strip.
 void mp_from_words(double* x, int n);
 
+// The words of a number as the transforms read them: doubles, or 32-bit
+// integers, in which a number at rest takes half the memory (mp_pack).
+// Either kind converts from its pointer; the integers give the spectra of the
+// same values, bit for bit.
+struct WordsView {
+    WordsView() = default;
+    WordsView(const double* words) : doubles(words) {}
+    WordsView(const int32_t* words) : packed(words) {}
+    // Word i, and the view from word i on.
+    double operator[](int i) const { return packed ? packed[i] : doubles[i]; }
+    WordsView operator+(int i) const { return packed ? WordsView(packed + i) : doubles + i; }
+    const double* doubles = nullptr;
+    const int32_t* packed = nullptr;
+};
+
+// {out, count} := the words {x, count} as 32-bit integers, and back; every
+// word of x lies within 2^31 in magnitude.  out lies apart from x.
+void mp_pack(const double* x, int32_t* out, int count);
+void mp_unpack(const int32_t* x, double* out, int count);
+
 // dst[i] := src[i] for i = 0..count-1, in ascending order.
 void mp_copy(const double* src, double* dst, int count);
 
@@ -162,14 +182,14 @@ int64_t fft_product_work(int n);
 // which the first count are given and the rest are zero and not read (count
 // as for fft_forward_words: 0 for all n); a is read before spectrum is written
 // and may not overlap it.
-void fft_spectrum(const double* a, int n, double* spectrum, int count = 0);
+void fft_spectrum(WordsView a, int n, double* spectrum, int count = 0);
 
 // One factor of a product of length n: its words, the first count of n (0 for
 // all n, the rest zero, as for fft_spectrum), and fft_spectrum of them.  A
 // product that may_split and must be made again from digits reads the words,
 // so they must not change before it returns.
 struct Factor {
-    const double* words;
+    WordsView words;
     const double* spectrum;
     int count = 0;
 };
@@ -202,11 +222,11 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
 double mp_mul(const double* x, const double* y, double* out, int n, double* work);
 
 // MpNumber {out, 2n} := x * y, of the n leading words of the MpNumbers x and
-// y, whose spectra (fft_spectrum of those words) are sx and sy, stripped:
+// y (either of them packed, see WordsView), whose spectra (fft_spectrum of those words) are sx and sy, stripped:
 // for an operand that serves several products.  As fft_product otherwise:
 // work may begin at sy, which the product then consumes.  y_count: the words
 // of y given, as Factor::count (0 for all n).
-double mp_product(const double* x, const double* sx, const double* y, const double* sy, int n,
+double mp_product(WordsView x, const double* sx, WordsView y, const double* sy, int n,
                   double* out, double* work, int y_count = 0);
 
 // When set, every product passes its rounding error through it and reports

@@ -238,6 +238,19 @@ void mp_copy(const double* src, double* dst, int count) {
     for (int i = 0; i < count; ++i) dst[i] = src[i];
 }
 
+void mp_pack(const double* x, int32_t* out, int count) {
+    DRMPI_ASSERT(disjoint(x, count, out, count));
+    for (int i = 0; i < count; ++i) {
+        DRMPI_ASSERT(std::fabs(x[i]) < 2147483648.0);
+        out[i] = static_cast<int32_t>(x[i]);
+    }
+}
+
+void mp_unpack(const int32_t* x, double* out, int count) {
+    DRMPI_ASSERT(disjoint(x, count, out, count));
+    for (int i = 0; i < count; ++i) out[i] = x[i];
+}
+
 void mp_fill(int value, double* dst, int count) {
     const double v = value;
     for (int i = 0; i < count; ++i) dst[i] = v;

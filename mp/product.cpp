@@ -50,6 +50,11 @@ void fft_mul_add_or_set(const FftPlan& p, const double* x, const double* y, doub
 // The words of a factor of length n that a product reads.
 int words(const Factor& f, int n) { return f.count == 0 ? n : f.count; }
 
+// Whether {x, size} shares no byte with the first count words of w.
+bool clear_of(const double* x, int64_t size, WordsView w, int64_t count) {
+    return w.packed ? disjoint(x, size, w.packed, count) : disjoint(x, size, w.doubles, count);
+}
+
 double report(double err) { return ProductErrorHook != nullptr ? ProductErrorHook(err) : err; }
 
 // Carries the words of a product and reports its error.
@@ -114,8 +119,8 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
     DRMPI_ASSERT(product_length(n) && disjoint(out, 2 * n, work, work_size));
     for (int t = 0; t < count; ++t)
         DRMPI_ASSERT(apart(x[t].spectrum, t) && apart(y[t].spectrum, t) &&
-                     (!may_split(n) || (disjoint(out, 2 * n, x[t].words, words(x[t], n)) &&
-                                        disjoint(out, 2 * n, y[t].words, words(y[t], n)))));
+                     (!may_split(n) || (clear_of(out, 2 * n, x[t].words, words(x[t], n)) &&
+                                        clear_of(out, 2 * n, y[t].words, words(y[t], n)))));
     if (n <= SchoolbookMax) {
         double sum[2 * SchoolbookMax] = {};
         for (int t = 0; t < count; ++t) schoolbook_add(x[t].spectrum, y[t].spectrum, n, sum);
@@ -141,11 +146,15 @@ int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
 
 int64_t fft_product_work(int n) { return (may_split(n) ? 4 : 2) * static_cast<int64_t>(n); }
 
-void fft_spectrum(const double* a, int n, double* spectrum, int count) {
+void fft_spectrum(WordsView a, int n, double* spectrum, int count) {
     const int given = count == 0 ? n : count;
-    DRMPI_ASSERT(product_length(n) && disjoint(a, given, spectrum, fft_spectrum_size(n)));
+    DRMPI_ASSERT(product_length(n) && clear_of(spectrum, fft_spectrum_size(n), a, given));
     if (n <= SchoolbookMax) {
-        mp_copy(a, spectrum, given);
+        if (a.packed) {
+            mp_unpack(a.packed, spectrum, given);
+        } else {
+            mp_copy(a.doubles, spectrum, given);
+        }
         mp_fill(0, spectrum + given, n - given);
         return;
     }
@@ -186,7 +195,7 @@ double mp_mul(const double* x, const double* y, double* out, int n, double* work
     return err;
 }
 
-double mp_product(const double* x, const double* sx, const double* y, const double* sy, int n,
+double mp_product(WordsView x, const double* sx, WordsView y, const double* sy, int n,
                   double* out, double* work, int y_count) {
     const double e = x[0] + y[0];
     const double err = fft_product({x + 1, sx}, {y + 1, sy, y_count}, n, out + 1, work);

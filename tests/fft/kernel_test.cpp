@@ -93,27 +93,32 @@ TEST_F(FftKernel, TransformMatchesTheDefiningSumAndInverts) {
 
 // The words given as the first count of n, the rest zero and not read, give
 // the spectrum of the n words with those zeros, bit for bit, for the words and
-// for their digits: the rest of the array holds NaN, which any read of it
-// would carry into the spectrum.
+// for their digits, as doubles and as 32-bit integers: the rest of the array
+// holds NaN (or 2^30), which any read of it would carry into the spectrum.
 TEST_F(FftKernel, GivenWordsAreTheWordsWithZerosBeyond) {
-    for (int n : {8, 24, 64, 1024, 3 << 10, 1 << 19})
-        for (int count : {8, n / 16 * 8, n - 8}) {
-            if (count < 8) continue;
+    for (int n : {4, 8, 24, 64, 1024, 3 << 10, 1 << 19})
+        for (int count : {8, n / 16 * 8, n - 8, n}) {
+            if (count > n || (count < 8 && count != n)) continue;
             Words a(n, 0.0);
             random_words(a.data(), count);
             Words given = a;
             std::fill(given.begin() + count, given.end(), std::nan(""));
-            for (int part = 0; part < 3; ++part) {
-                Fenced want(2 * n), got(2 * n);
-                forward(fft_plan(n), a.data(), part, want.data());
-                const FftPlan& p = fft_plan(n);
-                part == 0 ? fft_forward_words(p, given.data(), got.data(), count)
-                          : fft_forward_digits(p, given.data(),
-                                               part == 1 ? SplitDigit::High : SplitDigit::Low,
-                                               got.data(), count);
-                EXPECT_EQ(std::memcmp(want.data(), got.data(), 16L * n), 0)
-                    << "n " << n << " count " << count << " part " << part;
-            }
+            std::vector<int32_t> packed(n, 1 << 30);
+            std::copy(a.begin(), a.begin() + count, packed.begin());
+            for (int part = 0; part < (n < 8 ? 1 : 3); ++part)
+                for (const WordsView words : {WordsView(given.data()), WordsView(packed.data())}) {
+                    Fenced want(2 * n), got(2 * n);
+                    forward(fft_plan(n), a.data(), part, want.data());
+                    const FftPlan& p = fft_plan(n);
+                    const int c = count == n ? 0 : count;
+                    part == 0 ? fft_forward_words(p, words, got.data(), c)
+                              : fft_forward_digits(p, words,
+                                                   part == 1 ? SplitDigit::High : SplitDigit::Low,
+                                                   got.data(), c);
+                    EXPECT_EQ(std::memcmp(want.data(), got.data(), 16L * n), 0)
+                        << "n " << n << " count " << count << " part " << part << " packed "
+                        << (words.packed != nullptr);
+                }
         }
 }
 

@@ -138,7 +138,8 @@ TEST_F(Product, ProductsMatchGmpAtEveryLength) {
 // the lengths that have whole words.  A square of one spectrum passed twice
 // equals that of two copies bit for bit, also when the product overwrites the
 // second; so does fft_multiply of one array passed twice, which transforms it once.
-// A product may write its words over its first factor's spectrum.
+// A product may write its words over its first factor's spectrum, and take
+// the words of a factor packed.
 TEST_F(Product, SumsOfProductsAndSquares) {
     for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 1024, 3 << 10, 1 << 15, 2 * SplitMin,
                   -2 * SplitMin, -2 * SplitMin3}) {
@@ -188,11 +189,14 @@ TEST_F(Product, SumsOfProductsAndSquares) {
         for (const std::vector<Fenced>* areas : {&s, &k})
             for (const Fenced& a : *areas) EXPECT_TRUE(a.intact()) << "n = " << n;
         for (const Fenced* a : {&sum, &work, &acc, &sq}) EXPECT_TRUE(a->intact()) << "n = " << n;
-        // A product whose words take the place of its first factor's spectrum.
+        // A product whose words take the place of its first factor's
+        // spectrum, that factor's words packed.
         Fenced over(fft_spectrum_size(n)), at_work(fft_product_work(n));
-        std::copy(s[0].data(), s[0].data() + fft_spectrum_size(n), over.data());
+        std::vector<int32_t> packed(n);
+        mp_pack(v[0].data(), packed.data(), n);
+        fft_spectrum(packed.data(), n, over.data());
         std::copy(s[1].data(), s[1].data() + fft_spectrum_size(n), at_work.data());
-        fft_product({v[0].data(), over.data()}, {v[1].data(), at_work.data()}, n, over.data(),
+        fft_product({packed.data(), over.data()}, {v[1].data(), at_work.data()}, n, over.data(),
                     at_work.data());
         EXPECT_EQ(vec_value(over.data(), 2 * n),
                   vec_value(v[0].data(), n) * vec_value(v[1].data(), n)) << "n = " << n;
