@@ -262,7 +262,7 @@ bool newton_length(int n);
 // newton_spectra_size(n)}, 64-byte aligned, for the spectra and work of its
 // products and a product of up to 2n digit words, which takes the place of
 // the spectrum of its first factor, and {residual, newton_residual_size(n)}
-// for a number of n words.
+// for a residual's leading n/2 + 2 words.
 struct NewtonTemp {
     double* spectra;
     double* residual;

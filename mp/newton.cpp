@@ -13,8 +13,9 @@
 //             as its accumulator: followed by the rest of a product's work,
 //             which only a product made again from digits touches
 // and, in the part for a number:
-//   u         (residual) an MpNumber of n words: the residual's leading
-//             words, a product's factor
+//   u         (residual) an MpNumber of the residual's leading words, at
+//             most n/2 + 2, and zeros to the end of their block of eight:
+//             a product's factor, given as that many words
 #include <cmath>
 
 #include "mp/check.h"
@@ -64,16 +65,17 @@ bool apart(const NewtonTemp& temp, int n, const double* x) {
 }
 
 // The spectra of the d leading digit words of x and y, on two threads when
-// they are long.
-void two_spectra(const double* x, double* sx, const double* y, double* sy, int d) {
+// they are long; x_count: the words of x given (fft_spectrum's count).
+void two_spectra(const double* x, double* sx, const double* y, double* sy, int d,
+                 int x_count = 0) {
     if (d < ParallelMin) {
-        fft_spectrum(x + 1, d, sx);
+        fft_spectrum(x + 1, d, sx, x_count);
         fft_spectrum(y + 1, d, sy);
         return;
     }
     parallel_for(2, [&](int i, int) {
         if (i == 0) {
-            fft_spectrum(x + 1, d, sx);
+            fft_spectrum(x + 1, d, sx, x_count);
         } else {
             fft_spectrum(y + 1, d, sy);
         }
@@ -132,10 +134,16 @@ void truncate(double* x, int w, int k) {
     if (k > w) mp_fill(0, x + w + 1, k - w);
 }
 
-// MpNumber {u, L} := the w leading words of the MpNumber r, the rest zero.
+// The words of a residual of w leading words that a product of length L
+// reads: w to the end of its block of eight, or all L (0).
+int residual_words(int w, int L) { return round_up8(w) < L ? static_cast<int>(round_up8(w)) : 0; }
+
+// MpNumber {u, L} := the w leading words of the MpNumber r, the rest zero;
+// u holds them up to residual_words(w, L) (all L for 0).
 void leading(const double* r, int w, int L, double* u) {
     mp_copy(r, u, w + 1);
-    truncate(u, w, L);
+    const int given = residual_words(w, L);
+    truncate(u, w, given == 0 ? L : given);
 }
 
 }  // namespace
@@ -152,7 +160,7 @@ int newton_pass_count(int n) {
 }
 
 
-int64_t newton_residual_size(int n) { return round_up8(n + 1); }
+int64_t newton_residual_size(int n) { return 8 + round_up8(n / 2 + 2); }
 
 int64_t newton_spectra_size(int n) { return newton_product_size(n) + fft_product_work(n); }
 
@@ -178,8 +186,8 @@ double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, 
         const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.sa);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
         leading(s.t, w, L, s.u);
-        two_spectra(s.u, s.sa, x, s.sx, L);
-        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
+        two_spectra(s.u, s.sa, x, s.sx, L, residual_words(w, L));
+        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, residual_words(w, L));
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -211,13 +219,13 @@ double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
         mp_mul_int(s.t, m, s.t, 2 * L);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
         leading(s.t, w, L, s.u);
-        two_spectra(s.u, s.sa, x, s.sx, L);
-        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa);
+        two_spectra(s.u, s.sa, x, s.sx, L, residual_words(w, L));
+        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, residual_words(w, L));
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
-        mp_mul_int(s.t, static_cast<int>(Radix / 2), s.u, k);
-        s.u[0] -= 1.0;
-        mp_add(x, s.u, x, k, Sign::Plus);
+        mp_mul_int(s.t, static_cast<int>(Radix / 2), s.t, k);
+        s.t[0] -= 1.0;
+        mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
     if (root == Root::Sqrt) mp_mul_int(x, m, x, n);
