@@ -34,9 +34,18 @@ int64_t fold_size(int n) { return spectra_at(n) + fft_product_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(step_width(n)), fold_size(n)); }
 
-// The doubles of P, Q and T, of D and N, and of the three together.
+// The doubles of P, Q and T, each, and of D and N, each, packed.
 int64_t step_number(int n) { return rounded(step_width(n)); }
-int64_t numbers_size(int n) { return 3 * step_number(n) + 2 * rounded(n); }
+int64_t packed_number(int n) { return round_up8(n / 2 + 1); }
+
+// The places of the final assembly in Q, P and T: its quotient, numerator
+// and pi (r), the residual of its Newton operations (u), and D, packed, while
+// the denominator lies in D's and N's places.
+int64_t final_numbers(int n) { return rounded(n) + newton_residual_size(n) + packed_number(n); }
+
+// The doubles of Q, P and T together, and of all the numbers.
+int64_t step_numbers(int n) { return std::max(3 * step_number(n), final_numbers(n)); }
+int64_t numbers_size(int n) { return step_numbers(n) + 2 * packed_number(n); }
 
 // The doubles from the start of a workspace that a run touches: all but the
 // rest of a long product's work at the end of the fold's area, which only a
@@ -52,23 +61,23 @@ int64_t Workspace::doubles(int n) { return numbers_size(n) + area_size(n); }
 
 Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
     DRMPI_ASSERT(n >= 8 && newton_length(n));
-    double* next = storage_.get();
-    for (double** x : {&q, &p, &t, &a, &sum}) {
-        *x = next;
-        next += x == &a || x == &sum ? rounded(n) : step_number(n);
-    }
-    area = next;
-    // Q, P and T, one after the other, hold two numbers of n words once the
-    // series is summed (compute_pi), and P and T one once a fold has spent
-    // them; the area holds a Newton operation's spectra.
-    DRMPI_ASSERT(2 * rounded(n) <= 3 * step_number(n) && 2 * step_number(n) > n &&
+    q = storage_.get();
+    p = q + step_number(n);
+    t = p + step_number(n);
+    a = reinterpret_cast<int32_t*>(q + step_numbers(n));
+    sum = a + 2 * packed_number(n);
+    area = q + numbers_size(n);
+    pi = q;
+    // P and T, one after the other, hold a number of n words once a fold has
+    // spent them; D's and N's places the denominator of the final assembly;
+    // the area a Newton operation's spectra.
+    DRMPI_ASSERT(2 * step_number(n) > n && 2 * packed_number(n) >= rounded(n) &&
                  newton_spectra_size(n) <= area_size(n));
     fault_in(storage_.get(), touched_size(n));
 }
 
-void Workspace::release_all_but_sum() const {
-    release(storage_.get(), sum - storage_.get());
-    release(sum + rounded(n), storage_.get() + doubles(n) - (sum + rounded(n)));
+void Workspace::release_all_but_pi() const {
+    release(pi + rounded(n), storage_.get() + doubles(n) - (pi + rounded(n)));
 }
 
 int clock_ms() {
@@ -100,8 +109,8 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
     const int n = w.n, width = step_width(n);
     if (first) {
         for (const auto& [from, to] : {std::pair{c.t, w.sum}, std::pair{c.q, w.a}}) {
-            mp_copy(from, to, width + 1);
-            mp_fill(0, to + width + 1, n - width);
+            mp_pack(from, to, width + 1);
+            std::fill(to + width + 1, to + n + 1, 0);
         }
         return 0.0;
     }
@@ -110,15 +119,20 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
     double* const z = w.area;
     double* const sx = w.area + spectra_at(n);
     double err = 0.0;
-    for (const auto& [x, y, out] : {std::tuple{w.sum, c.p, w.sum}, std::tuple{w.a, c.t, c.p},
-                                    std::tuple{w.a, c.q, w.a}}) {
+    const auto product = [&](const int32_t* x, const double* y) {
         fft_spectrum(x + 1, n, z);
         fft_spectrum(y + 1, n, sx, width);
         err = dmax(err, mp_product(x, z, y, sx, n, z, sx, width));
-        mp_copy(z, out, n + 1);
-    }
-    mp_add(c.p, w.sum, z, n, Sign::Plus);
-    mp_copy(z, w.sum, n + 1);
+    };
+    product(w.sum, c.p);
+    mp_pack(z, w.sum, n + 1);
+    product(w.a, c.t);
+    mp_copy(z, c.p, n + 1);
+    product(w.a, c.q);
+    mp_pack(z, w.a, n + 1);
+    mp_unpack(w.sum, z, n + 1);
+    mp_add(c.p, z, sx, n, Sign::Plus);
+    mp_pack(sx, w.sum, n + 1);
     return err;
 }
 
@@ -143,20 +157,33 @@ double drm_sum(int series, int steps, const Workspace& w, Report& report) {
 double compute_pi(int series, const Workspace& w) {
     const int n = w.n;
     const int* f = PiFactorTable[series];
-    // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)): D over the denominator into
-    // w.a, then the numerator into w.sum, each made in Q's place (r), no
-    // longer needed, with the next n words (u) for the residual of its Newton
-    // operation and the area for its spectra.
+    // pi = f0 f1 sqrt(f2) D / (f3 (f4 D + f5 N)), in the places of Q, P and
+    // T, spent: r for the reciprocal of the denominator, then the numerator
+    // and pi, u for the residual of the Newton operations, dp for D, packed,
+    // while the denominator, then the quotient, lies in D's and N's places
+    // (den); the spectra in the area.
     double* const r = w.q;
-    double* const u = w.q + rounded(n);
+    double* const u = r + rounded(n);
+    int32_t* const dp = reinterpret_cast<int32_t*>(u + newton_residual_size(n));
+    double* const den = reinterpret_cast<double*>(w.a);
     const NewtonTemp temp{w.area, u};
-    // f3 (f4 D + f5 N) into w.sum, by way of r and u, and D over it.
-    mp_mul_int(w.sum, f[5], w.sum, n);
-    mp_mul_int(w.a, f[4], r, n);
-    mp_add(r, w.sum, u, n, Sign::Plus);
-    mp_mul_int(u, f[3], w.sum, n);
-    double err = mp_divide(w.a, w.sum, r, n, temp);
-    mp_copy(r, w.a, n + 1);
+    // f3 (f4 D + f5 N), by way of the area.
+    double* const s = w.area;
+    double* const sd = w.area + rounded(n);
+    mp_unpack(w.sum, s, n + 1);
+    mp_mul_int(s, f[5], s, n);
+    mp_unpack(w.a, sd, n + 1);
+    mp_mul_int(sd, f[4], sd, n);
+    mp_add(sd, s, r, n, Sign::Plus);
+    std::copy(w.a, w.a + n + 1, dp);
+    mp_mul_int(r, f[3], den, n);
+    // D over it, as the reciprocal times D, laid out as a fold's product.
+    double err = mp_reciprocal(den, r, n, temp);
+    double* const sx = w.area + spectra_at(n);
+    fft_spectrum(r + 1, n, w.area);
+    fft_spectrum(dp + 1, n, sx);
+    err = dmax(err, mp_product(r, w.area, dp, sx, n, w.area, sx));
+    mp_copy(w.area, den, n + 1);
     // the numerator f0 f1 sqrt(f2)
     if (f[2] == 1) {
         mp_set_small(1, r, n);
@@ -164,14 +191,12 @@ double compute_pi(int series, const Workspace& w) {
         err = dmax(err, mp_sqrt_int(f[2], r, n, Root::Sqrt, temp));
     }
     mp_mul_int(r, f[0], r, n);
-    mp_mul_int(r, f[1], w.sum, n);
-    // pi := the numerator times D over the denominator, to n words, laid out
-    // as a fold's product.
-    double* const sx = w.area + spectra_at(n);
-    fft_spectrum(w.sum + 1, n, w.area);
-    fft_spectrum(w.a + 1, n, sx);
-    err = dmax(err, mp_product(w.sum, w.area, w.a, sx, n, w.area, sx));
-    mp_copy(w.area, w.sum, n + 1);
+    mp_mul_int(r, f[1], r, n);
+    // pi := the numerator times the quotient, to n words.
+    fft_spectrum(r + 1, n, w.area);
+    fft_spectrum(den + 1, n, sx);
+    err = dmax(err, mp_product(r, w.area, den, sx, n, w.area, sx));
+    mp_copy(w.area, w.pi, n + 1);
     return err;
 }
 

@@ -39,28 +39,30 @@ inline int step_width(int n) { return 1 << ilog2(n); }
 
 // The storage of a run of FMT size n, allocated once and zeroed: the numbers
 // Q, P and T of a step, step_width(n) + 1 words each, and the running
-// fraction's D (in a) and N (in sum), n + 1 words each, in that order, and one
-// area that the merges, the products of the folds and the final assembly use
-// in turn (Q, P and T, lying together, hold the numbers of its Newton
-// operations).  The pages that a run touches are faulted in at once, on every
-// thread.  Throws std::bad_alloc when the memory is not there.
+// fraction's D (in a) and N (in sum), n + 1 words each packed as 32-bit
+// integers (mp_pack) between the folds, in that order, and one area that the
+// merges, the products of the folds and the final assembly use in turn (Q, P
+// and T, lying together, hold the numbers of its Newton operations, and pi).
+// The pages that a run touches are faulted in at once, on every thread.
+// Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
     explicit Workspace(int n);
     // Doubles that a Workspace of FMT size n allocates.
     static int64_t doubles(int n);
 
-    // Gives back the memory of all but w.sum, once pi is there: what a run
+    // Gives back the memory of all but w.pi, once pi is there: what a run
     // allocates next (its digits) then takes its place.
-    void release_all_but_sum() const;
+    void release_all_but_pi() const;
 
     int n;
     double* p;
     double* q;
     double* t;
-    double* a;
-    double* sum;
+    int32_t* a;
+    int32_t* sum;
     double* area;
+    double* pi;  // where compute_pi leaves pi, in Q's place: n + 1 words
     StepArrays step() const { return {p, q, t, area}; }
 
   private:
@@ -81,7 +83,7 @@ int drm_step_count(int series, int word_count, int fmt_size);
 // are built on first use unless fft_prepare has built them.
 double drm_sum(int series, int steps, const Workspace& w, Report& report);
 
-// Replaces the folded sum N/D in w.sum and w.a by pi in w.sum, at n words.
+// Turns the folded sum N/D in w.sum and w.a into pi in w.pi, at n words.
 // Returns the largest rounding error of its products.
 double compute_pi(int series, const Workspace& w);
 

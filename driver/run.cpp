@@ -46,9 +46,9 @@ PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int start = clock_ms();
     r.error = drm_sum(series, r.steps, w, report);
     r.error = dmax(r.error, compute_pi(series, w));
-    w.release_all_but_sum();
-    r.digits = pi_digits(w.sum, words);
-    r.sound = result_sound(w.sum, r.error);
+    w.release_all_but_pi();
+    r.digits = pi_digits(w.pi, words);
+    r.sound = result_sound(w.pi, r.error);
     r.seconds = (clock_ms() - start) / 1000.0;
     report.finish(r.seconds, r.error);
     return r;

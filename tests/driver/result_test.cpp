@@ -103,7 +103,7 @@ TEST(ResultFile, DeniedMemoryOrThreadsFailCleanly) {
     GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
 #endif
     const struct { std::string input, args, limit_kb; } cases[] = {
-        {"1\n1310700\n", "", "40000"},
+        {"1\n1310700\n", "", "30000"},
         {"", "-q -t 2 -o RamnDRM1.txt 2M", "150000"},
         {"", "-q -t 64 -o RamnDRM1.txt 2M", "300000"},
         {"", "-t 500 -o RamnDRM1.txt 1M", "3000000"},
