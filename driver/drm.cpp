@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <tuple>
 #include <utility>
 
 #include "driver/drm.h"

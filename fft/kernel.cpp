@@ -14,7 +14,6 @@
 #include <immintrin.h>
 
 #include <cstring>
-#include <type_traits>
 
 #include "fft/kernel.h"
 #include "mp/parallel.h"
@@ -822,7 +821,7 @@ void small_get(int n, const double* spectrum, double* re, double* im) {
 
 // ------------------------------------------------------- entry points --
 
-// f(words) with the pointer that a holds.
+// f(words) with the pointer that a holds, of doubles or of 32-bit integers.
 template <class F>
 void with_words(WordsView a, const F& f) {
     if (a.packed) {
@@ -836,10 +835,9 @@ void with_words(WordsView a, const F& f) {
 void forward_words(const FftPlan& p, WordsView words, long count, double* spectrum) {
     const int n = p.n;
     with_words(words, [&](const auto* a) {
-        using T = std::remove_cv_t<std::remove_pointer_t<decltype(a)>>;
         if (n >= 8) {
             with_roots<1>(p.weights, [&](const auto& w) {
-                forward(p, spectrum, WeightedWords<std::decay_t<decltype(w)>, T>{a, count / 8, w});
+                forward(p, spectrum, WeightedWords{a, count / 8, w});
             });
             return;
         }
@@ -858,10 +856,8 @@ void forward_words(const FftPlan& p, WordsView words, long count, double* spectr
 void forward_digits(const FftPlan& p, WordsView words, long count, SplitDigit digit,
                     double* spectrum) {
     with_words(words, [&](const auto* a) {
-        using T = std::remove_cv_t<std::remove_pointer_t<decltype(a)>>;
         with_roots<1>(p.weights, [&](const auto& w) {
-            forward(p, spectrum,
-                    WeightedDigits<std::decay_t<decltype(w)>, T>{a, count / 8, w, digit});
+            forward(p, spectrum, WeightedDigits{a, count / 8, w, digit});
         });
     });
 }

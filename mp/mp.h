@@ -222,10 +222,11 @@ double fft_multiply(const double* a, const double* b, double* out, int n, double
 double mp_mul(const double* x, const double* y, double* out, int n, double* work);
 
 // MpNumber {out, 2n} := x * y, of the n leading words of the MpNumbers x and
-// y (either of them packed, see WordsView), whose spectra (fft_spectrum of those words) are sx and sy, stripped:
-// for an operand that serves several products.  As fft_product otherwise:
-// work may begin at sy, which the product then consumes.  y_count: the words
-// of y given, as Factor::count (0 for all n).
+// y (either of them packed, see WordsView), whose spectra (fft_spectrum of
+// those words) are sx and sy, stripped: for an operand that serves several
+// products.  As fft_product otherwise: work may begin at sy, which the
+// product then consumes.  y_count: the words of y given, as Factor::count (0
+// for all n).
 double mp_product(WordsView x, const double* sx, WordsView y, const double* sy, int n,
                   double* out, double* work, int y_count = 0);
 

@@ -3,8 +3,8 @@
 //
 // Storage, for the full length n (offsets kept to multiples of eight
 // doubles, so that the spectra stay 64-byte aligned):
-//   sx        the spectrum of the approximation, in a product's first
-//             factor; t in its place
+//   sx        the spectrum of the approximation, a product's first factor,
+//             whose place t takes
 //   t         an MpNumber of up to 2n words: a product, written over the
 //             spectrum of its first factor, and the residual formed in its
 //             place; so each product of a pass transforms the approximation
