@@ -58,14 +58,14 @@ bool result_sound(const double* pi, double max_error) {
 }
 
 // The work of the parts of a computation, in units of the merge of one
-// chunk, as measured at 2M and 10M digits: the fold of a chunk (a product
-// and a division) costs about 0.45 of its merge, the final root and division
-// 0.8 (0.45 without the root, for series 3), and the first merge a fifth more
+// chunk, as measured at 2M and 10M digits: the fold of a chunk (three
+// products) costs about a quarter of its merge, the final root and division
+// 0.9 (0.5 without the root, for series 3), and the first merge a sixth more
 // for the workspace's first touch.
 namespace {
-constexpr double MergeWork = 1.0, FoldWork = 0.45, FirstTouchWork = 0.2;
+constexpr double MergeWork = 1.0, FoldWork = 0.25, FirstTouchWork = 0.15;
 
-double final_work(int series) { return PiFactorTable[series][2] == 1 ? 0.45 : 0.8; }
+double final_work(int series) { return PiFactorTable[series][2] == 1 ? 0.5 : 0.9; }
 }  // namespace
 
 double computation_work(int series, int steps) {
