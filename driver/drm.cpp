@@ -33,6 +33,17 @@ int64_t fold_size(int n) { return spectra_at(n) + fft_product_work(n); }
 
 int64_t area_size(int n) { return std::max(drm_step_area(step_width(n)), fold_size(n)); }
 
+// MpNumber {w.area, 2n} := x y, of MpNumbers of n words (either packed),
+// laid out as a fold's product: x's spectrum at the start of the area, where
+// the product's words take its place, then that of y's first y_count words
+// (0 for all n), the product's accumulator.  Returns its rounding error.
+double area_product(WordsView x, WordsView y, int y_count, int n, double* area) {
+    double* const sy = area + spectra_at(n);
+    fft_spectrum(x + 1, n, area);
+    fft_spectrum(y + 1, n, sy, y_count);
+    return mp_product(x, area, y, sy, n, area, sy, y_count);
+}
+
 // The doubles of P, Q and T, each, and of D and N, each, packed.
 int64_t step_number(int n) { return rounded(step_width(n)); }
 int64_t packed_number(int n) { return round_up8(n / 2 + 1); }
@@ -113,25 +124,18 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
         }
         return 0.0;
     }
-    // The spectrum of P, T or Q is the product's accumulator; that of N or D
-    // lies in z, where the product's words take its place.
     double* const z = w.area;
-    double* const sx = w.area + spectra_at(n);
-    double err = 0.0;
-    const auto product = [&](const int32_t* x, const double* y) {
-        fft_spectrum(x + 1, n, z);
-        fft_spectrum(y + 1, n, sx, width);
-        err = dmax(err, mp_product(x, z, y, sx, n, z, sx, width));
-    };
-    product(w.sum, c.p);
+    double err = area_product(w.sum, c.p, width, n, z);
     mp_pack(z, w.sum, n + 1);
-    product(w.a, c.t);
+    err = dmax(err, area_product(w.a, c.t, width, n, z));
     mp_copy(z, c.p, n + 1);
-    product(w.a, c.q);
+    err = dmax(err, area_product(w.a, c.q, width, n, z));
     mp_pack(z, w.a, n + 1);
+    // N := T D + P N, by way of the area.
+    double* const sum = z + rounded(n);
     mp_unpack(w.sum, z, n + 1);
-    mp_add(c.p, z, sx, n, Sign::Plus);
-    mp_pack(sx, w.sum, n + 1);
+    mp_add(c.p, z, sum, n, Sign::Plus);
+    mp_pack(sum, w.sum, n + 1);
     return err;
 }
 
@@ -176,12 +180,9 @@ double compute_pi(int series, const Workspace& w) {
     mp_add(sd, s, r, n, Sign::Plus);
     std::copy(w.a, w.a + n + 1, dp);
     mp_mul_int(r, f[3], den, n);
-    // D over it, as the reciprocal times D, laid out as a fold's product.
+    // D over it, as the reciprocal times D.
     double err = mp_reciprocal(den, r, n, temp);
-    double* const sx = w.area + spectra_at(n);
-    fft_spectrum(r + 1, n, w.area);
-    fft_spectrum(dp + 1, n, sx);
-    err = dmax(err, mp_product(r, w.area, dp, sx, n, w.area, sx));
+    err = dmax(err, area_product(r, dp, 0, n, w.area));
     mp_copy(w.area, den, n + 1);
     // the numerator f0 f1 sqrt(f2)
     if (f[2] == 1) {
@@ -192,9 +193,7 @@ double compute_pi(int series, const Workspace& w) {
     mp_mul_int(r, f[0], r, n);
     mp_mul_int(r, f[1], r, n);
     // pi := the numerator times the quotient, to n words.
-    fft_spectrum(r + 1, n, w.area);
-    fft_spectrum(den + 1, n, sx);
-    err = dmax(err, mp_product(r, w.area, den, sx, n, w.area, sx));
+    err = dmax(err, area_product(r, den, 0, n, w.area));
     mp_copy(w.area, w.pi, n + 1);
     return err;
 }
