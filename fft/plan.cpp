@@ -409,7 +409,6 @@ bool fft_length(int n) {
     return n % 3 == 0 && m >= 8 && m < 1 << FftMaxLog2 && (m & (m - 1)) == 0;
 }
 
-
 int64_t fft_plans_bytes(int n) {
     bool counted[Kinds][FftMaxLog2 + 1] = {};
     // The cache of cos and sin, held while the tables are built.

@@ -134,16 +134,15 @@ void truncate(double* x, int w, int k) {
     if (k > w) mp_fill(0, x + w + 1, k - w);
 }
 
-// The words of a residual of w leading words that a product of length L
-// reads: w to the end of its block of eight, or all L (0).
-int residual_words(int w, int L) { return round_up8(w) < L ? static_cast<int>(round_up8(w)) : 0; }
-
-// MpNumber {u, L} := the w leading words of the MpNumber r, the rest zero;
-// u holds them up to residual_words(w, L) (all L for 0).
-void leading(const double* r, int w, int L, double* u) {
+// MpNumber {u, L} := the w leading words of the MpNumber r, the rest zero.
+// u holds them to the end of their block of eight, or all L where that
+// reaches L.  Returns the words that u gives its product: that many, or 0
+// for all L (a Factor's count).
+int leading(const double* r, int w, int L, double* u) {
     mp_copy(r, u, w + 1);
-    const int given = residual_words(w, L);
+    const int given = round_up8(w) < L ? static_cast<int>(round_up8(w)) : 0;
     truncate(u, w, given == 0 ? L : given);
+    return given;
 }
 
 }  // namespace
@@ -158,7 +157,6 @@ int newton_pass_count(int n) {
     for (int L = n; L > 4; L /= 2) ++passes;
     return passes;
 }
-
 
 int64_t newton_residual_size(int n) { return 8 + round_up8(n / 2 + 2); }
 
@@ -185,9 +183,9 @@ double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, 
         two_spectra(a, s.sa, x, s.sx, L);
         const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.sa);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
-        leading(s.t, w, L, s.u);
-        two_spectra(s.u, s.sa, x, s.sx, L, residual_words(w, L));
-        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, residual_words(w, L));
+        const int given = leading(s.t, w, L, s.u);
+        two_spectra(s.u, s.sa, x, s.sx, L, given);
+        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, given);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -218,9 +216,9 @@ double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
         const double e1 = mp_product(x, s.sx, x, s.sx, L, s.t, s.sa);
         mp_mul_int(s.t, m, s.t, 2 * L);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
-        leading(s.t, w, L, s.u);
-        two_spectra(s.u, s.sa, x, s.sx, L, residual_words(w, L));
-        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, residual_words(w, L));
+        const int given = leading(s.t, w, L, s.u);
+        two_spectra(s.u, s.sa, x, s.sx, L, given);
+        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, given);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
         mp_mul_int(s.t, static_cast<int>(Radix / 2), s.t, k);

@@ -105,11 +105,12 @@ TEST_F(FftKernel, GivenWordsAreTheWordsWithZerosBeyond) {
             std::fill(given.begin() + count, given.end(), std::nan(""));
             std::vector<int32_t> packed(n, 1 << 30);
             std::copy(a.begin(), a.begin() + count, packed.begin());
-            for (int part = 0; part < (n < 8 ? 1 : 3); ++part)
+            const FftPlan& p = fft_plan(n);
+            for (int part = 0; part < (n < 8 ? 1 : 3); ++part) {
+                Fenced want(2 * n);
+                forward(p, a.data(), part, want.data());
                 for (const WordsView words : {WordsView(given.data()), WordsView(packed.data())}) {
-                    Fenced want(2 * n), got(2 * n);
-                    forward(fft_plan(n), a.data(), part, want.data());
-                    const FftPlan& p = fft_plan(n);
+                    Fenced got(2 * n);
                     const int c = count == n ? 0 : count;
                     part == 0 ? fft_forward_words(p, words, got.data(), c)
                               : fft_forward_digits(p, words,
@@ -119,6 +120,7 @@ TEST_F(FftKernel, GivenWordsAreTheWordsWithZerosBeyond) {
                         << "n " << n << " count " << count << " part " << part << " packed "
                         << (words.packed != nullptr);
                 }
+            }
         }
 }
 
