@@ -40,7 +40,8 @@ class ResultFile {
     // target stays as it was (a target written in place keeps what it got).
     void discard();
 
-    // Completes the file: flush, sync, close, and rename over the target.
+    // Completes the file: flush, sync (where a file is replaced), close, and
+    // rename over the target.
     // Returns 0, or the errno of a failure, after which the temporary file is
     // gone and the target as it was.
     int commit();
