@@ -215,10 +215,13 @@ long table_doubles(Kind kind, int lg) {
 
 // `count` doubles for a table, 64-byte aligned, on the heap: the tables are
 // small, and a mapping of their own (allocate_doubles) would take a whole huge
-// page each.  Throws std::bad_alloc.
+// page each.  Populated, since every entry is written at once.  Throws
+// std::bad_alloc.
 Doubles table(long count) {
-    void* p = std::aligned_alloc(64, static_cast<size_t>(round_up8(count)) * sizeof(double));
+    const size_t bytes = static_cast<size_t>(round_up8(count)) * sizeof(double);
+    void* p = std::aligned_alloc(64, bytes);
     if (p == nullptr) throw std::bad_alloc();
+    populate(p, bytes);
     return Doubles(static_cast<double*>(p));
 }
 

@@ -180,12 +180,22 @@ void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
 
+bool populate(void* p, size_t bytes) {
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t first = (start + PageBytes - 1) / PageBytes * PageBytes;
+    const uintptr_t last = (start + bytes) / PageBytes * PageBytes;
+    return last <= first ||
+           madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == 0;
+}
+
 void fault_in(double* p, int64_t count) {
     constexpr int64_t Page = PageBytes / sizeof(double);
     const int64_t pages = (count + Page - 1) / Page;
     const int parts = 4 * thread_count();
     parallel_for(parts, [&](int i, int) {
-        for (int64_t j = pages * i / parts; j < pages * (i + 1) / parts; ++j) p[j * Page] = 0.0;
+        const int64_t from = pages * i / parts, to = pages * (i + 1) / parts;
+        if (populate(p + from * Page, (to - from) * PageBytes)) return;
+        for (int64_t j = from; j < to; ++j) p[j * Page] = 0.0;
     });
 }
 
