@@ -87,6 +87,7 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
 }
 
 void Workspace::release_all_but_pi() const {
+    if (n < ReleaseMin) return;
     release(pi + rounded(n), storage_.get() + doubles(n) - (pi + rounded(n)));
 }
 

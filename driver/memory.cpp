@@ -174,8 +174,9 @@ RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     // size, in a string on the heap or in a mapping of its own; the tables of
     // the FFT plans that fft_prepare builds, on the heap.  The digits of the
     // last computation take the place of its workspace, which it gives back
-    // first (all but the n words of pi, fewer than the digits' bytes): they
-    // add to the resident set only beside a later computation.
+    // first from ReleaseMin on (all but the n words of pi, fewer than the
+    // digits' bytes): they add to the resident set only beside a later
+    // computation, or below ReleaseMin.
     const int64_t string = round_up_pages(int64_t{n} * DigitsPerWord + 64);
     const int64_t plans = round_up_pages(fft_plans_bytes(n));
     // The threads beside the main one: the pool's workers and the one that
@@ -184,7 +185,7 @@ RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int64_t processors = std::max<long>(1, sysconf(_SC_NPROCESSORS_ONLN));
     const int64_t arenas = std::min<int64_t>(extra, 8 * processors);
     const int64_t stack_page = huge == HugePages::always ? HugePageBytes : 0;
-    resident += (verify ? string : 0) + plans + extra * (ThreadBytes + stack_page);
+    resident += (verify || n < ReleaseMin ? string : 0) + plans + extra * (ThreadBytes + stack_page);
     mapped += (verify ? 2 : 1) * string + plans + extra * thread_stack_bytes() +
               arenas * ArenaBytes;
     return {resident, mapped};
