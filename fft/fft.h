@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "mp/mp.h"
 
@@ -63,6 +64,16 @@ const FftPlan& fft_plan(int n);
 // built in some 20 ms).  Throws std::bad_alloc when the memory is not there;
 // the plans built stay.
 void fft_prepare(int n);
+
+// The tables of the plans of the powers of two up to 2^FftBuiltInLog2 are
+// built into the program: made at build time by this code, and mapped from
+// the program's file rather than computed into fresh memory.
+inline constexpr int FftBuiltInLog2 = 15;
+
+// Those tables as this process makes them, in the order and layout that the
+// program holds them in: what the build writes into the program (fft/embed.cpp),
+// and what the tests compare the program's with.
+std::vector<double> fft_built_in_tables();
 
 // Bytes of the tables of the plans that fft_prepare(n) builds, in whole
 // 64-byte lines on the heap, and of the cos and sin that it caches while it

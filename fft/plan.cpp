@@ -199,33 +199,48 @@ RootsShape roots_shape(Kind kind, int lg) {
     return r;
 }
 
-// Doubles that the table (kind, lg) takes, each part rounded up to whole
-// lines.
-long table_doubles(Kind kind, int lg) {
+// Whether the table of kind is made of roots (FftRoots): all but the leaves
+// and the plain tables of the lengths below 8, which are one part.
+bool is_roots(Kind kind) { return kind != Leaf64 && kind != Leaf8 && kind != Small; }
+
+// Doubles of the two parts of the table (kind, lg), each rounded up to whole
+// lines: the roots' lo and hi (0 where there is none), or the one part.
+struct Parts {
+    long lo, hi;
+};
+
+Parts table_parts(Kind kind, int lg) {
     switch (kind) {
-        case Leaf64: return round_up8(FftLeafDoubles);
-        case Leaf8: return FftLanesDoubles;
-        case Small: return round_up8(2L * (1 << lg) + 2 * ((1 << lg) / 2));
+        case Leaf64: return {round_up8(FftLeafDoubles), 0};
+        case Leaf8: return {FftLanesDoubles, 0};
+        case Small: return {round_up8(2L * (1 << lg) + 2 * ((1 << lg) / 2)), 0};
         default: {
             const RootsShape r = roots_shape(kind, lg);
-            return round_up8(r.lo) + round_up8(r.hi);
+            return {round_up8(r.lo), round_up8(r.hi)};
         }
     }
 }
 
-// `count` doubles for a table, 64-byte aligned, on the heap: the tables are
-// small, and a mapping of their own (allocate_doubles) would take a whole huge
-// page each.  Populated, since every entry is written at once.  Throws
-// std::bad_alloc.
+// Doubles that the table (kind, lg) takes.
+long table_doubles(Kind kind, int lg) {
+    const Parts p = table_parts(kind, lg);
+    return p.lo + p.hi;
+}
+
+// `count` doubles for a table, 64-byte aligned, on the heap, zeroed (the
+// padding of its parts included): the tables are small, and a mapping of
+// their own (allocate_doubles) would take a whole huge page each.  Populated,
+// since every entry is written at once.  Throws std::bad_alloc.
 Doubles table(long count) {
     const size_t bytes = static_cast<size_t>(round_up8(count)) * sizeof(double);
     void* p = std::aligned_alloc(64, bytes);
     if (p == nullptr) throw std::bad_alloc();
     populate(p, bytes);
+    std::memset(p, 0, bytes);
     return Doubles(static_cast<double*>(p));
 }
 
-// A table and the memory it owns.
+// A table and the memory it owns: none for a table built into the program.
 struct Table {
     Doubles lo, hi;
     FftRoots roots;
@@ -284,7 +299,7 @@ void build_roots(Kind kind, int lg, Table* t) {
 
 // Builds the table (kind, lg) into *t, as build_roots.
 void build_table(Kind kind, int lg, Table* t) {
-    if (kind != Leaf64 && kind != Leaf8 && kind != Small) {
+    if (is_roots(kind)) {
         build_roots(kind, lg, t);
         return;
     }
@@ -314,6 +329,61 @@ void build_table(Kind kind, int lg, Table* t) {
     t->lo = std::move(d);
 }
 
+// Calls f(n) for each length of fft_prepare(n): the powers of two up to n,
+// and when n is 3 * 2^k, the lengths 3 * 2^j from 24 to n.
+template <class F>
+void for_each_prepared(int n, const F& f) {
+    for (int m = 1; m <= n && m <= 1 << FftMaxLog2; m *= 2) f(m);
+    if (n % 3 == 0 && fft_length(n))
+        for (int m = 24; m <= n; m *= 2) f(m);
+}
+
+// Calls f(kind, l) once for each table of the plans of fft_prepare(n), in the
+// order in which it builds them.
+template <class F>
+void for_each_prepared_table(int n, const F& f) {
+    bool seen[Kinds][FftMaxLog2 + 1] = {};
+    for_each_prepared(n, [&](int m) {
+        const bool three = m % 3 == 0;
+        for_each_table(ilog2(three ? m / 3 : m), three, [&](Kind kind, int l) {
+            if (!seen[kind][l]) f(kind, l);
+            seen[kind][l] = true;
+        });
+    });
+}
+
+// The tables of fft_prepare(2^FftBuiltInLog2), in that order, each of
+// table_doubles: the roots' lo part, then their hi part, each in whole lines.
+// Built into the program (tables.cpp) from fft_built_in_tables(), run at
+// build time, they lie in its file: a run maps them from the page cache,
+// neither computing them nor clearing fresh memory for them (5 to 10 us a
+// page in a virtual machine, a tenth of a run of 10^4 digits).
+#ifdef DRMPI_FFT_NO_BUILT_IN
+// The tool that makes them has none.
+const double* const BuiltInStart = nullptr;
+const double* const BuiltInEnd = nullptr;
+#else
+extern "C" const double drmpi_fft_tables[], drmpi_fft_tables_end[];
+const double* const BuiltInStart = drmpi_fft_tables;
+const double* const BuiltInEnd = drmpi_fft_tables_end;
+#endif
+
+// The table (kind, l) from the program's built-in tables into *t; false when
+// it is not among them, or they are not those this code makes (a program
+// built with tables of another layout).
+bool use_built_in(Kind kind, int l, Table* t) {
+    const double* at = nullptr;
+    int64_t offset = 0;
+    for_each_prepared_table(1 << FftBuiltInLog2, [&](Kind k, int m) {
+        if (k == kind && m == l) at = BuiltInStart + offset;
+        offset += table_doubles(k, m);
+    });
+    if (at == nullptr || BuiltInEnd - BuiltInStart != offset) return false;
+    const Parts p = table_parts(kind, l);
+    t->roots = {at, p.hi ? at + p.lo : nullptr, is_roots(kind) ? roots_shape(kind, l).shift : 0};
+    return true;
+}
+
 const FftKernels& kernels_of(FftIsa isa) {
     switch (isa) {
         case FftIsa::avx512: return fft_avx512::kernels;
@@ -335,6 +405,13 @@ struct Store {
 
 constinit Store Plans;
 
+// Whether the table (kind, l) is there: built, or built in, and then taken
+// from the program's tables on this first call.  Called with the lock held.
+bool table_ready(Kind kind, int l) {
+    Table& t = Plans.tables[kind][l];
+    return t.roots.lo != nullptr || use_built_in(kind, l, &t);
+}
+
 // The plan of fft_plan(n, isa) when it does not exist yet.  Throws
 // std::bad_alloc; the tables built before stay.
 const FftPlan& build_plan(int n, FftIsa isa) {
@@ -354,7 +431,7 @@ const FftPlan& build_plan(int n, FftIsa isa) {
     p->kernels = &kernels_of(isa);
     for_each_table(lg, three, [&](Kind kind, int l) {
         Table& t = Plans.tables[kind][l];
-        if (t.lo == nullptr) build_table(kind, l, &t);
+        if (!table_ready(kind, l)) build_table(kind, l, &t);
         switch (kind) {
             case Weights:
             case Weights3: p->weights = t.roots; break;
@@ -371,15 +448,6 @@ const FftPlan& build_plan(int n, FftIsa isa) {
     Plans.owned[lg][three][i] = std::move(p);
     Plans.plan[lg][three][i].store(Plans.owned[lg][three][i].get(), std::memory_order_release);
     return *Plans.owned[lg][three][i];
-}
-
-// Calls f(n) for each length of fft_prepare(n): the powers of two up to n,
-// and when n is 3 * 2^k, the lengths 3 * 2^j from 24 to n.
-template <class F>
-void for_each_prepared(int n, const F& f) {
-    for (int m = 1; m <= n && m <= 1 << FftMaxLog2; m *= 2) f(m);
-    if (n % 3 == 0 && fft_length(n))
-        for (int m = 24; m <= n; m *= 2) f(m);
 }
 
 }  // namespace
@@ -413,32 +481,37 @@ bool fft_length(int n) {
 }
 
 int64_t fft_plans_bytes(int n) {
-    bool counted[Kinds][FftMaxLog2 + 1] = {};
     // The cache of cos and sin, held while the tables are built.
     int64_t doubles = round_up8(2 * (cached_quarter(n) / 2 + 1));
-    for_each_prepared(n, [&](int m) {
-        const bool three = m % 3 == 0;
-        for_each_table(ilog2(three ? m / 3 : m), three, [&](Kind kind, int l) {
-            if (!counted[kind][l]) doubles += table_doubles(kind, l);
-            counted[kind][l] = true;
-        });
-    });
+    for_each_prepared_table(n, [&](Kind kind, int l) { doubles += table_doubles(kind, l); });
     return doubles * static_cast<int64_t>(sizeof(double));
 }
 
+namespace {
+
+// Fills the cache of cos and sin for the tables of fft_prepare(n).  The
+// longest whole weights of a power of two, of length at most n and
+// 2^WholeWeightsMax, have the largest quarter.  The cache is a fifth of the
+// tables it serves at most.  (The tables of the lengths 3 * 2^k compute their
+// roots in long double.)  Called with the lock held.
+void cache_roots(int n) {
+    const long quarter = cached_quarter(n);
+    Cached.cos_sin.resize(2 * (quarter / 2 + 1));
+    for (long t = 0; t <= quarter / 2; ++t)
+        sincos(static_cast<double>(HalfPi) / quarter * t, &Cached.cos_sin[2 * t + 1],
+               &Cached.cos_sin[2 * t]);
+    Cached.quarter = quarter;
+}
+
+}  // namespace
+
 void fft_prepare(int n) {
-    // The longest whole weights of a power of two, of length at most n and
-    // 2^WholeWeightsMax, have the largest quarter.  The cache is a fifth of the
-    // tables it serves at most.  (The tables of the lengths 3 * 2^k compute
-    // their roots in long double.)
     {
+        // Tables built in, or built before, need no cache.
         std::lock_guard<std::mutex> hold(Plans.lock);
-        const long quarter = cached_quarter(n);
-        Cached.cos_sin.resize(2 * (quarter / 2 + 1));
-        for (long t = 0; t <= quarter / 2; ++t)
-            sincos(static_cast<double>(HalfPi) / quarter * t, &Cached.cos_sin[2 * t + 1],
-                   &Cached.cos_sin[2 * t]);
-        Cached.quarter = quarter;
+        bool missing = false;
+        for_each_prepared_table(n, [&](Kind kind, int l) { missing |= !table_ready(kind, l); });
+        if (missing) cache_roots(n);
     }
     const auto forget = [] {
         std::lock_guard<std::mutex> hold(Plans.lock);
@@ -451,6 +524,22 @@ void fft_prepare(int n) {
         throw;
     }
     forget();
+}
+
+std::vector<double> fft_built_in_tables() {
+    constexpr int n = 1 << FftBuiltInLog2;
+    std::lock_guard<std::mutex> hold(Plans.lock);
+    cache_roots(n);
+    std::vector<double> all;
+    for_each_prepared_table(n, [&](Kind kind, int l) {
+        Table t;
+        build_table(kind, l, &t);
+        const Parts p = table_parts(kind, l);
+        all.insert(all.end(), t.roots.lo, t.roots.lo + p.lo);
+        all.insert(all.end(), t.roots.hi, t.roots.hi + p.hi);
+    });
+    Cached = Octant();
+    return all;
 }
 
 const FftPlan& fft_plan(int n) { return fft_plan(n, fft_default_isa()); }

@@ -19,6 +19,9 @@
 #include "mp/parallel.h"
 #include "support/oracle.h"
 
+// The program's built-in tables (fft/tables.cpp).
+extern "C" const double drmpi_fft_tables[], drmpi_fft_tables_end[];
+
 namespace drmpi_test {
 namespace {
 using namespace drmpi;
@@ -143,6 +146,15 @@ TEST_F(FftKernel, PlansUnderThreadsAndOtherLengths) {
     other.join();
     for (int lg = 0; lg <= 18; ++lg) EXPECT_EQ(seen[0][lg], seen[1][lg]) << "2^" << lg;
     EXPECT_EQ(kernel_run(fft_plan(n), a, b), before);
+}
+
+// The tables built into the program (fft/tables.cpp) are those that this
+// code computes, bit for bit: the short transforms read them, the long ones
+// tables computed at run time.
+TEST(FftTables, BuiltInAreComputedOnes) {
+    const std::vector<double> computed = fft_built_in_tables();
+    ASSERT_EQ(drmpi_fft_tables_end - drmpi_fft_tables, static_cast<ptrdiff_t>(computed.size()));
+    EXPECT_EQ(std::memcmp(drmpi_fft_tables, computed.data(), computed.size() * sizeof(double)), 0);
 }
 
 // Every path this processor runs gives the same spectra, words and errors at
