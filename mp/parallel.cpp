@@ -180,13 +180,20 @@ void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);
 }
 
-bool populate(void* p, size_t bytes) {
+namespace {
+
+// madvise(advice) on the whole pages within {p, bytes}; true when there are
+// none.
+bool advise_pages(void* p, size_t bytes, int advice) {
     const uintptr_t start = reinterpret_cast<uintptr_t>(p);
     const uintptr_t first = (start + PageBytes - 1) / PageBytes * PageBytes;
     const uintptr_t last = (start + bytes) / PageBytes * PageBytes;
-    return last <= first ||
-           madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == 0;
+    return last <= first || madvise(reinterpret_cast<void*>(first), last - first, advice) == 0;
 }
+
+}  // namespace
+
+bool populate(void* p, size_t bytes) { return advise_pages(p, bytes, MADV_POPULATE_WRITE); }
 
 void fault_in(double* p, int64_t count) {
     constexpr int64_t Page = PageBytes / sizeof(double);
@@ -200,10 +207,7 @@ void fault_in(double* p, int64_t count) {
 }
 
 void release(double* p, int64_t count) {
-    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
-    const uintptr_t first = (start + PageBytes - 1) / PageBytes * PageBytes;
-    const uintptr_t last = (start + count * sizeof(double)) / PageBytes * PageBytes;
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    advise_pages(p, static_cast<size_t>(count) * sizeof(double), MADV_DONTNEED);
 }
 
 void AlignedFree::operator()(double* p) const {
