@@ -185,7 +185,8 @@ RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int64_t processors = std::max<long>(1, sysconf(_SC_NPROCESSORS_ONLN));
     const int64_t arenas = std::min<int64_t>(extra, 8 * processors);
     const int64_t stack_page = huge == HugePages::always ? HugePageBytes : 0;
-    resident += (verify || n < ReleaseMin ? string : 0) + plans + extra * (ThreadBytes + stack_page);
+    resident += (verify || n < ReleaseMin ? string : 0) + plans +
+                extra * (ThreadBytes + stack_page);
     mapped += (verify ? 2 : 1) * string + plans + extra * thread_stack_bytes() +
               arenas * ArenaBytes;
     return {resident, mapped};
