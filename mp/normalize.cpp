@@ -168,7 +168,9 @@ namespace {
 void normalize(double* v, int count, Carry mode) {
     if (count <= 1) return;
     const double off = mode == Carry::Balanced ? Radix / 2 : 0.0;
-    if (count <= 32) {
+    // Up to 16 words the sweep is the faster (40 ns against 60 ns here); at
+    // 32 the rounds are (75 ns against 105 ns).
+    if (count <= 16) {
         short_sweep(v, count, static_cast<int64_t>(off));
         return;
     }
