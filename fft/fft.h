@@ -65,10 +65,11 @@ const FftPlan& fft_plan(int n);
 // the plans built stay.
 void fft_prepare(int n);
 
-// The tables of the plans of the powers of two up to 2^FftBuiltInLog2 are
-// built into the program: made at build time by this code, and mapped from
-// the program's file rather than computed into fresh memory.
-inline constexpr int FftBuiltInLog2 = 15;
+// The tables of the plans of fft_prepare(n) for these n are built into the
+// program: made at build time by this code, and mapped from the program's
+// file rather than computed into fresh memory.  They are those of the
+// dialogue's runs up to 10^5 digits (2^15) and of the command line's (3 * 2^13).
+inline constexpr int FftBuiltInSizes[] = {1 << 15, 3 << 13};
 
 // Those tables as this process makes them, in the order and layout that the
 // program holds them in: what the build writes into the program (fft/embed.cpp),

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "fft/kernel.h"
@@ -338,26 +339,28 @@ void for_each_prepared(int n, const F& f) {
         for (int m = 24; m <= n; m *= 2) f(m);
 }
 
-// Calls f(kind, l) once for each table of the plans of fft_prepare(n), in the
-// order in which it builds them.
+// Calls f(kind, l) once for each table of the plans of fft_prepare(n) for
+// each n of sizes in turn, in the order in which it builds them.
 template <class F>
-void for_each_prepared_table(int n, const F& f) {
+void for_each_prepared_table(std::span<const int> sizes, const F& f) {
     bool seen[Kinds][FftMaxLog2 + 1] = {};
-    for_each_prepared(n, [&](int m) {
-        const bool three = m % 3 == 0;
-        for_each_table(ilog2(three ? m / 3 : m), three, [&](Kind kind, int l) {
-            if (!seen[kind][l]) f(kind, l);
-            seen[kind][l] = true;
+    for (const int n : sizes)
+        for_each_prepared(n, [&](int m) {
+            const bool three = m % 3 == 0;
+            for_each_table(ilog2(three ? m / 3 : m), three, [&](Kind kind, int l) {
+                if (!seen[kind][l]) f(kind, l);
+                seen[kind][l] = true;
+            });
         });
-    });
 }
 
-// The tables of fft_prepare(2^FftBuiltInLog2), in that order, each of
-// table_doubles: the roots' lo part, then their hi part, each in whole lines.
-// Built into the program (tables.cpp) from fft_built_in_tables(), run at
-// build time, they lie in its file: a run maps them from the page cache,
-// neither computing them nor clearing fresh memory for them (5 to 10 us a
-// page in a virtual machine, a tenth of a run of 10^4 digits).
+// The tables built into the program: those of fft_prepare(n) for the n of
+// FftBuiltInSizes, in that order, each of table_doubles: its lo part, then
+// its hi part, each in whole lines.  Made by fft_built_in_tables() at build
+// time (fft_embed) and included by tables.cpp, they lie in the program's
+// file: a run maps them from the page cache, neither computing them nor
+// clearing fresh memory for them (5 to 10 us a page in a virtual machine, a
+// tenth of a run of 10^4 digits).
 #ifdef DRMPI_FFT_NO_BUILT_IN
 // The tool that makes them has none.
 const double* const BuiltInStart = nullptr;
@@ -370,15 +373,24 @@ const double* const BuiltInEnd = drmpi_fft_tables_end;
 
 // The table (kind, l) from the program's built-in tables into *t; false when
 // it is not among them, or they are not those this code makes (a program
-// built with tables of another layout).
+// built with tables of another layout).  Called with the lock held.
 bool use_built_in(Kind kind, int l, Table* t) {
-    const double* at = nullptr;
-    int64_t offset = 0;
-    for_each_prepared_table(1 << FftBuiltInLog2, [&](Kind k, int m) {
-        if (k == kind && m == l) at = BuiltInStart + offset;
-        offset += table_doubles(k, m);
-    });
-    if (at == nullptr || BuiltInEnd - BuiltInStart != offset) return false;
+    // Where each table starts in them, -1 where none: found once.
+    static int64_t start[Kinds][FftMaxLog2 + 1];
+    static bool found = false;
+    if (!found) {
+        int64_t offset = 0;
+        std::fill(&start[0][0], &start[0][0] + Kinds * (FftMaxLog2 + 1), -1);
+        for_each_prepared_table(FftBuiltInSizes, [&](Kind k, int m) {
+            start[k][m] = offset;
+            offset += table_doubles(k, m);
+        });
+        if (BuiltInEnd - BuiltInStart != offset)
+            std::fill(&start[0][0], &start[0][0] + Kinds * (FftMaxLog2 + 1), -1);
+        found = true;
+    }
+    if (start[kind][l] < 0) return false;
+    const double* const at = BuiltInStart + start[kind][l];
     const Parts p = table_parts(kind, l);
     t->roots = {at, p.hi ? at + p.lo : nullptr, is_roots(kind) ? roots_shape(kind, l).shift : 0};
     return true;
@@ -403,7 +415,16 @@ struct Store {
     std::atomic<const FftPlan*> plan[FftMaxLog2 + 1][2][3] = {};
 };
 
-constinit Store Plans;
+// Never destroyed: the plans serve until the process ends, and destroying
+// them at its exit would only touch their pages once more (a fault of 5 to
+// 10 us each in a virtual machine, for pages that a short run never used).
+union Lasting {
+    Store store;
+    constexpr Lasting() : store() {}
+    ~Lasting() {}
+};
+constinit Lasting Stored;
+Store& Plans = Stored.store;
 
 // Whether the table (kind, l) is there: built, or built in, and then taken
 // from the program's tables on this first call.  Called with the lock held.
@@ -483,7 +504,7 @@ bool fft_length(int n) {
 int64_t fft_plans_bytes(int n) {
     // The cache of cos and sin, held while the tables are built.
     int64_t doubles = round_up8(2 * (cached_quarter(n) / 2 + 1));
-    for_each_prepared_table(n, [&](Kind kind, int l) { doubles += table_doubles(kind, l); });
+    for_each_prepared_table({&n, 1}, [&](Kind kind, int l) { doubles += table_doubles(kind, l); });
     return doubles * static_cast<int64_t>(sizeof(double));
 }
 
@@ -510,7 +531,8 @@ void fft_prepare(int n) {
         // Tables built in, or built before, need no cache.
         std::lock_guard<std::mutex> hold(Plans.lock);
         bool missing = false;
-        for_each_prepared_table(n, [&](Kind kind, int l) { missing |= !table_ready(kind, l); });
+        for_each_prepared_table({&n, 1},
+                                [&](Kind kind, int l) { missing |= !table_ready(kind, l); });
         if (missing) cache_roots(n);
     }
     const auto forget = [] {
@@ -527,11 +549,10 @@ void fft_prepare(int n) {
 }
 
 std::vector<double> fft_built_in_tables() {
-    constexpr int n = 1 << FftBuiltInLog2;
     std::lock_guard<std::mutex> hold(Plans.lock);
-    cache_roots(n);
+    cache_roots(*std::max_element(std::begin(FftBuiltInSizes), std::end(FftBuiltInSizes)));
     std::vector<double> all;
-    for_each_prepared_table(n, [&](Kind kind, int l) {
+    for_each_prepared_table(FftBuiltInSizes, [&](Kind kind, int l) {
         Table t;
         build_table(kind, l, &t);
         const Parts p = table_parts(kind, l);
