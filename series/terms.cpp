@@ -1,7 +1,7 @@
-// Term generation: each term of a chunk becomes three exact 8-word integers.
-// Every term value stays below 10^32, so the leading word of every block is 0
-// and every intermediate word (a balanced word times a factor of at most
-// 545140134) stays far below 2^53.
+// Term generation: each term of a chunk becomes three exact 8-word integers,
+// in balanced words below the leading one.  Every term value stays below
+// 10^40 (q(k) < 6.5e39 at the largest k that a run reaches), and every
+// intermediate word, a balanced word times at most ScaleMax, below 2^53.
 #include <cmath>
 
 #include "mp/mp.h"
@@ -10,17 +10,48 @@
 
 namespace drmpi {
 
+namespace {
+
+// Products of the factors stay in 64-bit integers while below this: within
+// 2^61 whatever the rounding of their estimate in doubles, where set_words
+// is exact.
+constexpr double IntegerMax = 1152921504606846976.0;  // 2^60
+
+// {block, width} := v in balanced words (the canonical form that
+// mp_normalize gives), |v| < 2^61 and fitting the width: each word the
+// remainder of v + Radix/2 shifted by a multiple of Radix above 2^61, an
+// unsigned division by a constant.
+void set_words(double* block, int width, int64_t v) {
+    constexpr int64_t R = Radix;
+    constexpr uint64_t Shift = (uint64_t{1} << 62) / R * R;
+    for (int i = width - 1; i >= 0; --i) {
+        const uint64_t u = static_cast<uint64_t>(v + R / 2) + Shift;
+        const int64_t q = static_cast<int64_t>(u / R) - static_cast<int64_t>(Shift / R);
+        block[i] = static_cast<double>(v - q * R);
+        v = q;
+    }
+}
+
+}  // namespace
+
 void linear_product(double* block, double x, const LinearFactor* factors, int width,
                     int count) {
-    // Factors are gathered into one multiplier while it stays within
-    // ScaleMax, so that a balanced word times it stays within 2^52, where the
-    // carries are exact: one scaling pass for two or three factors of a short
-    // run.
+    // The first factors multiply in 64-bit integers while the product stays
+    // below IntegerMax, which gives the words at once.  The rest are gathered
+    // into one multiplier while it stays within ScaleMax, so that a balanced
+    // word times it stays within 2^52, where the carries are exact: no
+    // scaling pass at all for the factors of a short run.
     constexpr double ScaleMax = 4503599627370496.0 / (Radix / 2);  // 2^52 / 50000
-    mp_fill(0, block, width);
-    block[width - 1] = 1.0;
+    int64_t v = 1;
+    int i = 0;
+    for (; i < count; ++i) {
+        const double f = factors[i].a * x + factors[i].b;
+        if (std::fabs(static_cast<double>(v) * f) >= IntegerMax) break;
+        v *= static_cast<int64_t>(f);
+    }
+    set_words(block, width, v);
     double m = 1.0;
-    for (int i = 0; i < count; ++i) {
+    for (; i < count; ++i) {
         const double f = factors[i].a * x + factors[i].b;
         if (std::fabs(m * f) > ScaleMax) {
             vec_scale(block, m, width);
@@ -28,31 +59,25 @@ void linear_product(double* block, double x, const LinearFactor* factors, int wi
         }
         m *= f;
     }
-    vec_scale(block, m, width);
+    if (m != 1.0) vec_scale(block, m, width);
 }
 
 namespace {
 
 // The terms j0 .. j1 - 1 of the chunk, term j being k = first + j.
 void terms(const SeriesFormula& f, double first, int j0, int j1, const StepArrays& a) {
-    const int last = TermWords - 1;
     for (int j = j0; j < j1; ++j) {
         const int pos = 1 + j * TermWords;
         const double k = first + j;
         linear_product(a.p + pos, k + 1.0, f.numerator, TermWords, 3);
         linear_product(a.q + pos, k, f.denominator, TermWords, 6);
 
-        // t = s (A k + B), s = (-1)^k for an alternating series: k in words
-        // first, since A k may pass 2^53, then the sign with A and B.
+        // t = s (A k + B), s = (-1)^k for an alternating series: whole, and
+        // below 2^60 for every reachable k (A k < 2^30 2^31).
         const bool negative = f.alternating && (static_cast<int32_t>(k) & 1) != 0;
-        const double s = negative ? -1.0 : 1.0;
-        double* t = a.t + pos;
-        mp_fill(0, t, TermWords);
-        t[last] = k;
-        mp_normalize(t, TermWords);
-        vec_scale(t, s * f.slope, TermWords);
-        t[last] += s * f.intercept;
-        mp_normalize(t, TermWords);
+        const int64_t t = static_cast<int64_t>(f.slope) * static_cast<int64_t>(k) +
+                          static_cast<int64_t>(f.intercept);
+        set_words(a.t + pos, TermWords, negative ? -t : t);
     }
 }
 

@@ -33,8 +33,9 @@ void check_chunk(int s, long k0, int n) {
             const double* b = arrays[i] + 1 + 8 * (k - k0);
             const mpz_class want = i == 0 ? term_p(s, k + 1) : i == 1 ? term_q(s, k) : term_t(s, k);
             EXPECT_EQ(vec_value(b, 8), want) << "array " << i << " k " << k;
-            EXPECT_EQ(b[0], 0.0) << "array " << i << " k " << k;
-            EXPECT_TRUE(std::all_of(b, b + 8, [](double w) { return w >= -5e4 && w < 5e4; }))
+            // Balanced below the leading word, which holds what the value
+            // needs: q(k) passes 5 * 10^39 in the longest runs' last chunk.
+            EXPECT_TRUE(std::all_of(b + 1, b + 8, [](double w) { return w >= -5e4 && w < 5e4; }))
                 << "array " << i << " k " << k;
         }
     }

@@ -7,16 +7,19 @@
 #include <mutex>
 #include <cstdlib>
 
+#include "driver/cli.h"
+#include "driver/drm.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
+#include "series/series.h"
 
 namespace drmpi_test {
 
 namespace {
-struct Closed { long c; const char* q1; long a, b; bool alternating; long top; };
-const Closed Series[3] = {{6, "10939058860032000", 545140134, 13591409, true, 98304},
-                          {4, "3073907232", 26390, 1103, false, 196608},
-                          {4, "24893568", 21460, 1123, true, 229376}};
+struct Closed { long c; const char* q1; long a, b; bool alternating; };
+const Closed Series[3] = {{6, "10939058860032000", 545140134, 13591409, true},
+                          {4, "3073907232", 26390, 1103, false},
+                          {4, "24893568", 21460, 1123, true}};
 }  // namespace
 
 mpz_class term_p(int s, long x) {
@@ -27,7 +30,11 @@ mpz_class term_t(int s, long k) {
     const int sign = Series[s].alternating && k % 2 ? -1 : 1;
     return sign * (mpz_class(Series[s].a) * k + Series[s].b);
 }
-long top_term(int s) { return Series[s].top; }
+long top_term(int s) {
+    const int n = drmpi::MaxFmtSize;
+    return static_cast<long>(drmpi::drm_step_count(s, n, n)) *
+           (drmpi::step_width(n) / drmpi::TermWords);
+}
 
 Fenced::Fenced(int64_t count, double fill)
     : storage_(drmpi::allocate_doubles(count + 16)), data_(storage_.get() + 8), count_(count) {

@@ -51,7 +51,8 @@ std::vector<double> operand(int n, int kind);
 
 // The terms of series s (0-based) in closed form, written out rather than read
 // from SeriesTable: p(x) = (2x-1)(cx-c+1)(cx-1), q(k) = q1 k^3, the weight
-// s(k)(A k + B), and the largest k that any dialogue run reaches.
+// s(k)(A k + B), and the largest k that any run reaches (the command line's
+// longest, FMT size MaxFmtSize).
 mpz_class term_p(int s, long x);
 mpz_class term_q(int s, long k);
 mpz_class term_t(int s, long k);
