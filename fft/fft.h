@@ -78,8 +78,9 @@ std::vector<double> fft_built_in_tables();
 
 // Bytes of the tables of the plans that fft_prepare(n) builds, in whole
 // 64-byte lines on the heap, and of the cos and sin that it caches while it
-// builds them (up to 2 MB): what it allocates at most in a process that has
-// built no plan yet.
+// builds them (up to 2 MB), and of all the built-in tables where it reads any
+// (which the system may map whole): what it takes at most in a process that
+// has built no plan yet.
 int64_t fft_plans_bytes(int n);
 
 // The plan for length n on the path isa, which must be available.  Plans of one

@@ -363,34 +363,44 @@ void for_each_prepared_table(std::span<const int> sizes, const F& f) {
 // tenth of a run of 10^4 digits).
 #ifdef DRMPI_FFT_NO_BUILT_IN
 // The tool that makes them has none.
+constexpr bool HasBuiltIn = false;
 const double* const BuiltInStart = nullptr;
 const double* const BuiltInEnd = nullptr;
 #else
+constexpr bool HasBuiltIn = true;
 extern "C" const double drmpi_fft_tables[], drmpi_fft_tables_end[];
 const double* const BuiltInStart = drmpi_fft_tables;
 const double* const BuiltInEnd = drmpi_fft_tables_end;
 #endif
 
-// The table (kind, l) from the program's built-in tables into *t; false when
-// it is not among them, or they are not those this code makes (a program
-// built with tables of another layout).  Called with the lock held.
-bool use_built_in(Kind kind, int l, Table* t) {
-    // Where each table starts in them, -1 where none: found once.
-    static int64_t start[Kinds][FftMaxLog2 + 1];
-    static bool found = false;
-    if (!found) {
-        int64_t offset = 0;
-        std::fill(&start[0][0], &start[0][0] + Kinds * (FftMaxLog2 + 1), -1);
+// Where each built-in table starts among them, -1 for the others (-1 for
+// all when the program holds tables of another layout), and their doubles.
+struct BuiltIn {
+    int64_t start[Kinds][FftMaxLog2 + 1];
+    int64_t doubles = 0;
+};
+
+const BuiltIn& built_in() {
+    static const BuiltIn b = [] {
+        BuiltIn b;
+        std::fill(&b.start[0][0], &b.start[0][0] + Kinds * (FftMaxLog2 + 1), -1);
         for_each_prepared_table(FftBuiltInSizes, [&](Kind k, int m) {
-            start[k][m] = offset;
-            offset += table_doubles(k, m);
+            b.start[k][m] = b.doubles;
+            b.doubles += table_doubles(k, m);
         });
-        if (BuiltInEnd - BuiltInStart != offset)
-            std::fill(&start[0][0], &start[0][0] + Kinds * (FftMaxLog2 + 1), -1);
-        found = true;
-    }
-    if (start[kind][l] < 0) return false;
-    const double* const at = BuiltInStart + start[kind][l];
+        if (HasBuiltIn && BuiltInEnd - BuiltInStart != b.doubles)
+            std::fill(&b.start[0][0], &b.start[0][0] + Kinds * (FftMaxLog2 + 1), -1);
+        return b;
+    }();
+    return b;
+}
+
+// The table (kind, l) from the program's built-in tables into *t; false when
+// it is not among them.
+bool use_built_in(Kind kind, int l, Table* t) {
+    const int64_t start = built_in().start[kind][l];
+    if (!HasBuiltIn || start < 0) return false;
+    const double* const at = BuiltInStart + start;
     const Parts p = table_parts(kind, l);
     t->roots = {at, p.hi ? at + p.lo : nullptr, is_roots(kind) ? roots_shape(kind, l).shift : 0};
     return true;
@@ -502,9 +512,20 @@ bool fft_length(int n) {
 }
 
 int64_t fft_plans_bytes(int n) {
-    // The cache of cos and sin, held while the tables are built.
-    int64_t doubles = round_up8(2 * (cached_quarter(n) / 2 + 1));
-    for_each_prepared_table({&n, 1}, [&](Kind kind, int l) { doubles += table_doubles(kind, l); });
+    // The tables built, the cache of cos and sin held while they are, and
+    // all the built-in tables where any is read: the system may map the whole
+    // of them from the page cache at once.
+    int64_t doubles = 0;
+    bool reads_built_in = false;
+    for_each_prepared_table({&n, 1}, [&](Kind kind, int l) {
+        if (built_in().start[kind][l] >= 0) {
+            reads_built_in = true;
+        } else {
+            doubles += table_doubles(kind, l);
+        }
+    });
+    if (doubles > 0) doubles += round_up8(2 * (cached_quarter(n) / 2 + 1));
+    if (reads_built_in) doubles += built_in().doubles;
     return doubles * static_cast<int64_t>(sizeof(double));
 }
 
