@@ -22,11 +22,12 @@ int fmt_of(int64_t digits) { return static_cast<int>(drmpi::size_run(digits, tru
 // The next length above n, of 2^k and 3 * 2^k.
 int longer(int n) { return n % 3 == 0 ? n / 3 * 4 : n / 2 * 3; }
 
-// The estimate holds the peak resident set, and exceeds it by at most 20 %:
+// The estimate holds the peak resident set, and exceeds it by at most 25 %:
 // on two threads at 100,000 digits, where the program's own memory and the
 // rounding of blocks to huge pages weigh most, and on one thread at 2,000,000
 // digits, where the estimate counts the scratch of a long product made again
-// from split digits, which real operands never touch.
+// from split digits, which real operands never touch (18 %), and all the
+// built-in FFT tables, which the system may map whole.
 TEST(RunMemory, EstimateBoundsThePeak) {
     const struct { int64_t digits; int threads; } runs[] = {{100000, 2}, {2000000, 1}};
     for (const auto& c : runs) {
@@ -35,7 +36,7 @@ TEST(RunMemory, EstimateBoundsThePeak) {
         ASSERT_EQ(r.status, 0) << r.errors;
         const int64_t estimate = drmpi::run_memory(fmt_of(c.digits), false, c.threads).resident;
         EXPECT_GE(estimate, r.peak) << c.digits << " digits";
-        EXPECT_LE(estimate, r.peak * 120 / 100) << c.digits << " digits";
+        EXPECT_LE(estimate, r.peak * 125 / 100) << c.digits << " digits";
     }
 }
 
