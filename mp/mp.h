@@ -50,6 +50,19 @@ enum class Carry {
     NonNegative,  // [0, Radix - 1], for printing
 };
 
+// x = q Radix + r with r in [-off, Radix - off), off = Radix/2 (balanced)
+// or 0, for a whole x of magnitude below 2^61: returns q and sets *r.  With x
+// shifted by a multiple of Radix above 2^61, the quotient is an unsigned
+// division by a constant, which the compiler makes a multiplication.
+inline int64_t split_word(int64_t x, int64_t off, int64_t* r) {
+    constexpr int64_t R = static_cast<int64_t>(Radix);
+    constexpr uint64_t Shift = (uint64_t{1} << 62) / R * R;
+    const int64_t q = static_cast<int64_t>((static_cast<uint64_t>(x + off) + Shift) / R) -
+                      static_cast<int64_t>(Shift / R);
+    *r = x - q * R;
+    return q;
+}
+
 // Carry normalisation of {v, count} in place: each of v[count-1] .. v[1]
 // becomes the remainder of its value (with the carries it receives) in the
 // range of mode, and the carry moves on; v[0] is never reduced and absorbs the

@@ -144,18 +144,13 @@ void scan(double* v, int count, double lo, double hi) {
     settle(v, i, 1, lo, hi);
 }
 
-// Carry normalisation of a short vector, word by word in 64-bit integers:
-// with x shifted by a multiple of Radix above 2^53, the quotient is an
-// unsigned division by a constant, which the compiler makes a multiplication.
+// Carry normalisation of a short vector, word by word in 64-bit integers.
 void short_sweep(double* v, int count, int64_t off) {
-    constexpr int64_t R = 100000;
-    constexpr int64_t Shift = (int64_t{1} << 54) / R * R;  // a multiple of R above 2^53
     int64_t carry = 0;
     for (int i = count - 1; i >= 1; --i) {
-        const int64_t x = static_cast<int64_t>(v[i]) + carry;
-        const auto u = static_cast<uint64_t>(x + off + Shift);
-        carry = static_cast<int64_t>(u / R) - Shift / R;
-        v[i] = static_cast<double>(x - carry * R);
+        int64_t r;
+        carry = split_word(static_cast<int64_t>(v[i]) + carry, off, &r);
+        v[i] = static_cast<double>(r);
     }
     v[0] += static_cast<double>(carry);
 }

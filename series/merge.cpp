@@ -60,16 +60,12 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
     const PairArea pa = carve(area, w);
     double* const arrays[3] = {a.p, a.q, a.t};
     const auto block = [&](int k) { return arrays[k / 2] + b + (k % 2) * w; };
-    if (w <= SchoolbookMax) {
-        // A schoolbook product reads the words themselves as its factors'
-        // "spectra", and writes over them only once it has read them all.
-        // T first, since P's product takes P_L's place.
-        const auto f = [&](int k) { return Factor{block(k), block(k)}; };
-        const double t = fft_product_sum(f(PL), f(TR), f(QR), f(TL), w, block(TL), area);
-        const double p = fft_product(f(PL), f(PR), w, block(PL), area);
-        return dmax3(t, p, fft_product(f(QR), f(QL), w, block(QL), area));
-    }
+    // A schoolbook product reads the words themselves as a factor's
+    // "spectrum", with no copy: it writes over them only once it has read
+    // them all, and T, made first, reads P_L before P's product takes its
+    // place.
     const auto spectrum = [&](int k, int slot) {
+        if (w <= SchoolbookMax) return Factor{block(k), block(k)};
         fft_spectrum(block(k), w, pa.slot[slot]);
         return Factor{block(k), pa.slot[slot]};
     };

@@ -18,17 +18,12 @@ namespace {
 constexpr double IntegerMax = 1152921504606846976.0;  // 2^60
 
 // {block, width} := v in balanced words (the canonical form that
-// mp_normalize gives), |v| < 2^61 and fitting the width: each word the
-// remainder of v + Radix/2 shifted by a multiple of Radix above 2^61, an
-// unsigned division by a constant.
+// mp_normalize gives), |v| < 2^61 and fitting the width.
 void set_words(double* block, int width, int64_t v) {
-    constexpr int64_t R = Radix;
-    constexpr uint64_t Shift = (uint64_t{1} << 62) / R * R;
     for (int i = width - 1; i >= 0; --i) {
-        const uint64_t u = static_cast<uint64_t>(v + R / 2) + Shift;
-        const int64_t q = static_cast<int64_t>(u / R) - static_cast<int64_t>(Shift / R);
-        block[i] = static_cast<double>(v - q * R);
-        v = q;
+        int64_t r;
+        v = split_word(v, static_cast<int64_t>(Radix) / 2, &r);
+        block[i] = static_cast<double>(r);
     }
 }
 
