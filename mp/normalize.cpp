@@ -32,13 +32,16 @@ inline Split split(double x, double off) {
     return {q, r};
 }
 
-// Eight words at a time, in vectors that each instruction set maps to its own
-// registers (two AVX2 or four SSE2 registers for one AVX-512 register).  The
+// L = 4 words at a time: one AVX2 register, or two SSE2 registers.  Vectors
+// of eight words made a run of 10^6 digits take 1.35 times as long on a
+// processor without AVX-512: their shift of lanes across two AVX2 registers
+// went through memory.  The
 // helpers are inlined into each copy of carry_round, so the warning that such
 // vectors pass differently between instruction sets concerns no real call.
 #pragma GCC diagnostic ignored "-Wpsabi"
-typedef double Vec __attribute__((vector_size(64)));
-typedef long Mask __attribute__((vector_size(64)));
+typedef double Vec __attribute__((vector_size(32)));
+typedef long Mask __attribute__((vector_size(32)));
+constexpr int L = sizeof(Vec) / sizeof(double);
 
 __attribute__((always_inline)) inline Vec load(const double* p) {
     Vec v;
@@ -48,14 +51,14 @@ __attribute__((always_inline)) inline Vec load(const double* p) {
 
 __attribute__((always_inline)) inline void store(double* p, const Vec& v) { std::memcpy(p, &v, sizeof v); }
 
-// Eight words split at once, x = q Radix + r, without the corrections of
+// L words split at once, x = q Radix + r, without the corrections of
 // split().  For whole x below 2^46 in magnitude the quotient through the
 // rounded reciprocal is the floor of (x + off)/Radix, or one less where that
 // is a whole number: r lies in [-off, Radix - off], the upper end included,
 // which the scan after the rounds allows for.  Larger x may be split one unit
 // of Radix off either way; such words only come before further rounds, which
 // put it right.
-__attribute__((always_inline)) inline void split8(const Vec& x, double off, Vec* q, Vec* r) {
+__attribute__((always_inline)) inline void split_lanes(const Vec& x, double off, Vec* q, Vec* r) {
     const Vec t = (x + off) * (1.0 / Radix) - 0.5;
     *q = (t + RoundingShift) - RoundingShift;
     *r = x - *q * Radix;
@@ -72,19 +75,19 @@ inline Split split1(double x, double off) {
 // the carry of word i + 1.  Every word's magnitude shrinks by a factor of
 // Radix or comes within a few units of the range.  Returns whether a carry
 // beyond +-1 was met, that is whether another round is worth making.  Each
-// block of eight splits the block after it first, so that every word is split
+// block of L words splits the block after it first, so that every word is split
 // once and read before it is written.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 bool carry_round(double* v, int count, double off) {
     Mask big = {};
     int i = 1;
-    if (count - 1 >= 17) {
+    if (count - 1 >= 2 * L + 1) {
         Vec q, r;
-        split8(load(v + 1), off, &q, &r);
-        for (; i + 16 <= count - 1; i += 8) {
+        split_lanes(load(v + 1), off, &q, &r);
+        for (; i + 2 * L <= count - 1; i += L) {
             Vec qn, rn;
-            split8(load(v + i + 8), off, &qn, &rn);
-            const Vec carry = __builtin_shuffle(q, qn, Mask{1, 2, 3, 4, 5, 6, 7, 8});
+            split_lanes(load(v + i + L), off, &qn, &rn);
+            const Vec carry = __builtin_shuffle(q, qn, Mask{1, 2, 3, 4});
             big |= q * q > 1.0;
             store(v + i, r + carry);
             q = qn;
@@ -99,7 +102,7 @@ bool carry_round(double* v, int count, double off) {
         tail |= x.q * x.q > 1.0;
         v[i] = x.r + y.q;
     }
-    for (int k = 0; k < 8; ++k) tail |= big[k];
+    for (int k = 0; k < L; ++k) tail |= big[k];
     return tail != 0;
 }
 
@@ -132,13 +135,13 @@ void scan(double* v, int count, double lo, double hi) {
     for (; i >= Chunk; i -= Chunk) {
         Vec worst = load(v + i - Chunk + 1) - lo;
         worst = (worst + 0.5) * (worst - (hi - lo) + 0.5);
-        for (int k = i - Chunk + 9; k <= i - 7; k += 8) {
+        for (int k = i - Chunk + 1 + L; k <= i - L + 1; k += L) {
             const Vec x = load(v + k) - lo;
             const Vec t = (x + 0.5) * (x - (hi - lo) + 0.5);
             worst = worst < t ? t : worst;
         }
         double top = worst[0];
-        for (int k = 1; k < 8; ++k) top = top < worst[k] ? worst[k] : top;
+        for (int k = 1; k < L; ++k) top = top < worst[k] ? worst[k] : top;
         if (top >= 0) settle(v, i, i - Chunk + 1, lo, hi);
     }
     settle(v, i, 1, lo, hi);
