@@ -44,6 +44,16 @@ typedef long long Mask __attribute__((vector_size(8 * W)));
 // Eight lanes of doubles, as K native vectors.
 struct V {
     Nat v[K];
+    V() = default;
+    FFT_INLINE V(const V& o) { copy(o); }
+    FFT_INLINE V& operator=(const V& o) {
+        copy(o);
+        return *this;
+    }
+    FFT_INLINE void copy(const V& o) {
+#pragma GCC unroll 8
+        for (int k = 0; k < K; ++k) v[k] = o.v[k];
+    }
 };
 
 FFT_INLINE V operator+(V a, const V& b) {
@@ -186,14 +196,16 @@ FFT_INLINE void with_roots(const FftRoots& t, const F& f) {
 }
 
 // ------------------------------------------------------------ transposes --
-// The 8 x 8 matrix of rows r[0..7] is replaced by its transpose.
+// The 8 x 8 matrix of rows row(0..7) (references to V) is replaced by its
+// transpose, in place: no copy of the rows, which GCC would keep in memory.
 
 #if defined(__AVX512F__)
-FFT_INLINE void transpose(V* r) {
+template <class Row>
+FFT_INLINE void transpose(const Row& row) {
     Nat a[8], b[8];
     for (int i = 0; i < 8; i += 2) {
-        a[i] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{0, 8, 2, 10, 4, 12, 6, 14});
-        a[i + 1] = __builtin_shuffle(r[i].v[0], r[i + 1].v[0], Mask{1, 9, 3, 11, 5, 13, 7, 15});
+        a[i] = __builtin_shuffle(row(i).v[0], row(i + 1).v[0], Mask{0, 8, 2, 10, 4, 12, 6, 14});
+        a[i + 1] = __builtin_shuffle(row(i).v[0], row(i + 1).v[0], Mask{1, 9, 3, 11, 5, 13, 7, 15});
     }
     for (int g = 0; g < 4; ++g) {
         const int i = (g & 1) + 4 * (g >> 1);  // 0, 1, 4, 5
@@ -201,57 +213,51 @@ FFT_INLINE void transpose(V* r) {
         b[i + 2] = __builtin_shuffle(a[i], a[i + 2], Mask{2, 3, 10, 11, 6, 7, 14, 15});
     }
     for (int i = 0; i < 4; ++i) {
-        r[i].v[0] = __builtin_shuffle(b[i], b[i + 4], Mask{0, 1, 2, 3, 8, 9, 10, 11});
-        r[i + 4].v[0] = __builtin_shuffle(b[i], b[i + 4], Mask{4, 5, 6, 7, 12, 13, 14, 15});
+        row(i).v[0] = __builtin_shuffle(b[i], b[i + 4], Mask{0, 1, 2, 3, 8, 9, 10, 11});
+        row(i + 4).v[0] = __builtin_shuffle(b[i], b[i + 4], Mask{4, 5, 6, 7, 12, 13, 14, 15});
     }
 }
 #elif defined(__AVX2__)
-// Four 4 x 4 tiles; tile (R, C) is rows 4R..4R+3 of native vector C.
-FFT_INLINE void transpose(V* r) {
-    Nat out[8][2];
-    for (int tr = 0; tr < 2; ++tr)
-        for (int tc = 0; tc < 2; ++tc) {
-            const Nat* x[4] = {&r[4 * tr].v[tc], &r[4 * tr + 1].v[tc], &r[4 * tr + 2].v[tc],
-                               &r[4 * tr + 3].v[tc]};
-            const Nat a0 = __builtin_shuffle(*x[0], *x[1], Mask{0, 4, 2, 6});
-            const Nat a1 = __builtin_shuffle(*x[0], *x[1], Mask{1, 5, 3, 7});
-            const Nat a2 = __builtin_shuffle(*x[2], *x[3], Mask{0, 4, 2, 6});
-            const Nat a3 = __builtin_shuffle(*x[2], *x[3], Mask{1, 5, 3, 7});
-            out[4 * tc][tr] = __builtin_shuffle(a0, a2, Mask{0, 1, 4, 5});
-            out[4 * tc + 1][tr] = __builtin_shuffle(a1, a3, Mask{0, 1, 4, 5});
-            out[4 * tc + 2][tr] = __builtin_shuffle(a0, a2, Mask{2, 3, 6, 7});
-            out[4 * tc + 3][tr] = __builtin_shuffle(a1, a3, Mask{2, 3, 6, 7});
-        }
-    for (int i = 0; i < 8; ++i) {
-        r[i].v[0] = out[i][0];
-        r[i].v[1] = out[i][1];
+// The 4 x 4 matrix of rows a, b, c, d transposed in place.
+FFT_INLINE void transpose4(Nat& a, Nat& b, Nat& c, Nat& d) {
+    const Nat a0 = __builtin_shuffle(a, b, Mask{0, 4, 2, 6});
+    const Nat a1 = __builtin_shuffle(a, b, Mask{1, 5, 3, 7});
+    const Nat a2 = __builtin_shuffle(c, d, Mask{0, 4, 2, 6});
+    const Nat a3 = __builtin_shuffle(c, d, Mask{1, 5, 3, 7});
+    a = __builtin_shuffle(a0, a2, Mask{0, 1, 4, 5});
+    b = __builtin_shuffle(a1, a3, Mask{0, 1, 4, 5});
+    c = __builtin_shuffle(a0, a2, Mask{2, 3, 6, 7});
+    d = __builtin_shuffle(a1, a3, Mask{2, 3, 6, 7});
+}
+// Four 4 x 4 tiles; tile (R, C) is rows 4R..4R+3 of native vector C.  Each
+// tile is transposed, and the two off the diagonal change places.
+template <class Row>
+FFT_INLINE void transpose(const Row& row) {
+    for (int t = 0; t < 4; ++t) {
+        const int r0 = 4 * (t >> 1), c = t & 1;
+        transpose4(row(r0).v[c], row(r0 + 1).v[c], row(r0 + 2).v[c], row(r0 + 3).v[c]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        const Nat t = row(i).v[1];
+        row(i).v[1] = row(i + 4).v[0];
+        row(i + 4).v[0] = t;
     }
 }
 #else
 // Sixteen 2 x 2 tiles; tile (R, C) is rows 2R, 2R+1 of native vector C.
-FFT_INLINE void transpose(V* r) {
+template <class Row>
+FFT_INLINE void transpose(const Row& row) {
     Nat out[8][4];
     for (int tr = 0; tr < 4; ++tr)
         for (int tc = 0; tc < 4; ++tc) {
-            const Nat a = r[2 * tr].v[tc], b = r[2 * tr + 1].v[tc];
+            const Nat a = row(2 * tr).v[tc], b = row(2 * tr + 1).v[tc];
             out[2 * tc][tr] = __builtin_shuffle(a, b, Mask{0, 2});
             out[2 * tc + 1][tr] = __builtin_shuffle(a, b, Mask{1, 3});
         }
     for (int i = 0; i < 8; ++i)
-        for (int k = 0; k < 4; ++k) r[i].v[k] = out[i][k];
+        for (int k = 0; k < 4; ++k) row(i).v[k] = out[i][k];
 }
 #endif
-
-FFT_INLINE void transpose(C* x) {
-    V re[8], im[8];
-    for (int i = 0; i < 8; ++i) {
-        re[i] = x[i].re;
-        im[i] = x[i].im;
-    }
-    transpose(re);
-    transpose(im);
-    for (int i = 0; i < 8; ++i) x[i] = {re[i], im[i]};
-}
 
 // Lane l and lane l ^ S exchanged, S = 1, 2 or 4.
 template <int S>
@@ -292,39 +298,32 @@ FFT_INLINE void dft4_either(C& x0, C& x1, C& x2, C& x3) {
 FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) { dft4_either<false>(x0, x1, x2, x3); }
 FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) { dft4_either<true>(x0, x1, x2, x3); }
 
-// Eight-point transforms in place across the vectors x[0..7], natural order in
-// and out, with s = exp(-+ i pi/4), unscaled; h holds cos(pi/4) in every lane.
-FFT_INLINE void dft8(C* x, const V& h) {
-    C a[4], b[4];
+// Eight-point transforms in place across the vectors x(0..7) (references to
+// C), natural order in, with s = exp(-+ i pi/4), unscaled; h holds cos(pi/4)
+// in every lane.  Frequency f ends in x(dft8_place(f)): the even ones in
+// x(0..3), the odd ones in x(4..7).  The results stay where they are made, as
+// a reordering copy of the vectors would go through memory.
+constexpr int dft8_place(int f) { return (f & 1) * 4 + (f >> 1); }
+
+template <bool Inverse, class At>
+FFT_INLINE void dft8_either(const At& x, const V& h) {
     for (int k = 0; k < 4; ++k) {
-        a[k] = x[k] + x[k + 4];
-        b[k] = x[k] - x[k + 4];
+        const C sum = x(k) + x(k + 4), difference = x(k) - x(k + 4);
+        x(k) = sum;
+        x(k + 4) = difference;
     }
-    b[1] = {(b[1].re + b[1].im) * h, (b[1].im - b[1].re) * h};
-    b[2] = times_minus_i(b[2]);
-    b[3] = {(b[3].im - b[3].re) * h, -((b[3].re + b[3].im) * h)};
-    dft4(a[0], a[1], a[2], a[3]);
-    dft4(b[0], b[1], b[2], b[3]);
-    for (int k = 0; k < 4; ++k) {
-        x[2 * k] = a[k];
-        x[2 * k + 1] = b[k];
+    C &b1 = x(5), &b3 = x(7);
+    if constexpr (Inverse) {
+        b1 = {(b1.re - b1.im) * h, (b1.re + b1.im) * h};
+        x(6) = times_i(x(6));
+        b3 = {-((b3.re + b3.im) * h), (b3.re - b3.im) * h};
+    } else {
+        b1 = {(b1.re + b1.im) * h, (b1.im - b1.re) * h};
+        x(6) = times_minus_i(x(6));
+        b3 = {(b3.im - b3.re) * h, -((b3.re + b3.im) * h)};
     }
-}
-FFT_INLINE void idft8(C* x, const V& h) {
-    C a[4], b[4];
-    for (int k = 0; k < 4; ++k) {
-        a[k] = x[k] + x[k + 4];
-        b[k] = x[k] - x[k + 4];
-    }
-    b[1] = {(b[1].re - b[1].im) * h, (b[1].re + b[1].im) * h};
-    b[2] = times_i(b[2]);
-    b[3] = {-((b[3].re + b[3].im) * h), (b[3].re - b[3].im) * h};
-    idft4(a[0], a[1], a[2], a[3]);
-    idft4(b[0], b[1], b[2], b[3]);
-    for (int k = 0; k < 4; ++k) {
-        x[2 * k] = a[k];
-        x[2 * k + 1] = b[k];
-    }
+    dft4_either<Inverse>(x(0), x(1), x(2), x(3));
+    dft4_either<Inverse>(x(4), x(5), x(6), x(7));
 }
 
 // Eight-point transforms within the lanes of one block, by radix-2 stages on
@@ -469,17 +468,21 @@ void dit2(double* d, long hb, const Roots& roots, const Store& store, long j0 = 
 // The 64-point leaf: point 8b + l is lane l of block b.  Eight-point transforms
 // down the blocks, the twiddles exp(-2 pi i l k1/64), a transpose, and
 // eight-point transforms again; frequency k1 + 8 k2 ends in lane k1 of block k2.
+// Row i of the middle stage is x[dft8_place(i)], where the first transforms
+// leave frequency i.
 template <class Load>
 void leaf_forward(double* d, const double* tw, const Load& in) {
     const V h = load(tw + FftLeafHalf);
     const WholeRoots<FftLeafPowers> w{tw};
     C x[8];
     for (int b = 0; b < 8; ++b) x[b] = in(b);
-    dft8(x, h);
-    for (int k = 1; k < 8; ++k) x[k] = cmul(x[k], w(0, k));
-    transpose(x);
-    dft8(x, h);
-    for (int k = 0; k < 8; ++k) put(d, k, x[k]);
+    const auto row = [&x](int i) -> C& { return x[dft8_place(i)]; };
+    dft8_either<false>([&x](int i) -> C& { return x[i]; }, h);
+    for (int k = 1; k < 8; ++k) row(k) = cmul(row(k), w(0, k));
+    transpose([&](int i) -> V& { return row(i).re; });
+    transpose([&](int i) -> V& { return row(i).im; });
+    dft8_either<false>(row, h);
+    for (int k = 0; k < 8; ++k) put(d, k, row(dft8_place(k)));
 }
 
 template <class Store>
@@ -488,11 +491,13 @@ void leaf_inverse(double* d, const double* tw, const Store& store) {
     const WholeRoots<FftLeafPowers> w{tw};
     C x[8];
     for (int k = 0; k < 8; ++k) x[k] = get(d, k);
-    idft8(x, h);
-    transpose(x);
-    for (int k = 1; k < 8; ++k) x[k] = cmul_conj(x[k], w(0, k));
-    idft8(x, h);
-    for (int b = 0; b < 8; ++b) store(b, x[b]);
+    const auto row = [&x](int i) -> C& { return x[dft8_place(i)]; };
+    dft8_either<true>([&x](int i) -> C& { return x[i]; }, h);
+    transpose([&](int i) -> V& { return row(i).re; });
+    transpose([&](int i) -> V& { return row(i).im; });
+    for (int k = 1; k < 8; ++k) row(k) = cmul_conj(row(k), w(0, k));
+    dft8_either<true>(row, h);
+    for (int b = 0; b < 8; ++b) store(b, row(dft8_place(b)));
 }
 
 // ------------------------------------------------------ whole transforms --
