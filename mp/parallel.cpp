@@ -1,12 +1,14 @@
 // A small pool of worker threads for parallel_run, and aligned storage.
 //
-// The workers live for the whole process and sleep between jobs; its exit ends
-// them.  One job runs at a time: its tasks are handed out through an atomic
-// counter, the caller taking its share as thread 0, so a job of count tasks
-// costs one wake-up of the workers and no allocation.  A task that throws
+// The workers live for the whole process; its exit ends them.  Between jobs
+// they poll for a new one for a short while, then sleep.  One job runs at a
+// time: its tasks are handed out through an atomic counter, the caller taking
+// its share as thread 0, so a job of count tasks costs at most one wake-up of
+// the workers and no allocation.  A task that throws
 // ends its job early: the tasks not yet taken are skipped, and once every
 // thread has left the job the caller rethrows the first exception.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include <immintrin.h>
 #include <sched.h>
 #include <sys/mman.h>
 
@@ -97,14 +100,16 @@ class Pool {
             count_ = count;
             next_.store(0);
             error_ = nullptr;
-            helpers_ = want - 1;
-            busy_ = want - 1;
-            ++generation_;
+            busy_.store(want - 1);
+            job_.store(((job_.load() >> 32) + 1) << 32 | static_cast<uint64_t>(want - 1),
+                       std::memory_order_release);
         }
         wake_.notify_all();
         take(0);
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return busy_ == 0; });
+        if (!spin([this] { return busy_.load(std::memory_order_acquire) == 0; })) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            done_.wait(lock, [this] { return busy_.load(std::memory_order_acquire) == 0; });
+        }
         if (error_) std::rethrow_exception(error_);
     }
 
@@ -131,16 +136,41 @@ class Pool {
         }
     }
 
+    // Whether ready() came true within SpinTime of polling.  A wake-up through
+    // the system takes 10 to 50 us in a virtual machine, as long as a short
+    // transform: the threads poll that long before they sleep, so that the
+    // jobs of a run pass between them in well under a microsecond.
+    template <class Ready>
+    static bool spin(const Ready& ready) {
+        constexpr auto SpinTime = std::chrono::microseconds(100);
+        const auto until = std::chrono::steady_clock::now() + SpinTime;
+        for (;;) {
+            for (int i = 0; i < 64; ++i) {
+                if (ready()) return true;
+                _mm_pause();
+            }
+            if (std::chrono::steady_clock::now() >= until) return ready();
+        }
+    }
+
     void work(int t) {
         uint64_t seen = 0;
-        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [&] { return generation_ != seen && t <= helpers_; });
-            seen = generation_;
-            lock.unlock();
+            const auto fresh = [&] { return job_.load(std::memory_order_acquire) >> 32 != seen; };
+            if (!spin(fresh)) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, fresh);
+            }
+            // The job's number and its helpers, read at once: while this
+            // thread is one of them, the job stays as it is.
+            const uint64_t job = job_.load(std::memory_order_acquire);
+            seen = job >> 32;
+            if (t > static_cast<int>(job & 0xffffffff)) continue;
             take(t);
-            lock.lock();
-            if (--busy_ == 0) done_.notify_one();
+            if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                done_.notify_one();
+            }
         }
     }
 
@@ -149,15 +179,15 @@ class Pool {
     std::condition_variable wake_, done_;
     std::vector<std::thread> workers_;
     int threads_ = 0;
-    uint64_t generation_ = 0;
-    int helpers_ = 0;  // workers 1..helpers_ take part in the current job
-    int busy_ = 0;     // of them, those not yet finished
+    // The current job's number (high half) and the workers that take part,
+    // 1 .. helpers (low half), published once its fields are set.
+    std::atomic<uint64_t> job_{0};
+    std::atomic<int> busy_{0};  // of the helpers, those not yet finished
     void (*fn_)(void*, int, int) = nullptr;
     void* ctx_ = nullptr;
     int count_ = 0;
     std::atomic<int> next_{0};
     std::exception_ptr error_;  // the first exception of the current job
-
 };
 
 // The pool of the process, never destroyed: a worker is never joined, so that
