@@ -295,8 +295,6 @@ FFT_INLINE void dft4_either(C& x0, C& x1, C& x2, C& x3) {
     x2 = t0 - t2;
     x3 = t1 - t3;
 }
-FFT_INLINE void dft4(C& x0, C& x1, C& x2, C& x3) { dft4_either<false>(x0, x1, x2, x3); }
-FFT_INLINE void idft4(C& x0, C& x1, C& x2, C& x3) { dft4_either<true>(x0, x1, x2, x3); }
 
 // Eight-point transforms in place across the vectors x(0..7) (references to
 // C), natural order in, with s = exp(-+ i pi/4), unscaled; h holds cos(pi/4)

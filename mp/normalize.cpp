@@ -35,9 +35,9 @@ inline Split split(double x, double off) {
 // L = 4 words at a time: one AVX2 register, or two SSE2 registers.  Vectors
 // of eight words made a run of 10^6 digits take 1.35 times as long on a
 // processor without AVX-512: their shift of lanes across two AVX2 registers
-// went through memory.  The
-// helpers are inlined into each copy of carry_round, so the warning that such
-// vectors pass differently between instruction sets concerns no real call.
+// went through memory.  The helpers are inlined into each copy of
+// carry_round, so the warning that such vectors pass differently between
+// instruction sets concerns no real call.
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double Vec __attribute__((vector_size(32)));
 typedef long Mask __attribute__((vector_size(32)));

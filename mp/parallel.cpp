@@ -4,9 +4,9 @@
 // they poll for a new one for a short while, then sleep.  One job runs at a
 // time: its tasks are handed out through an atomic counter, the caller taking
 // its share as thread 0, so a job of count tasks costs at most one wake-up of
-// the workers and no allocation.  A task that throws
-// ends its job early: the tasks not yet taken are skipped, and once every
-// thread has left the job the caller rethrows the first exception.
+// the workers and no allocation.  A task that throws ends its job early: the
+// tasks not yet taken are skipped, and once every thread has left the job the
+// caller rethrows the first exception.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
