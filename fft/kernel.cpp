@@ -259,6 +259,13 @@ FFT_INLINE void transpose(const Row& row) {
 }
 #endif
 
+// The same for the 8 x 8 complex matrix of rows row(0..7) (references to C).
+template <class Row>
+FFT_INLINE void transpose_complex(const Row& row) {
+    transpose([&](int i) -> V& { return row(i).re; });
+    transpose([&](int i) -> V& { return row(i).im; });
+}
+
 // Lane l and lane l ^ S exchanged, S = 1, 2 or 4.
 template <int S>
 FFT_INLINE V swap_lanes(const V& x) {
@@ -477,8 +484,7 @@ void leaf_forward(double* d, const double* tw, const Load& in) {
     const auto row = [&x](int i) -> C& { return x[dft8_place(i)]; };
     dft8_either<false>([&x](int i) -> C& { return x[i]; }, h);
     for (int k = 1; k < 8; ++k) row(k) = cmul(row(k), w(0, k));
-    transpose([&](int i) -> V& { return row(i).re; });
-    transpose([&](int i) -> V& { return row(i).im; });
+    transpose_complex(row);
     dft8_either<false>(row, h);
     for (int k = 0; k < 8; ++k) put(d, k, row(dft8_place(k)));
 }
@@ -491,8 +497,7 @@ void leaf_inverse(double* d, const double* tw, const Store& store) {
     for (int k = 0; k < 8; ++k) x[k] = get(d, k);
     const auto row = [&x](int i) -> C& { return x[dft8_place(i)]; };
     dft8_either<true>([&x](int i) -> C& { return x[i]; }, h);
-    transpose([&](int i) -> V& { return row(i).re; });
-    transpose([&](int i) -> V& { return row(i).im; });
+    transpose_complex(row);
     for (int k = 1; k < 8; ++k) row(k) = cmul_conj(row(k), w(0, k));
     dft8_either<true>(row, h);
     for (int b = 0; b < 8; ++b) store(b, row(dft8_place(b)));

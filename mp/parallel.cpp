@@ -106,10 +106,7 @@ class Pool {
         }
         wake_.notify_all();
         take(0);
-        if (!spin([this] { return busy_.load(std::memory_order_acquire) == 0; })) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            done_.wait(lock, [this] { return busy_.load(std::memory_order_acquire) == 0; });
-        }
+        await(done_, [this] { return busy_.load(std::memory_order_acquire) == 0; });
         if (error_) std::rethrow_exception(error_);
     }
 
@@ -153,14 +150,19 @@ class Pool {
         }
     }
 
+    // Returns once ready() holds: polling, then asleep on cv, which is
+    // notified with mutex_ held whenever ready() may have come true.
+    template <class Ready>
+    void await(std::condition_variable& cv, const Ready& ready) {
+        if (spin(ready)) return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv.wait(lock, ready);
+    }
+
     void work(int t) {
         uint64_t seen = 0;
         for (;;) {
-            const auto fresh = [&] { return job_.load(std::memory_order_acquire) >> 32 != seen; };
-            if (!spin(fresh)) {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, fresh);
-            }
+            await(wake_, [&] { return job_.load(std::memory_order_acquire) >> 32 != seen; });
             // The job's number and its helpers, read at once: while this
             // thread is one of them, the job stays as it is.
             const uint64_t job = job_.load(std::memory_order_acquire);
