@@ -16,6 +16,8 @@
 // their rounding error is at most SplitTrigger; otherwise they are made again
 // from the words split into digits (split_product), whose outputs are small
 // enough to round right at every length.
+#include <algorithm>
+
 #include "fft/fft.h"
 #include "mp/check.h"
 #include "mp/mp.h"
@@ -26,15 +28,57 @@ double (*ProductErrorHook)(double error) = nullptr;
 
 namespace {
 
-// {out, 2n} += the convolution of {a, n} and {b, n}, placed as product words:
-// out[p] gets sum_{j + l = p - 1} a[j] b[l].  Every term and sum is a whole
-// number below 2^53 (16 * 2.5e9 per sum, twice that for a sum of products),
-// so exact.
-void schoolbook_add(const double* a, const double* b, int n, double* out) {
-    for (int j = 0; j < n; ++j) {
-        const double aj = a[j];
-        for (int l = 0; l < n; ++l) out[j + l + 1] += aj * b[l];
+// The words of {a, n} from the first non-zero one to the last: returns the
+// index of the first, and sets *count to their number (0 for none).
+int nonzero_words(const double* a, int n, int* count) {
+    int first = 0, end = n;
+    while (first < end && a[first] == 0.0) ++first;
+    while (end > first && a[end - 1] == 0.0) --end;
+    *count = end - first;
+    return first;
+}
+
+// {out, 2n} := the sum over t < count of x[t] * y[t], carried to balanced
+// words, by schoolbook multiplication, n <= SchoolbookMax: every product of
+// words and every sum is a whole number below 2^53 (16 * 2.5e9 for a sum,
+// twice that for a sum of products), so exact.  Only the words between the
+// first and the last non-zero word of each factor take part: the blocks of
+// a product tree's lower levels are mostly zero.  Each output word is summed
+// in a register.  The factors are read before out is written.
+void schoolbook(const Factor* x, const Factor* y, int count, int n, double* out) {
+    double sum[2 * SchoolbookMax] = {};
+    // The words that the products reach: [begin, end).
+    int begin = 2 * n, end = 0;
+    for (int t = 0; t < count; ++t) {
+        int na, nb;
+        const int sa = nonzero_words(x[t].spectrum, n, &na);
+        const int sb = nonzero_words(y[t].spectrum, n, &nb);
+        if (na == 0 || nb == 0) continue;
+        const double* const a = x[t].spectrum + sa;
+        const double* const b = y[t].spectrum + sb;
+        double* const to = sum + sa + sb + 1;
+        for (int k = 0; k < na + nb - 1; ++k) {
+            double s = 0.0;
+            const int last = std::min(k, na - 1);
+            for (int j = std::max(0, k - nb + 1); j <= last; ++j) s += a[j] * b[k - j];
+            to[k] += s;
+        }
+        begin = std::min(begin, sa + sb + 1);
+        end = std::max(end, sa + sb + na + nb);
     }
+    // The carries, from the last word reached up to the first, and on while
+    // one is left; the other words are zero.
+    constexpr int64_t Off = static_cast<int64_t>(Radix / 2);
+    int64_t carry = 0;
+    int i = 2 * n - 1;
+    for (; i >= end; --i) out[i] = 0.0;
+    for (; i >= 1 && (i >= begin || carry != 0); --i) {
+        int64_t r;
+        carry = split_word(static_cast<int64_t>(sum[i]) + carry, Off, &r);
+        out[i] = static_cast<double>(r);
+    }
+    for (; i >= 1; --i) out[i] = 0.0;
+    out[0] = static_cast<double>(carry);
 }
 
 // acc := x * y when first, else acc += x * y.
@@ -122,10 +166,8 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
                      (!may_split(n) || (clear_of(out, 2 * n, x[t].words, words(x[t], n)) &&
                                         clear_of(out, 2 * n, y[t].words, words(y[t], n)))));
     if (n <= SchoolbookMax) {
-        double sum[2 * SchoolbookMax] = {};
-        for (int t = 0; t < count; ++t) schoolbook_add(x[t].spectrum, y[t].spectrum, n, sum);
-        mp_copy(sum, out, 2 * n);
-        return carry(out, n, 0.0);
+        schoolbook(x, y, count, n, out);
+        return report(0.0);
     }
     const FftPlan& p = fft_plan(n);
     double* const acc = work;

@@ -70,6 +70,34 @@ TEST_F(Product, WorkedExampleAndSmallCases) {
     EXPECT_EQ(Words(out, out + 5), (Words{14, 0, 0, 0, 0}));
 }
 
+// Short products pass over the zero words at either end of each factor, as
+// the blocks of a product tree have them: random factors with random zero
+// ends, none left to all of them, alone and as sums of two, against GMP.
+TEST_F(Product, ShortProductsOfFactorsWithZeroEnds) {
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int n = static_cast<int>(uniform(1, SchoolbookMax));
+        Words v[4];
+        for (Words& w : v) {
+            w = operand(n, static_cast<int>(uniform(0, 4)));
+            const int64_t first = uniform(0, n), end = uniform(first, n);
+            std::fill(w.begin(), w.begin() + first, 0.0);
+            std::fill(w.begin() + end, w.end(), 0.0);
+        }
+        Fenced out(2 * n), work(fft_product_work(n));
+        const bool sum = trial % 2;
+        const Factor f[4] = {{v[0].data(), v[0].data()}, {v[1].data(), v[1].data()},
+                             {v[2].data(), v[2].data()}, {v[3].data(), v[3].data()}};
+        EXPECT_EQ(sum ? fft_product_sum(f[0], f[1], f[2], f[3], n, out.data(), work.data())
+                      : fft_product(f[0], f[1], n, out.data(), work.data()),
+                  0.0);
+        mpz_class want = vec_value(v[0].data(), n) * vec_value(v[1].data(), n);
+        if (sum) want += vec_value(v[2].data(), n) * vec_value(v[3].data(), n);
+        EXPECT_EQ(vec_value(out.data(), 2 * n), want) << "n = " << n;
+        EXPECT_TRUE(std::all_of(out.data() + 1, out.data() + 2 * n, balanced)) << "n = " << n;
+        EXPECT_TRUE(out.intact()) << "n = " << n;
+    }
+}
+
 // Exponents add; leading zero words of the operands and so of the product are
 // stripped; a result written over an operand equals one written elsewhere.
 TEST_F(Product, MpMulAddsExponentsStripsAndOverwrites) {
