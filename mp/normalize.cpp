@@ -71,10 +71,16 @@ inline Split split1(double x, double off) {
     return {q, x - q * Radix};
 }
 
+// The largest carry that the rounds leave to the scan: words then lie at
+// most Slack outside their range, and the scan settles each with one unit of
+// Radix.  Outputs of transforms need two rounds so, where a carry of +-1
+// would take three.
+constexpr double Slack = Radix / 4;
+
 // One round over words 1 .. count-2: word i becomes its canonical word plus
 // the carry of word i + 1.  Every word's magnitude shrinks by a factor of
 // Radix or comes within a few units of the range.  Returns whether a carry
-// beyond +-1 was met, that is whether another round is worth making.  Each
+// beyond Slack was met, that is whether another round is needed.  Each
 // block of L words splits the block after it first, so that every word is split
 // once and read before it is written.
 __attribute__((target_clones("avx512f", "avx2", "default")))
@@ -88,7 +94,7 @@ bool carry_round(double* v, int count, double off) {
             Vec qn, rn;
             split_lanes(load(v + i + L), off, &qn, &rn);
             const Vec carry = __builtin_shuffle(q, qn, Mask{1, 2, 3, 4});
-            big |= q * q > 1.0;
+            big |= q * q > Slack * Slack;
             store(v + i, r + carry);
             q = qn;
             r = rn;
@@ -99,7 +105,7 @@ bool carry_round(double* v, int count, double off) {
     for (; i < count - 1; ++i) {
         const Split x = split1(v[i], off);
         const Split y = split1(v[i + 1], off);
-        tail |= x.q * x.q > 1.0;
+        tail |= x.q * x.q > Slack * Slack;
         v[i] = x.r + y.q;
     }
     for (int k = 0; k < L; ++k) tail |= big[k];
@@ -109,7 +115,8 @@ bool carry_round(double* v, int count, double off) {
 // Settles the words from v[from] down to v[to] (from >= to >= 1): a word
 // outside [lo, hi) moves one unit of Radix to its neighbour, which comes
 // next, so that runs of boundary words that a carry ripples along need
-// nothing more.  Words lie at most one unit outside, or two after a carry.
+// nothing more.  Words lie less than one unit of Radix outside, a carry
+// received included.
 inline void settle(double* v, int from, int to, double lo, double hi) {
     for (int j = from; j >= to; --j) {
         if (v[j] < lo) {
@@ -122,9 +129,9 @@ inline void settle(double* v, int from, int to, double lo, double hi) {
     }
 }
 
-// Settles words 1 .. count-1 after the rounds, each in [lo - 1, hi].  Words
-// outside are rare: chunks of 64 words without one are passed over in a few
-// vector operations.
+// Settles words 1 .. count-1 after the rounds, each in [lo - Slack, hi +
+// Slack].  Words outside [lo, hi) are rare: chunks of 64 words without one
+// are passed over in a few vector operations.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void scan(double* v, int count, double lo, double hi) {
     // With whole words, (x - lo + 1/2)(x - hi + 1/2) is negative just when x
@@ -175,7 +182,8 @@ void normalize(double* v, int count, Carry mode) {
     const double lo = -off;
     const double hi = Radix - off;
     // Rounds over all words at once shrink every word by a factor of Radix,
-    // until no carry beyond +-1 is left: the words then lie in [lo - 1, hi].
+    // until no carry beyond Slack is left: the words then lie in [lo - Slack,
+    // hi + Slack].
     bool settled = false;
     for (int round = 0; round < 4 && !settled; ++round) {
         // The round leaves out word count-1 (it has no lower neighbour, and
@@ -186,7 +194,7 @@ void normalize(double* v, int count, Carry mode) {
         const bool more = count > 2 && carry_round(v, count, off);
         v[count - 1] = last.r;
         v[0] += first.q;
-        settled = !more && std::fabs(last.q) <= 1.0;
+        settled = !more && std::fabs(last.q) <= Slack;
     }
     if (!settled) {
         // Words beyond 2^52 or so: an exact sweep word by word.
