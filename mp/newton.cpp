@@ -18,6 +18,7 @@
 //             a product's factor, given as that many words
 #include <cmath>
 
+#include "fft/fft.h"
 #include "mp/check.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
@@ -145,6 +146,30 @@ int leading(const double* r, int w, int L, double* u) {
     return given;
 }
 
+// The length of a pass's correction, the product of the approximation's w
+// leading words and the residual's: 3L/4 for a working length L = 2^k from
+// 32 on, whose 3L/4 words hold both factors and 3L/2 words their product and
+// the k <= L + 2 words that the pass adds, where the program holds the tables
+// of that length (as the merges' products); L otherwise.  A quarter of the
+// product's time.
+int correction_length(int L) {
+    const int h = L / 4 * 3;
+    return L >= 32 && (L & (L - 1)) == 0 && h <= FftBuiltInSizes[1] ? h : L;
+}
+
+// MpNumber {s.t, 2h} := x u, the correction of a pass at working length L,
+// of length h = correction_length(L): from the spectra of the residual's
+// given words in s.u (a Factor's count, 0 for all L) and of x's first h
+// words, of which the first w are its approximation and the rest zero.
+// Returns the rounding error of the product.
+double correction(const double* x, const Temp& s, int L, int w, int given) {
+    const int h = correction_length(L);
+    const int count = given < h ? given : 0;
+    DRMPI_ASSERT(w <= h);
+    two_spectra(s.u, s.sa, x, s.sx, h, count);
+    return mp_product(x, s.sx, s.u, s.sa, h, s.t, s.sa, count);
+}
+
 }  // namespace
 
 bool newton_length(int n) {
@@ -184,8 +209,7 @@ double mp_reciprocal(const double* a, double* x, int n, const NewtonTemp& temp, 
         const double e1 = product_with_tail(a, s.sa, x, s.sx, L, n, s.t, s.sa);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
         const int given = leading(s.t, w, L, s.u);
-        two_spectra(s.u, s.sa, x, s.sx, L, given);
-        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, given);
+        const double e2 = correction(x, s, L, w, given);
         mp_add(x, s.t, x, k, Sign::Plus);
         return dmax(e1, e2);
     });
@@ -217,8 +241,7 @@ double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
         mp_mul_int(s.t, m, s.t, 2 * L);
         mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
         const int given = leading(s.t, w, L, s.u);
-        two_spectra(s.u, s.sa, x, s.sx, L, given);
-        const double e2 = mp_product(x, s.sx, s.u, s.sa, L, s.t, s.sa, given);
+        const double e2 = correction(x, s, L, w, given);
         // The halving as a product by Radix/2 one word down: a sweep of
         // independent products and one carry, where a division is a chain.
         mp_mul_int(s.t, static_cast<int>(Radix / 2), s.t, k);
