@@ -146,24 +146,24 @@ int leading(const double* r, int w, int L, double* u) {
     return given;
 }
 
-// The length of a pass's correction, the product of the approximation's w
-// leading words and the residual's: 3L/4 for a working length L = 2^k from
-// 32 on, whose 3L/4 words hold both factors and 3L/2 words their product and
-// the k <= L + 2 words that the pass adds, where the program holds the tables
-// of that length (as the merges' products); L otherwise.  A quarter of the
-// product's time.
-int correction_length(int L) {
+// The length of a pass's products whose factors have at most the
+// approximation's w = L/2 + 2 words, the correction and the square root's
+// square: 3L/4 for a working length L = 2^k from 32 on, whose 3L/4 words
+// hold the factors and 3L/2 words the product and the k <= L + 2 words that
+// the pass adds, where the program holds the tables of that length (as the
+// merges' products); L otherwise.  A quarter of the product's time.
+int short_length(int L) {
     const int h = L / 4 * 3;
     return L >= 32 && (L & (L - 1)) == 0 && h <= FftBuiltInSizes[1] ? h : L;
 }
 
 // MpNumber {s.t, 2h} := x u, the correction of a pass at working length L,
-// of length h = correction_length(L): from the spectra of the residual's
+// of length h = short_length(L): from the spectra of the residual's
 // given words in s.u (a Factor's count, 0 for all L) and of x's first h
 // words, of which the first w are its approximation and the rest zero.
 // Returns the rounding error of the product.
 double correction(const double* x, const Temp& s, int L, int w, int given) {
-    const int h = correction_length(L);
+    const int h = short_length(L);
     const int count = given < h ? given : 0;
     DRMPI_ASSERT(w <= h);
     two_spectra(s.u, s.sa, x, s.sx, h, count);
@@ -232,14 +232,15 @@ double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
     x[0] = 0.0;
     seed(Radix / std::sqrt(m * 1.0), x, n);
     // Inverse square root: x := x + x (1 - m x^2) / 2, whose only division
-    // is the halving.  The square takes one transform, which the second
-    // product uses again.
+    // is the halving.  The square takes one transform, and its 2w words lie
+    // within the 2h of its length.
     const double err = newton_passes(n, 0, [&](int L, int w, int k) {
+        const int h = short_length(L);
         truncate(x, w, k);
-        fft_spectrum(x + 1, L, s.sx);
-        const double e1 = mp_product(x, s.sx, x, s.sx, L, s.t, s.sa);
-        mp_mul_int(s.t, m, s.t, 2 * L);
-        mp_int_add(1, s.t, s.t, 2 * L, Sign::Minus);
+        fft_spectrum(x + 1, h, s.sx);
+        const double e1 = mp_product(x, s.sx, x, s.sx, h, s.t, s.sa);
+        mp_mul_int(s.t, m, s.t, 2 * h);
+        mp_int_add(1, s.t, s.t, 2 * h, Sign::Minus);
         const int given = leading(s.t, w, L, s.u);
         const double e2 = correction(x, s, L, w, given);
         // The halving as a product by Radix/2 one word down: a sweep of
