@@ -49,24 +49,34 @@ int nonzero_words(const double* a, int n, int* count) {
 // merges of blocks of 8 and 16 words take 1.17 times as long.
 __attribute__((optimize("no-tree-vectorize"))) void schoolbook(const Factor* x, const Factor* y,
                                                                int count, int n, double* out) {
-    double sum[2 * SchoolbookMax] = {};
-    // The words that the products reach: [begin, end).
-    int begin = 2 * n, end = 0;
+    // The non-zero words of each term's factors, and the words that the
+    // products reach, [begin, end): only these are summed, so only these
+    // are zeroed first.
+    struct Term {
+        const double* a;
+        const double* b;
+        int na, nb, at;
+    } terms[2];
+    DRMPI_ASSERT(count <= 2);
+    int used = 0, begin = 2 * n, end = 0;
     for (int t = 0; t < count; ++t) {
         int na, nb;
         const int sa = nonzero_words(x[t].spectrum, n, &na);
         const int sb = nonzero_words(y[t].spectrum, n, &nb);
         if (na == 0 || nb == 0) continue;
-        const double* const a = x[t].spectrum + sa;
-        const double* const b = y[t].spectrum + sb;
-        double* const to = sum + sa + sb + 1;
-        for (int j = 0; j < na; ++j) {
-            const double aj = a[j];
-            double* const row = to + j;
-            for (int l = 0; l < nb; ++l) row[l] += aj * b[l];
-        }
+        terms[used++] = {x[t].spectrum + sa, y[t].spectrum + sb, na, nb, sa + sb + 1};
         begin = std::min(begin, sa + sb + 1);
         end = std::max(end, sa + sb + na + nb);
+    }
+    double sum[2 * SchoolbookMax];
+    for (int i = begin; i < end; ++i) sum[i] = 0.0;
+    for (int t = 0; t < used; ++t) {
+        const Term& c = terms[t];
+        for (int j = 0; j < c.na; ++j) {
+            const double aj = c.a[j];
+            double* const row = sum + c.at + j;
+            for (int l = 0; l < c.nb; ++l) row[l] += aj * c.b[l];
+        }
     }
     // The carries, from the last word reached up to the first, and on while
     // one is left; the other words are zero.
@@ -76,7 +86,8 @@ __attribute__((optimize("no-tree-vectorize"))) void schoolbook(const Factor* x, 
     for (; i >= end; --i) out[i] = 0.0;
     for (; i >= 1 && (i >= begin || carry != 0); --i) {
         int64_t r;
-        carry = split_word(static_cast<int64_t>(sum[i]) + carry, Off, &r);
+        const int64_t word = i >= begin ? static_cast<int64_t>(sum[i]) : 0;
+        carry = split_word(word + carry, Off, &r);
         out[i] = static_cast<double>(r);
     }
     for (; i >= 1; --i) out[i] = 0.0;
