@@ -57,19 +57,25 @@ FftIsa fft_default_isa();
 // std::bad_alloc when the memory for the tables is not there.
 const FftPlan& fft_plan(int n);
 
-// Builds the plans of every length up to n on the default path (the lengths
-// 3 * 2^k only when n is one): what a run of length n would otherwise build one
-// length at a time, mid-run, where a failure would come after its header.  The
-// tables are the same either way, and small (fft_plans_bytes: 12 MB up to 2^25,
-// built in some 20 ms).  Throws std::bad_alloc when the memory is not there;
-// the plans built stay.
-void fft_prepare(int n);
-
 // The tables of the plans of fft_prepare(n) for these n are built into the
 // program: made at build time by this code, and mapped from the program's
 // file rather than computed into fresh memory.  They are those of the
 // dialogue's runs up to 10^5 digits (2^15) and of the command line's (3 * 2^13).
 inline constexpr int FftBuiltInSizes[] = {1 << 15, 3 << 13};
+
+// The longest length 3 * 2^k among the built-in tables: products of a run of
+// any length may be made at the lengths 3 * 2^k up to it, where their factors
+// leave room, from tables that the program holds.
+inline constexpr int FftBuiltInThreeMax = FftBuiltInSizes[1];
+
+// Builds the plans of every length up to n on the default path, and of the
+// lengths 3 * 2^k up to n when n is one, else up to 3n/4 and
+// FftBuiltInThreeMax: what a run of length n would otherwise build one
+// length at a time, mid-run, where a failure would come after its header.
+// The tables are the same either way, and small (fft_plans_bytes: 12 MB up to
+// 2^25, built in some 20 ms).  Throws std::bad_alloc when the memory is not
+// there; the plans built stay.
+void fft_prepare(int n);
 
 // Those tables as this process makes them, in the order and layout that the
 // program holds them in: what the build writes into the program (fft/embed.cpp),

@@ -331,12 +331,13 @@ void build_table(Kind kind, int lg, Table* t) {
 }
 
 // Calls f(n) for each length of fft_prepare(n): the powers of two up to n,
-// and when n is 3 * 2^k, the lengths 3 * 2^j from 24 to n.
+// and the lengths 3 * 2^j from 24 to n when n is 3 * 2^k, else to 3n/4 and
+// FftBuiltInThreeMax.
 template <class F>
 void for_each_prepared(int n, const F& f) {
     for (int m = 1; m <= n && m <= 1 << FftMaxLog2; m *= 2) f(m);
-    if (n % 3 == 0 && fft_length(n))
-        for (int m = 24; m <= n; m *= 2) f(m);
+    const int threes = n % 3 == 0 && fft_length(n) ? n : std::min(n / 4 * 3, FftBuiltInThreeMax);
+    for (int m = 24; m <= threes; m *= 2) f(m);
 }
 
 // Calls f(kind, l) once for each table of the plans of fft_prepare(n) for

@@ -150,11 +150,12 @@ int leading(const double* r, int w, int L, double* u) {
 // approximation's w = L/2 + 2 words, the correction and the square root's
 // square: 3L/4 for a working length L = 2^k from 32 on, whose 3L/4 words
 // hold the factors and 3L/2 words the product and the k <= L + 2 words that
-// the pass adds, where the program holds the tables of that length (as the
-// merges' products); L otherwise.  A quarter of the product's time.
+// the pass adds, where the program holds the tables of that length (up to
+// FftBuiltInThreeMax, as for the merges' products); L otherwise.  A quarter
+// of the product's time.
 int short_length(int L) {
     const int h = L / 4 * 3;
-    return L >= 32 && (L & (L - 1)) == 0 && h <= FftBuiltInSizes[1] ? h : L;
+    return L >= 32 && (L & (L - 1)) == 0 && h <= FftBuiltInThreeMax ? h : L;
 }
 
 // MpNumber {s.t, 2h} := x u, the correction of a pass at working length L,

@@ -56,10 +56,11 @@ PairArea carve(double* area, int w) {
     return pa;
 }
 
-// Pairs up to this width may make their products shorter than the width: the
-// tables of the lengths 3 * 2^k that they then use, up to 3/4 of it, are built
-// into the program, so that a run builds none of them mid-run.
-constexpr int ShortenedMax = FftBuiltInSizes[1] / 3 * 4;
+// Pairs up to this width may make their products shorter than the width:
+// the lengths 3 * 2^k that they then use, up to 3/4 of it, have their tables
+// built into the program and their plans made by fft_prepare in runs of
+// every length.
+constexpr int ShortenedMax = FftBuiltInThreeMax / 3 * 4;
 
 // Words of the block {x, w} from its first non-zero word on.
 int used_words(const double* x, int w) {
