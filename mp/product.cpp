@@ -40,7 +40,7 @@ int nonzero_words(const double* a, int n, int* count) {
 
 // {out, 2n} := the sum over t < count of x[t] * y[t], carried to balanced
 // words, by schoolbook multiplication, n <= SchoolbookMax: every product of
-// words and every sum is a whole number below 2^53 (16 * 2.5e9 for a sum,
+// words and every sum is a whole number below 2^53 (24 * 2.5e9 for a sum,
 // twice that for a sum of products), so exact.  Only the words between the
 // first and the last non-zero word of each factor take part: the blocks of
 // a product tree's lower levels are mostly zero.  The factors are read

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -251,7 +252,9 @@ TEST_F(Product, SumsOfProductsAndSquares) {
 // come back through the inverse transform of the low digits' product.
 TEST_F(Product, ErrorIsTheWorstOfAllOutputs) {
     std::vector<int> lengths{96, 3 << 18};
-    for (int n = 2 * SchoolbookMax; n <= 1 << 20; n *= n == 1 << 14 ? 32 : 2) lengths.push_back(n);
+    for (int n = static_cast<int>(std::bit_ceil(SchoolbookMax + 1u)); n <= 1 << 20;
+         n *= n == 1 << 14 ? 32 : 2)
+        lengths.push_back(n);
     for (int n : lengths) {
         Words a(n), x(n);
         for (double& w : a) w = static_cast<double>(uniform(-1000, 1000));
