@@ -70,6 +70,19 @@ inline int64_t split_word(int64_t x, int64_t off, int64_t* r) {
 // in magnitude (a product of extreme words at 2^18 points reaches 6.6e14).
 void mp_normalize(double* v, int count, Carry mode = Carry::Balanced);
 
+// The number of zero words at the start of {x, n}: word by word up to 8,
+// where the short blocks' runs end, then four words a test, for the long
+// runs at the front of wide blocks and of residuals.
+inline int leading_zeros(const double* x, int n) {
+    int i = 0;
+    for (; i < n && i < 8; ++i)
+        if (x[i] != 0.0) return i;
+    while (i + 4 <= n && (x[i] == 0.0) & (x[i + 1] == 0.0) & (x[i + 2] == 0.0) & (x[i + 3] == 0.0))
+        i += 4;
+    while (i < n && x[i] == 0.0) ++i;
+    return i;
+}
+
 // Removes the leading zero digit words of the MpNumber {x, n} (shifting the
 // rest up and zeroing the vacated tail) and lowers its exponent by their
 // number.  An all-zero number keeps its words and has its exponent lowered by n.
@@ -166,6 +179,16 @@ inline constexpr int SchoolbookMax = 24;
 // beyond, the lengths of the transforms, 2^k up to 2^27 and 3 * 2^k up to
 // 3 * 2^26 (fft_length).
 bool product_length(int n);
+
+// The shortest of n/2, 3n/4 and n that is a product length and holds
+// `words` words, for a product of length n whose factors leave most of
+// their words zero: `words` is the most words of a factor, and half the most
+// of the product, counted from the first non-zero word (a product of u and v
+// balanced words, and a sum of two such, takes u + v words).  The product at
+// that length is exact and cheaper.  Lengths n up to 2^15 only, whose
+// shorter lengths 3 * 2^k have their tables built into the program and their
+// plans made by fft_prepare in runs of every length; n beyond.
+int short_product_length(int words, int n);
 
 // Products longer than this may meet outputs too large to round right from
 // whole words: all +50000 operands give outputs of n * 2.5e9, an error of 0.375

@@ -18,7 +18,6 @@
 //             a product's factor, given as that many words
 #include <cmath>
 
-#include "fft/fft.h"
 #include "mp/check.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
@@ -146,25 +145,15 @@ int leading(const double* r, int w, int L, double* u) {
     return given;
 }
 
-// The length of a pass's products whose factors have at most the
-// approximation's w = L/2 + 2 words, the correction and the square root's
-// square: 3L/4 for a working length L = 2^k from 32 on, whose 3L/4 words
-// hold the factors and 3L/2 words the product and the k <= L + 2 words that
-// the pass adds, where the program holds the tables of that length (up to
-// FftBuiltInThreeMax, as for the merges' products); L otherwise.  A quarter
-// of the product's time.
-int short_length(int L) {
-    const int h = L / 4 * 3;
-    return L >= 32 && (L & (L - 1)) == 0 && h <= FftBuiltInThreeMax ? h : L;
-}
-
-// MpNumber {s.t, 2h} := x u, the correction of a pass at working length L,
-// of length h = short_length(L): from the spectra of the residual's
-// given words in s.u (a Factor's count, 0 for all L) and of x's first h
-// words, of which the first w are its approximation and the rest zero.
-// Returns the rounding error of the product.
+// MpNumber {s.t, 2h} := x u, the correction of a pass at working length L:
+// from the spectra of the residual's given words in s.u (a Factor's count, 0
+// for all L) and of x's first h words, of which the first w are its
+// approximation and the rest zero.  Both factors have at most w words, so
+// the product is made at h = short_product_length(w, L), 3L/4 for L = 2^k
+// from 32 to 2^15: a quarter of the time of one of length L.  Returns the
+// rounding error of the product.
 double correction(const double* x, const Temp& s, int L, int w, int given) {
-    const int h = short_length(L);
+    const int h = short_product_length(w, L);
     const int count = given < h ? given : 0;
     DRMPI_ASSERT(w <= h);
     two_spectra(s.u, s.sa, x, s.sx, h, count);
@@ -233,10 +222,10 @@ double mp_sqrt_int(int m, double* x, int n, Root root, const NewtonTemp& temp) {
     x[0] = 0.0;
     seed(Radix / std::sqrt(m * 1.0), x, n);
     // Inverse square root: x := x + x (1 - m x^2) / 2, whose only division
-    // is the halving.  The square takes one transform, and its 2w words lie
-    // within the 2h of its length.
+    // is the halving.  The square takes one transform, and is made at the
+    // correction's length h, whose 2h words hold its 2w.
     const double err = newton_passes(n, 0, [&](int L, int w, int k) {
-        const int h = short_length(L);
+        const int h = short_product_length(w, L);
         truncate(x, w, k);
         fft_spectrum(x + 1, h, s.sx);
         const double e1 = mp_product(x, s.sx, x, s.sx, h, s.t, s.sa);

@@ -227,9 +227,7 @@ void mp_normalize(double* v, int count, Carry mode) {
 
 void mp_strip(double* x, int n) {
     const double e = x[0];
-    int i = 1;
-    while (i <= n && x[i] == 0.0) ++i;
-    const int s = i - 1;
+    const int s = leading_zeros(x + 1, n);
     if (s > 0) {
         for (int j = 1; j <= n - s; ++j) x[j] = x[j + s];
         mp_fill(0, x + n - s + 1, s);

@@ -31,8 +31,8 @@ namespace {
 // The words of {a, n} from the first non-zero one to the last: returns the
 // index of the first, and sets *count to their number (0 for none).
 int nonzero_words(const double* a, int n, int* count) {
-    int first = 0, end = n;
-    while (first < end && a[first] == 0.0) ++first;
+    const int first = leading_zeros(a, n);
+    int end = n;
     while (end > first && a[end - 1] == 0.0) --end;
     *count = end - first;
     return first;
@@ -196,6 +196,13 @@ double product(const Factor* x, const Factor* y, int count, int n, double* out, 
 }  // namespace
 
 bool product_length(int n) { return (n >= 1 && n <= SchoolbookMax) || fft_length(n); }
+
+int short_product_length(int words, int n) {
+    if (n <= FftBuiltInThreeMax / 3 * 4)
+        for (const int m : {n / 2, n / 4 * 3})
+            if (m >= words && product_length(m)) return m;
+    return n;
+}
 
 int64_t fft_spectrum_size(int n) { return 2 * static_cast<int64_t>(n); }
 

@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <atomic>
 
-#include "fft/fft.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
 #include "series/series.h"
@@ -56,40 +55,18 @@ PairArea carve(double* area, int w) {
     return pa;
 }
 
-// Pairs up to this width may make their products shorter than the width:
-// the lengths 3 * 2^k that they then use, up to 3/4 of it, have their tables
-// built into the program and their plans made by fft_prepare in runs of
-// every length.
-constexpr int ShortenedMax = FftBuiltInThreeMax / 3 * 4;
-
-// Words of the block {x, w} from its first non-zero word on; w is a
-// multiple of 8.  Four words a test: a third of the words are zero.
-int used_words(const double* x, int w) {
-    int i = 0;
-    while (i < w && (x[i] == 0.0) & (x[i + 1] == 0.0) & (x[i + 2] == 0.0) & (x[i + 3] == 0.0))
-        i += 4;
-    while (i < w && x[i] == 0.0) ++i;
-    return w - i;
-}
-
-// The length of the pair's products: the shortest of w/2, 3w/4 and w whose
-// len words hold every factor's words from its first non-zero one on, and
-// whose 2 len words every product.  The blocks of P, Q and T fill 40 to 70 %
-// of their words in runs of 10^4 and 10^5 digits, whose products then take
-// 1/2 or 3/4 of the time.  A product of factors of u and v balanced words
-// lies below Radix^(u+v)/4 in magnitude, and a sum of two such below twice
-// that: u + v words hold it, as 2w words hold a product of whole blocks.
-// The rounding errors are those of a product of length len whose
-// convolution sums are bounded by those of length w.
+// The length of the pair's products (short_product_length): the blocks of
+// P, Q and T fill 40 to 70 % of their words in runs of 10^4 and 10^5 digits,
+// whose products then take 1/2 or 3/4 of the time.  The length holds every
+// factor's words from its first non-zero one on, and half of every
+// product's; the rounding errors are those of a product of that length,
+// whose convolution sums are bounded by those of length w.
 int product_length_of(const double* const* block, int w) {
-    if (w <= SchoolbookMax || w > ShortenedMax) return w;
+    if (w <= SchoolbookMax) return w;
     int u[6];
-    for (int k = 0; k < 6; ++k) u[k] = used_words(block[k], w);
+    for (int k = 0; k < 6; ++k) u[k] = w - leading_zeros(block[k], w);
     const int sums = std::max({u[PL] + u[PR], u[QL] + u[QR], u[PL] + u[TR], u[QR] + u[TL]});
-    const int need = std::max({u[0], u[1], u[2], u[3], u[4], u[5], (sums + 1) / 2});
-    for (int len : {w / 2, w / 4 * 3})
-        if (need <= len) return len;
-    return w;
+    return short_product_length(std::max({u[0], u[1], u[2], u[3], u[4], u[5], (sums + 1) / 2}), w);
 }
 
 // Merges the pair at word b, in the area given.  Its independent transforms
