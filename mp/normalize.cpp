@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "fft/fft.h"
 #include "mp/check.h"
 #include "mp/mp.h"
 
@@ -83,8 +84,7 @@ constexpr double Slack = Radix / 4;
 // beyond Slack was met, that is whether another round is needed.  Each
 // block of L words splits the block after it first, so that every word is split
 // once and read before it is written.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-bool carry_round(double* v, int count, double off) {
+__attribute__((always_inline)) inline bool carry_round(double* v, int count, double off) {
     Mask big = {};
     int i = 1;
     if (count - 1 >= 2 * L + 1) {
@@ -132,8 +132,7 @@ inline void settle(double* v, int from, int to, double lo, double hi) {
 // Settles words 1 .. count-1 after the rounds, each in [lo - Slack, hi +
 // Slack].  Words outside [lo, hi) are rare: chunks of 64 words without one
 // are passed over in a few vector operations.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void scan(double* v, int count, double lo, double hi) {
+__attribute__((always_inline)) inline void scan(double* v, int count, double lo, double hi) {
     // With whole words, (x - lo + 1/2)(x - hi + 1/2) is negative just when x
     // lies in [lo, hi): a chunk whose largest such product is negative holds
     // no word to settle.
@@ -152,6 +151,40 @@ void scan(double* v, int count, double lo, double hi) {
         if (top >= 0) settle(v, i, i - Chunk + 1, lo, hi);
     }
     settle(v, i, 1, lo, hi);
+}
+
+// A copy of carry_round and scan for each instruction set of the transforms:
+// the same operations in each, so the same words.
+struct CarryKernels {
+    bool (*round)(double* v, int count, double off);
+    void (*scan)(double* v, int count, double lo, double hi);
+};
+
+__attribute__((target("avx512f"))) bool carry_round_avx512(double* v, int count, double off) {
+    return carry_round(v, count, off);
+}
+__attribute__((target("avx512f"))) void scan_avx512(double* v, int count, double lo, double hi) {
+    scan(v, count, lo, hi);
+}
+__attribute__((target("avx2"))) bool carry_round_avx2(double* v, int count, double off) {
+    return carry_round(v, count, off);
+}
+__attribute__((target("avx2"))) void scan_avx2(double* v, int count, double lo, double hi) {
+    scan(v, count, lo, hi);
+}
+bool carry_round_generic(double* v, int count, double off) { return carry_round(v, count, off); }
+void scan_generic(double* v, int count, double lo, double hi) { scan(v, count, lo, hi); }
+
+// The copies for the path that the transforms take (fft_default_isa).
+const CarryKernels& carry_kernels() {
+    static const CarryKernels k = [] {
+        switch (fft_default_isa()) {
+            case FftIsa::avx512: return CarryKernels{carry_round_avx512, scan_avx512};
+            case FftIsa::avx2: return CarryKernels{carry_round_avx2, scan_avx2};
+            default: return CarryKernels{carry_round_generic, scan_generic};
+        }
+    }();
+    return k;
 }
 
 // Carry normalisation of a short vector, word by word in 64-bit integers.
@@ -184,6 +217,7 @@ void normalize(double* v, int count, Carry mode) {
     // Rounds over all words at once shrink every word by a factor of Radix,
     // until no carry beyond Slack is left: the words then lie in [lo - Slack,
     // hi + Slack].
+    const CarryKernels& kernels = carry_kernels();
     bool settled = false;
     for (int round = 0; round < 4 && !settled; ++round) {
         // The round leaves out word count-1 (it has no lower neighbour, and
@@ -191,7 +225,7 @@ void normalize(double* v, int count, Carry mode) {
         // word 1 into word 0: both are done here.
         const Split first = split1(v[1], off);
         const Split last = split1(v[count - 1], off);
-        const bool more = count > 2 && carry_round(v, count, off);
+        const bool more = count > 2 && kernels.round(v, count, off);
         v[count - 1] = last.r;
         v[0] += first.q;
         settled = !more && std::fabs(last.q) <= Slack;
@@ -207,7 +241,7 @@ void normalize(double* v, int count, Carry mode) {
         v[0] += carry;
         return;
     }
-    scan(v, count, lo, hi);
+    kernels.scan(v, count, lo, hi);
 }
 
 // Whether the words {v, count} all lie in the range of mode.
