@@ -44,7 +44,7 @@ void BM_drm_step(benchmark::State& state) {
     const Doubles t = allocate_doubles(n + 8), area = allocate_doubles(drm_step_area(n));
     const StepArrays arrays{p.get(), q.get(), t.get(), area.get()};
     double err = 0.0;
-    for (auto _ : state) err = dmax(err, drm_step(series, n, 1.0, arrays));
+    for (auto _ : state) err = dmax(err, drm_step(series, n, 1.0, n / TermWords, arrays));
     state.counters["error"] = err;
 }
 BENCHMARK(BM_drm_step)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(1);

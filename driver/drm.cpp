@@ -105,6 +105,14 @@ int drm_step_count(int series, int word_count, int fmt_size) {
     return static_cast<int32_t>(terms / step_width(fmt_size) + 1.0);
 }
 
+int64_t drm_term_count(int series, int word_count, int fmt_size) {
+    const int steps = drm_step_count(series, word_count, fmt_size);
+    const double digits = static_cast<double>(DigitsPerWord) * (word_count + TailWords);
+    const auto needed = static_cast<int64_t>(
+        std::ceil(digits * std::log(10.0) / std::log(ConvergenceBase[series])));
+    return std::min(needed, static_cast<int64_t>(steps) * (step_width(fmt_size) / TermWords));
+}
+
 namespace {
 
 // The fold of one chunk, whose P, Q and T (of step_width(n) words) are in c,
@@ -142,14 +150,15 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
 
 }  // namespace
 
-double drm_sum(int series, int steps, const Workspace& w, Report& report) {
+double drm_sum(int series, int steps, int64_t terms, const Workspace& w, Report& report) {
     const int n = w.n, width = step_width(n);
     const int per_step = width / TermWords;
     double err = 0.0;
     for (int i = 1; i <= steps; ++i) {
         const int step_time = clock_ms();
-        err = dmax(err, drm_step(series, width, static_cast<double>(steps - i) * per_step + 1.0,
-                                 w.step()));
+        const int64_t first = static_cast<int64_t>(steps - i) * per_step + 1;
+        const auto count = static_cast<int>(std::min<int64_t>(per_step, terms - first + 1));
+        err = dmax(err, drm_step(series, width, static_cast<double>(first), count, w.step()));
         report.merged();
         err = dmax(err, fold(w.step(), i == 1, w));
         report.folded();

@@ -82,13 +82,24 @@ int clock_ms();
 // Number of DRM steps that cover the terms needed for word_count words.
 int drm_step_count(int series, int word_count, int fmt_size);
 
-// Evaluates the series in the given number of DRM steps, from the last chunk
-// of step_width(n)/8 terms to the first, folding each into the fraction N/D of w.sum and
-// w.a: N/D := (T D + P N) / (Q D), which is (T + P S)/Q for S = N/D.
-// Tells report of each chunk merged and folded, and each step done.
-// Returns the largest rounding error of all products.  The plans up to w.n
-// are built on first use unless fft_prepare has built them.
-double drm_sum(int series, int steps, const Workspace& w, Report& report);
+// The words beyond a run's word count that its sum of terms is exact to.
+inline constexpr int TailWords = 2;
+
+// The terms k = 1 .. K that a run of word_count words sums: with them the
+// tail of the series lies below 3 Radix^-(word_count + TailWords) of the sum,
+// the term k being below 3 ConvergenceBase^-k of it (2.9 at k = 1, less after).
+// At most the terms that its drm_step_count steps cover, and more than those of
+// all steps but one.
+int64_t drm_term_count(int series, int word_count, int fmt_size);
+
+// Evaluates the terms k = 1 .. terms in the given number of DRM steps, from
+// the last chunk to the first, each of step_width(n)/8 terms but the last,
+// which ends at k = terms; folds each into the fraction N/D of w.sum and w.a:
+// N/D := (T D + P N) / (Q D), which is (T + P S)/Q for S = N/D.  Tells report
+// of each chunk merged and folded, and each step done.  Returns the largest
+// rounding error of all products.  The plans up to w.n are built on first use
+// unless fft_prepare has built them.
+double drm_sum(int series, int steps, int64_t terms, const Workspace& w, Report& report);
 
 // Turns the folded sum N/D in w.sum and w.a into pi in w.pi, at n words.
 // Returns the largest rounding error of its products.

@@ -44,7 +44,7 @@ PiResult compute_digits(int series, const RunSize& size, Report& report) {
     fft_prepare(n);
     report.start(series, size, r.steps);
     const int start = clock_ms();
-    r.error = drm_sum(series, r.steps, w, report);
+    r.error = drm_sum(series, r.steps, drm_term_count(series, words, n), w, report);
     r.error = dmax(r.error, compute_pi(series, w));
     w.release_all_but_pi();
     r.digits = pi_digits(w.pi, words);

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "mp/check.h"
 #include "mp/mp.h"
 #include "mp/parallel.h"
 #include "series/series.h"
@@ -157,17 +158,25 @@ double merge_level(int w, int pairs, const StepArrays& a) {
     return err.load();
 }
 
-double drm_step(int series, int n, double first, const StepArrays& a) {
-    drm_terms(series, n, first, a);
-
-    int pairs = n / (2 * TermWords);
-    const int levels = ilog2(2 * pairs);
+double drm_step(int series, int n, double first, int count, const StepArrays& a) {
+    DRMPI_ASSERT(count >= 1 && count <= n / TermWords);
+    drm_terms(series, count, first, a);
+    // The blocks that hold terms at each level: pairs of them merge, and a
+    // last one without a partner stands for its pair, as if the words after
+    // it held the identity (P = Q = 1, T = 0): its words move to the pair's
+    // second half, zeros before them.  No block beyond is ever read.
     double err = 0.0;
-    int w = TermWords;
-    for (int level = 0; level < levels; ++level) {
-        err = dmax(err, merge_level(w, pairs, a));
-        w *= 2;
-        pairs /= 2;
+    int blocks = count;
+    for (int w = TermWords; w < n; w *= 2) {
+        err = dmax(err, merge_level(w, blocks / 2, a));
+        if (blocks % 2 != 0) {
+            const int b = 1 + (blocks - 1) * w;
+            for (double* x : {a.p, a.q, a.t}) {
+                mp_copy(x + b, x + b + w, w);
+                mp_fill(0, x + b, w);
+            }
+        }
+        blocks = (blocks + 1) / 2;
     }
     mp_from_words(a.p, n);
     mp_from_words(a.q, n);

@@ -65,21 +65,22 @@ struct StepArrays {
 // Doubles of the area of a DRM step of FMT size n, whatever the thread count.
 int64_t drm_step_area(int n);
 
-// First phase of a DRM step: for the n/8 terms k = first, first + 1, ...
+// First phase of a DRM step: for the count terms k = first, first + 1, ...
 // writes p(k+1), q(k) and s(k)(A k + B) as 8-word blocks into a.p, a.q and
 // a.t from word 1 on.  Word 0 of the arrays is not touched.  first >= 1.
-void drm_terms(int series, int n, double first, const StepArrays& a);
+void drm_terms(int series, int count, double first, const StepArrays& a);
 
 // Merges the first 2*pairs adjacent width-w blocks of a.p, a.q, a.t into
-// pairs blocks of width 2w.  Returns the largest rounding error of its
-// 3*pairs products: P_L P_R, Q_L Q_R, and P_L T_R + Q_R T_L formed as one.
+// pairs blocks of width 2w (none for pairs = 0).  Returns the largest
+// rounding error of its 3*pairs products: P_L P_R, Q_L Q_R, and P_L T_R +
+// Q_R T_L formed as one.
 double merge_level(int w, int pairs, const StepArrays& a);
 
-// One DRM step over the chunk of n/8 terms from `first` on (n the FMT size, a
-// power of two, at least 8): leaves the MpNumbers P, Q and T of the chunk in
-// a.p, a.q and a.t (words 0..n), and returns the largest rounding error of its
-// products.  The work is shared among the threads; the result is the same
-// whatever their number.
-double drm_step(int series, int n, double first, const StepArrays& a);
+// One DRM step over the chunk of count terms from `first` on, 1 <= count <=
+// n/8 (n the FMT size, a power of two, at least 8): leaves the MpNumbers P, Q
+// and T of the chunk in a.p, a.q and a.t (words 0..n), and returns the
+// largest rounding error of its count - 1 merges.  The work is shared among
+// the threads; the result is the same whatever their number.
+double drm_step(int series, int n, double first, int count, const StepArrays& a);
 
 }  // namespace drmpi

@@ -78,9 +78,8 @@ void terms(const SeriesFormula& f, double first, int j0, int j1, const StepArray
 
 }  // namespace
 
-void drm_terms(int series, int n, double first, const StepArrays& a) {
+void drm_terms(int series, int count, double first, const StepArrays& a) {
     const SeriesFormula& f = SeriesTable[series];
-    const int count = n / TermWords;
     // Pieces of 1024 terms, a few for every thread.
     const int pieces = (count + 1023) / 1024;
     parallel_for(pieces, [&](int i, int) {

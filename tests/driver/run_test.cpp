@@ -116,7 +116,7 @@ TEST(DriverErrors, RunErrorIsTheLargestOfEveryProduct) {
         for (long mark = -1; mark < count; ++mark) {
             const ProductErrors seen(mark, 0.2);
             drmpi::Report quiet(drmpi::ReportTo::Nowhere, 0.0);
-            double err = drmpi::drm_sum(series, 3, w, quiet);
+            double err = drmpi::drm_sum(series, 3, 3 * 64 / drmpi::TermWords, w, quiet);
             err = drmpi::dmax(err, drmpi::compute_pi(series, w));
             EXPECT_EQ(err, seen.largest()) << "series " << series << " mark " << mark;
             if (mark < 0) count = seen.count();

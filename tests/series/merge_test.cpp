@@ -20,24 +20,31 @@ using namespace drmpi;
 
 using Merge = ::testing::Test;
 
-// One DRM step of the terms k0 .. k0 + n/8 - 1 against the definitions, T
-// extended one term at a time: T(k1) = T(k1-1) q(k1) + s(k1)(A k1 + B) p(k0+1)..p(k1).
-// Guard words follow the three results and surround the area.  With mark >= 0,
-// that product of the step reports the error 0.2.  Returns the words of P, Q
-// and T, one after the other, and the error.
-std::vector<double> check_step(int s, long k0, int n, long mark = -1) {
-    SCOPED_TRACE(testing::Message() << "series " << s << " k0 " << k0 << " n " << n);
+// One DRM step of the terms k0 .. k0 + count - 1 (all n/8 where count is 0)
+// against the definitions, T extended one term at a time: T(k1) = T(k1-1)
+// q(k1) + s(k1)(A k1 + B) p(k0+1)..p(k1).  The arrays hold garbage beyond the
+// words that the step writes, guard words follow the three results and
+// surround the area.  With mark >= 0, that product of the step reports the
+// error 0.2.  Returns the words of P, Q and T, one after the other, and the
+// error.
+std::vector<double> check_step(int s, long k0, int n, long mark = -1, int count = 0) {
+    if (count == 0) count = n / 8;
+    SCOPED_TRACE(testing::Message() << "series " << s << " k0 " << k0 << " n " << n << " count "
+                                    << count);
     StepStorage step(n);
     double* const got[3] = {step.p.data(), step.q.data(), step.t.data()};
-    for (double* a : got) a[n + 1] = -9.0;
+    for (double* a : got) {
+        std::generate(a, a + n + 1, [] { return static_cast<double>(uniform(-99999, 99999)); });
+        a[n + 1] = -9.0;
+    }
     const ProductErrors seen(mark, 0.2);
-    const double err = drm_step(s, n, static_cast<double>(k0), step.arrays());
-    // Three products a pair, n/8 - 1 pairs, and the largest error of them all.
-    EXPECT_EQ(seen.count(), 3 * (n / 8 - 1));
+    const double err = drm_step(s, n, static_cast<double>(k0), count, step.arrays());
+    // Three products a merge, count - 1 merges, and the largest error of them all.
+    EXPECT_EQ(seen.count(), 3 * (count - 1));
     EXPECT_EQ(err, seen.largest());
     EXPECT_LT(err, mark < 0 ? 0.01 : 0.21);
     mpz_class want[3] = {1, 1, 0}, lead = 1;  // P, Q, T; lead = p(k0+1)..p(k)
-    for (long k = k0; k < k0 + n / 8; ++k) {
+    for (long k = k0; k < k0 + count; ++k) {
         if (k > k0) lead *= term_p(s, k);
         want[2] = want[2] * term_q(s, k) + term_t(s, k) * lead;
         want[0] *= term_p(s, k + 1);
@@ -67,6 +74,16 @@ TEST_F(Merge, ChunksMatchTheirDefinitionsAtEveryFmtSize) {
             const long last = top_term(s) - n / 8 + 1;
             for (long k0 : {1L, 2 * uniform(1, (last - 1) / 2) + 1, last}) check_step(s, k0, n);
         }
+    }
+}
+
+// A chunk of fewer terms, the last of a run: every count up to n/8 at n = 64,
+// and random ones up to 2^13, each with its lone blocks at some levels.
+TEST_F(Merge, ShortChunksMatchTheirDefinitions) {
+    for (int s = 0; s < 3; ++s) {
+        for (int count = 1; count <= 8; ++count) check_step(s, 2 * uniform(0, 5000) + 1, 64, -1, count);
+        for (int n = 128; n <= 1 << 13; n *= 2)
+            check_step(s, 2 * uniform(0, 5000) + 1, n, -1, static_cast<int>(uniform(1, n / 8)));
     }
 }
 
@@ -142,7 +159,7 @@ TEST_F(Merge, TwoTermChunksFromTheFirstTerm) {
         {2, "51975", "4957517822164992", "-4497366944637"}};
     for (const Case& c : cases) {
         StepStorage step(16);
-        EXPECT_EQ(drm_step(c.s, 16, 1.0, step.arrays()), 0.0);  // schoolbook products
+        EXPECT_EQ(drm_step(c.s, 16, 1.0, 2, step.arrays()), 0.0);  // schoolbook products
         EXPECT_EQ(mp_value(step.p.data(), 16), mpq_class(c.p)) << c.s;
         EXPECT_EQ(mp_value(step.q.data(), 16), mpq_class(c.q)) << c.s;
         EXPECT_EQ(mp_value(step.t.data(), 16), mpq_class(c.t)) << c.s;

@@ -25,7 +25,7 @@ void check_chunk(int s, long k0, int n) {
     StepStorage step(n);
     double* const arrays[3] = {step.p.data(), step.q.data(), step.t.data()};
     for (double* a : arrays) mp_fill(-7, a, n + 2);
-    drm_terms(s, n, static_cast<double>(k0), step.arrays());
+    drm_terms(s, n / 8, static_cast<double>(k0), step.arrays());
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(arrays[i][0], -7.0) << "array " << i;
         EXPECT_EQ(arrays[i][n + 1], -7.0) << "array " << i;
@@ -55,7 +55,7 @@ TEST_F(Terms, FirstTwoTermsOfEverySeriesWordForWord) {
         {2, 2, 2, "44043", {44043}}};
     for (const Case& c : cases) {
         StepStorage step(8);
-        drm_terms(c.s, 8, c.k, step.arrays());
+        drm_terms(c.s, 1, c.k, step.arrays());
         const double* b = (c.array == 0 ? step.p : c.array == 1 ? step.q : step.t).data() + 1;
         std::vector<double> words(8 - c.low.size(), 0.0);
         words.insert(words.end(), c.low.begin(), c.low.end());
