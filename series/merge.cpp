@@ -104,7 +104,14 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
     };
     static constexpr int FirstFour[4] = {PL, QR, TR, TL};
     Factor f[4];
-    parallel_for(4, [&](int i, int) { f[i] = spectrum(FirstFour[i], i); });
+    // Schoolbook products have no transforms to share out: the jobs would
+    // cost more than the work.
+    const bool schoolbook = w <= SchoolbookMax;
+    if (schoolbook) {
+        for (int i = 0; i < 4; ++i) f[i] = spectrum(FirstFour[i], i);
+    } else {
+        parallel_for(4, [&](int i, int) { f[i] = spectrum(FirstFour[i], i); });
+    }
     double errs[3];
     errs[0] = into(TL, [&](double* out) {
         return fft_product_sum(f[0], f[2], f[1], f[3], len, out, pa.slot[2]);
@@ -120,7 +127,7 @@ double merge_pair(const StepArrays& a, int b, int w, double* area) {
             return fft_product(f[i], y, len, out, pa.slot[slot]);
         });
     };
-    if (at_once) {
+    if (at_once && !schoolbook) {
         parallel_for(2, [&](int i, int) { pq(i); });
     } else {
         pq(0);
