@@ -20,11 +20,13 @@ constexpr double IntegerMax = 1152921504606846976.0;  // 2^60
 // {block, width} := v in balanced words (the canonical form that
 // mp_normalize gives), |v| < 2^61 and fitting the width.
 void set_words(double* block, int width, int64_t v) {
-    for (int i = width - 1; i >= 0; --i) {
+    int i = width - 1;
+    for (; i >= 0 && v != 0; --i) {
         int64_t r;
         v = split_word(v, static_cast<int64_t>(Radix) / 2, &r);
         block[i] = static_cast<double>(r);
     }
+    for (; i >= 0; --i) block[i] = 0.0;
 }
 
 }  // namespace
