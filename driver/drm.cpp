@@ -39,13 +39,13 @@ int used_words(WordsView x, int n) {
     return n;
 }
 
-// MpNumber {w.area, 2n} := x y, of MpNumbers of n words (either packed),
-// laid out as a fold's product: x's spectrum at the start of the area, where
-// the product's words take its place, then that of y's first y_count words
-// (0 for all n), the product's accumulator.  It is made at the length that
-// holds both factors' words (short_product_length), whose product holds
-// theirs: the numbers of a short last chunk, and P, fill half to four
-// fifths of theirs.  Returns its rounding error.
+// MpNumber {w.area, n} := the n leading words of x y, of MpNumbers of n words
+// (either packed), laid out as a fold's product: x's spectrum at the start of
+// the area, where the product's words take its place, then that of y's first
+// y_count words (0 for all n), the product's accumulator.  It is made at the
+// length that holds both factors' words (short_product_length), whose
+// product holds theirs: the numbers of a short last chunk, and P, fill half
+// to four fifths of theirs.  Returns its rounding error.
 double area_product(WordsView x, WordsView y, int y_count, int n, double* area) {
     const int uy = used_words(y, y_count == 0 ? n : y_count);
     const int len = short_product_length(std::max(used_words(x, n), uy), n);
@@ -53,9 +53,7 @@ double area_product(WordsView x, WordsView y, int y_count, int n, double* area) 
     double* const sy = area + spectra_at(n);
     fft_spectrum(x + 1, len, area);
     fft_spectrum(y + 1, len, sy, count);
-    const double err = mp_product(x, area, y, sy, len, area, sy, count);
-    mp_fill(0, area + 2 * len + 1, 2 * (n - len));
-    return err;
+    return mp_product(x, area, y, sy, len, area, sy, count);
 }
 
 // The doubles of P, Q and T, each, and of D and N, each, packed.
