@@ -41,12 +41,13 @@ int nonzero_words(const double* a, int n, int* count) {
 // {out, 2n} := the sum over t < count of x[t] * y[t], carried to balanced
 // words, by schoolbook multiplication, n <= SchoolbookMax: every product of
 // words and every sum is a whole number below 2^53 (24 * 2.5e9 for a sum,
-// twice that for a sum of products), so exact.  Only the words between the
-// first and the last non-zero word of each factor take part: the blocks of
-// a product tree's lower levels are mostly zero.  The factors are read
-// before out is written.  Not vectorised: the rows are a few words long, and
-// vectors of them, each overlapping the last but one word along, made the
-// merges of blocks of 8 and 16 words take 1.17 times as long.
+// twice that for a sum of products), so exact in whatever order it is
+// summed.  Only the words between the first and the last non-zero word of
+// each factor take part: the blocks of a product tree's lower levels are
+// mostly zero.  The factors are read before out is written.  Not
+// vectorised: the rows are a few words long, and vectors of them, each
+// overlapping the last but one word along, made the merges of blocks of 8
+// and 16 words take 1.17 times as long.
 __attribute__((optimize("no-tree-vectorize"))) void schoolbook(const Factor* x, const Factor* y,
                                                                int count, int n, double* out) {
     // The non-zero words of each term's factors, and the words that the
@@ -72,10 +73,23 @@ __attribute__((optimize("no-tree-vectorize"))) void schoolbook(const Factor* x, 
     for (int i = begin; i < end; ++i) sum[i] = 0.0;
     for (int t = 0; t < used; ++t) {
         const Term& c = terms[t];
-        for (int j = 0; j < c.na; ++j) {
+        const double* const b = c.b;
+        const int nb = c.nb;
+        // Two rows at a time, each word of the sum loaded and stored once for
+        // both: a row at a time makes a chain of stores and loads through the
+        // same words, one row after another.
+        int j = 0;
+        for (; j + 1 < c.na; j += 2) {
+            const double a0 = c.a[j], a1 = c.a[j + 1];
+            double* const row = sum + c.at + j;
+            row[0] += a0 * b[0];
+            for (int l = 1; l < nb; ++l) row[l] += a0 * b[l] + a1 * b[l - 1];
+            row[nb] += a1 * b[nb - 1];
+        }
+        if (j < c.na) {
             const double aj = c.a[j];
             double* const row = sum + c.at + j;
-            for (int l = 0; l < c.nb; ++l) row[l] += aj * c.b[l];
+            for (int l = 0; l < nb; ++l) row[l] += aj * b[l];
         }
     }
     // The carries, from the last word reached up to the first, and on while
