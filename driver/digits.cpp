@@ -1,5 +1,6 @@
 // The digits of pi and the two ways they are written: the numbered lines of
 // the result layout, and one plain line.
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -17,12 +18,24 @@ std::string pi_digits(double* pi, int word_count) {
     // Word 1 is the integer part 3; the fraction starts at word 2.
     const int words = word_count + word_count % 2;
     std::string digits(static_cast<size_t>(words) * DigitsPerWord, '0');
-    for (int j = 0; j < words; ++j) {
-        int w = static_cast<int32_t>(pi[2 + j]);
-        for (int d = DigitsPerWord - 1; d >= 0; --d) {
-            digits[static_cast<size_t>(j) * DigitsPerWord + d] = static_cast<char>('0' + w % 10);
-            w /= 10;
+    // A word's five digits as two pairs and one between: two divisions by
+    // constants where a digit at a time takes five.
+    static_assert(DigitsPerWord == 5);
+    static constexpr auto Pairs = [] {
+        std::array<char, 200> t{};
+        for (int i = 0; i < 100; ++i) {
+            t[2 * i] = static_cast<char>('0' + i / 10);
+            t[2 * i + 1] = static_cast<char>('0' + i % 10);
         }
+        return t;
+    }();
+    for (int j = 0; j < words; ++j) {
+        const auto w = static_cast<uint32_t>(pi[2 + j]);
+        const uint32_t high = w / 1000, low = w % 1000;
+        char* const d = digits.data() + static_cast<size_t>(j) * DigitsPerWord;
+        std::memcpy(d, &Pairs[2 * high], 2);
+        d[2] = static_cast<char>('0' + low / 100);
+        std::memcpy(d + 3, &Pairs[2 * (low % 100)], 2);
     }
     return digits;
 }
