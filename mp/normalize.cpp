@@ -53,21 +53,27 @@ __attribute__((always_inline)) inline Vec load(const double* p) {
 __attribute__((always_inline)) inline void store(double* p, const Vec& v) { std::memcpy(p, &v, sizeof v); }
 
 // L words split at once, x = q Radix + r, without the corrections of
-// split().  For whole x below 2^46 in magnitude the quotient through the
-// rounded reciprocal is the floor of (x + off)/Radix, or one less where that
-// is a whole number: r lies in [-off, Radix - off], the upper end included,
-// which the scan after the rounds allows for.  Larger x may be split one unit
-// of Radix off either way; such words only come before further rounds, which
-// put it right.
+// split(): q is the whole number nearest to t = x/Radix + off/Radix - 1/2,
+// that is to (x + off)/Radix - 1/2, the last term 0 in the balanced range.
+// For whole x below 2^46 in magnitude t is within 2^-22 of its exact value
+// (one rounding of the product by the rounded reciprocal, one of the sum),
+// and the exact value lies at least 10^-5 from a whole number plus 1/2
+// unless (x + off)/Radix is whole: so q is the floor of (x + off)/Radix, or
+// one less where that is a whole number, and r lies in [-off, Radix - off],
+// the upper end included, which the scan after the rounds allows for.
+// Larger x may be split one unit of Radix off either way; such words only
+// come before further rounds, which put it right.
 __attribute__((always_inline)) inline void split_lanes(const Vec& x, double off, Vec* q, Vec* r) {
-    const Vec t = (x + off) * (1.0 / Radix) - 0.5;
+    const Vec p = x * (1.0 / Radix);
+    const Vec t = off == Radix / 2 ? p : p + (off * (1.0 / Radix) - 0.5);
     *q = (t + RoundingShift) - RoundingShift;
     *r = x - *q * Radix;
 }
 
 // The same split of one word, the same operations, so the same result.
-inline Split split1(double x, double off) {
-    const double t = (x + off) * (1.0 / Radix) - 0.5;
+__attribute__((always_inline)) inline Split split1(double x, double off) {
+    const double p = x * (1.0 / Radix);
+    const double t = off == Radix / 2 ? p : p + (off * (1.0 / Radix) - 0.5);
     const double q = (t + RoundingShift) - RoundingShift;
     return {q, x - q * Radix};
 }
@@ -160,19 +166,27 @@ struct CarryKernels {
     void (*scan)(double* v, int count, double lo, double hi);
 };
 
+// The offset is Radix/2 or 0: each gets its own copy of the round, in
+// which the split's offset is a constant.
+__attribute__((always_inline)) inline bool carry_round_of(double* v, int count, double off) {
+    return off == 0 ? carry_round(v, count, 0.0) : carry_round(v, count, Radix / 2);
+}
+
 __attribute__((target("avx512f"))) bool carry_round_avx512(double* v, int count, double off) {
-    return carry_round(v, count, off);
+    return carry_round_of(v, count, off);
 }
 __attribute__((target("avx512f"))) void scan_avx512(double* v, int count, double lo, double hi) {
     scan(v, count, lo, hi);
 }
 __attribute__((target("avx2"))) bool carry_round_avx2(double* v, int count, double off) {
-    return carry_round(v, count, off);
+    return carry_round_of(v, count, off);
 }
 __attribute__((target("avx2"))) void scan_avx2(double* v, int count, double lo, double hi) {
     scan(v, count, lo, hi);
 }
-bool carry_round_generic(double* v, int count, double off) { return carry_round(v, count, off); }
+bool carry_round_generic(double* v, int count, double off) {
+    return carry_round_of(v, count, off);
+}
 void scan_generic(double* v, int count, double lo, double hi) { scan(v, count, lo, hi); }
 
 // The copies for the path that the transforms take (fft_default_isa).

@@ -38,7 +38,9 @@ Words canonical(const mpz_class& value, int count, Carry mode) {
 }
 
 // Short and long vectors (the long ones take the rounds over all words at
-// once), words up to 4e15 and runs of boundary words that carries ripple along.
+// once), words up to 4e15, runs of boundary words that carries ripple along,
+// and words halfway between two multiples of Radix or on one, where the
+// rounds' quotients may come out one less.
 TEST_F(Normalize, RandomWordsGetTheirCanonicalForm) {
     for (Carry mode : Modes)
         for (int trial = 0; trial < 600; ++trial) {
@@ -49,11 +51,16 @@ TEST_F(Normalize, RandomWordsGetTheirCanonicalForm) {
             double* v = buf.data() + 1;
             random_words(v, count, true);
             const int64_t top = trial % 4 == 0 ? 4000000000000000 : 10000000000000;
+            const int64_t multiples = top / static_cast<int64_t>(Radix);
             for (int i = 0; i < count; ++i) {
-                switch (uniform(0, 7)) {
+                switch (uniform(0, 9)) {
                     case 0: v[i] = static_cast<double>(uniform(-top, top)); break;
                     case 1: v[i] = mode == Carry::Balanced ? 49999 : 99999; break;
                     case 2: v[i] = mode == Carry::Balanced ? -50000 : 0; break;
+                    case 3: v[i] = Radix * static_cast<double>(uniform(-multiples, multiples)); break;
+                    case 4:
+                        v[i] = Radix * static_cast<double>(uniform(-multiples, multiples)) + 50000;
+                        break;
                     default: break;
                 }
             }
