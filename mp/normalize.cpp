@@ -139,22 +139,23 @@ inline void settle(double* v, int from, int to, double lo, double hi) {
 // Slack].  Words outside [lo, hi) are rare: chunks of 64 words without one
 // are passed over in a few vector operations.
 __attribute__((always_inline)) inline void scan(double* v, int count, double lo, double hi) {
-    // With whole words, (x - lo + 1/2)(x - hi + 1/2) is negative just when x
-    // lies in [lo, hi): a chunk whose largest such product is negative holds
-    // no word to settle.
+    // A chunk whose least word is at least lo and whose largest is below hi
+    // holds no word to settle: a minimum and a maximum for each L words.
     constexpr int Chunk = 64;
     int i = count - 1;
     for (; i >= Chunk; i -= Chunk) {
-        Vec worst = load(v + i - Chunk + 1) - lo;
-        worst = (worst + 0.5) * (worst - (hi - lo) + 0.5);
+        Vec least = load(v + i - Chunk + 1), most = least;
         for (int k = i - Chunk + 1 + L; k <= i - L + 1; k += L) {
-            const Vec x = load(v + k) - lo;
-            const Vec t = (x + 0.5) * (x - (hi - lo) + 0.5);
-            worst = worst < t ? t : worst;
+            const Vec x = load(v + k);
+            least = x < least ? x : least;
+            most = most < x ? x : most;
         }
-        double top = worst[0];
-        for (int k = 1; k < L; ++k) top = top < worst[k] ? worst[k] : top;
-        if (top >= 0) settle(v, i, i - Chunk + 1, lo, hi);
+        double a = least[0], b = most[0];
+        for (int k = 1; k < L; ++k) {
+            a = least[k] < a ? least[k] : a;
+            b = b < most[k] ? most[k] : b;
+        }
+        if (a < lo || b >= hi) settle(v, i, i - Chunk + 1, lo, hi);
     }
     settle(v, i, 1, lo, hi);
 }
