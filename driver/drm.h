@@ -25,9 +25,13 @@ inline constexpr int PiFactorTable[3][6] = {
 class Report;
 
 // From this FMT size on a run takes every thread it may; below, it keeps to
-// one, and starts none: its products and merges are too short for the wake-up
-// of other threads to pay.
-inline constexpr int ThreadedMin = 1 << 14;
+// one, and starts none: its products and merges are too short for the
+// hand-offs between threads to pay.  On a virtual machine whose processors
+// its host shares, a thread that waits for one the host has set aside waits
+// for milliseconds: runs of 10^5 and 2.4 * 10^5 digits (FMT sizes 2^15 and 3
+// * 2^14) took a median of 1.8 and 1.25 times as long on two threads as on
+// one, and varied threefold, where runs of 3 * 10^5 digits (2^16) took 0.82.
+inline constexpr int ThreadedMin = 1 << 16;
 
 // The threads that a run of FMT size n takes, `threads` being in effect.
 inline int run_threads(int n, int threads) { return n < ThreadedMin ? 1 : threads; }
