@@ -52,29 +52,34 @@ __attribute__((always_inline)) inline Vec load(const double* p) {
 
 __attribute__((always_inline)) inline void store(double* p, const Vec& v) { std::memcpy(p, &v, sizeof v); }
 
-// L words split at once, x = q Radix + r, without the corrections of
-// split(): q is the whole number nearest to t = x/Radix + off/Radix - 1/2,
-// that is to (x + off)/Radix - 1/2, the last term 0 in the balanced range.
-// For whole x below 2^46 in magnitude t is within 2^-22 of its exact value
-// (one rounding of the product by the rounded reciprocal, one of the sum),
-// and the exact value lies at least 10^-5 from a whole number plus 1/2
-// unless (x + off)/Radix is whole: so q is the floor of (x + off)/Radix, or
-// one less where that is a whole number, and r lies in [-off, Radix - off],
-// the upper end included, which the scan after the rounds allows for.
+// The quotient of a split without the corrections of split(), for one word
+// or L at once: q is the whole number nearest to t = x/Radix + off/Radix -
+// 1/2, that is to (x + off)/Radix - 1/2, the last term 0 in the balanced
+// range (where the sum is left out: off is a constant in every caller).  For
+// whole x below 2^46 in magnitude t is within 2^-22 of its exact value (one
+// rounding of the product by the rounded reciprocal, one of the sum), and
+// the exact value lies at least 10^-5 from a whole number plus 1/2 unless
+// (x + off)/Radix is whole: so q is the floor of (x + off)/Radix, or one less
+// where that is a whole number, and r = x - q Radix lies in [-off, Radix -
+// off], the upper end included, which the scan after the rounds allows for.
 // Larger x may be split one unit of Radix off either way; such words only
 // come before further rounds, which put it right.
+template <class T>
+__attribute__((always_inline)) inline T split_quotient(const T& x, double off) {
+    const T p = x * (1.0 / Radix);
+    const T t = off == Radix / 2 ? p : p + (off * (1.0 / Radix) - 0.5);
+    return (t + RoundingShift) - RoundingShift;
+}
+
+// L words split at once, x = q Radix + r.
 __attribute__((always_inline)) inline void split_lanes(const Vec& x, double off, Vec* q, Vec* r) {
-    const Vec p = x * (1.0 / Radix);
-    const Vec t = off == Radix / 2 ? p : p + (off * (1.0 / Radix) - 0.5);
-    *q = (t + RoundingShift) - RoundingShift;
+    *q = split_quotient(x, off);
     *r = x - *q * Radix;
 }
 
 // The same split of one word, the same operations, so the same result.
 __attribute__((always_inline)) inline Split split1(double x, double off) {
-    const double p = x * (1.0 / Radix);
-    const double t = off == Radix / 2 ? p : p + (off * (1.0 / Radix) - 0.5);
-    const double q = (t + RoundingShift) - RoundingShift;
+    const double q = split_quotient(x, off);
     return {q, x - q * Radix};
 }
 
