@@ -170,10 +170,13 @@ void vec_scale(double* v, double s, int count, Carry mode = Carry::Balanced);
 
 // Products up to this length are made by schoolbook multiplication, exactly:
 // their spectra hold the operands' words, and their rounding error is 0.  It
-// passes over zero words, so it pays where factors have many: 24 takes in
-// the merges of blocks of 32 words made at 3/4 of their width, which took
-// 0.75 to 0.87 of the time of transforms at 10^4 to 10^5 digits.
-inline constexpr int SchoolbookMax = 24;
+// passes over zero words, and sums vectors of words in registers, so it pays
+// where factors have many zero words and are short: with 64, the merges of a
+// step of 256 terms at widths 32 and 64 took 0.88 and 0.84 of the time they
+// took with 24 (products of 24 words and transforms of 48); with 128, those
+// at width 128 took as long as with transforms, and with 192, those at 256
+// took 1.6 times as long.
+inline constexpr int SchoolbookMax = 64;
 
 // Whether products of length n are made: any n from 1 to SchoolbookMax, and
 // beyond, the lengths of the transforms, 2^k up to 2^27 and 3 * 2^k up to

@@ -17,6 +17,9 @@
 // from the words split into digits (split_product), whose outputs are small
 // enough to round right at every length.
 #include <algorithm>
+#include <cstring>
+
+#include <immintrin.h>
 
 #include "fft/fft.h"
 #include "mp/check.h"
@@ -38,59 +41,175 @@ int nonzero_words(const double* a, int n, int* count) {
     return first;
 }
 
+// The helpers are inlined into each copy of mul_add_words, so the warning
+// that vectors pass differently between instruction sets concerns no real
+// call.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// {sum, na + nb - 1} += {a, na} * {b, nb}, 1 <= na, nb <= SchoolbookMax, and
+// up to SumSpare - 1 words after it += 0; every word product and sum a whole
+// number below 2^53, so exact in any order and with or without a fused
+// multiply-add: each copy gives the same words.  Groups of 4 vectors of the sum at a time, each in a
+// register, from every word of a that reaches them times the vectors of b
+// that it meets: no word of the sum is stored while it is being summed, and
+// the four sums are independent.  b is read through a copy with zeros on
+// either side, so that a vector may reach past its ends.
+template <class Isa>
+__attribute__((always_inline)) inline void mul_add_words(const double* a, int na, const double* b,
+                                                         int nb, double* sum) {
+    using Vec = typename Isa::Vec;
+    constexpr int V = sizeof(Vec) / sizeof(double), G = 4 * V;
+    alignas(64) double padded[SchoolbookMax + 2 * G];
+    for (int i = 0; i < G; i += V) {
+        Isa::store(padded + i, Isa::zero());
+        Isa::store(padded + G + nb + i, Isa::zero());
+    }
+    std::memcpy(padded + G, b, static_cast<size_t>(nb) * sizeof(double));
+    const double* const bz = padded + G;  // bz[i] = b[i], 0 for -G <= i < 0, nb <= i < nb + G
+    for (int k = 0; k < na + nb - 1; k += G) {
+        Vec s0 = Isa::load(sum + k), s1 = Isa::load(sum + k + V);
+        Vec s2 = Isa::load(sum + k + 2 * V), s3 = Isa::load(sum + k + 3 * V);
+        const int last = imin(na - 1, k + G - 1);
+        for (int j = k - nb + 1 > 0 ? k - nb + 1 : 0; j <= last; ++j) {
+            const Vec aj = Isa::broadcast(a[j]);
+            const double* const bj = bz + k - j;
+            s0 = Isa::mul_add(aj, Isa::load(bj), s0);
+            s1 = Isa::mul_add(aj, Isa::load(bj + V), s1);
+            s2 = Isa::mul_add(aj, Isa::load(bj + 2 * V), s2);
+            s3 = Isa::mul_add(aj, Isa::load(bj + 3 * V), s3);
+        }
+        Isa::store(sum + k, s0);
+        Isa::store(sum + k + V, s1);
+        Isa::store(sum + k + 2 * V, s2);
+        Isa::store(sum + k + 3 * V, s3);
+    }
+}
+
+// The vectors of each instruction set: 8, 4 and 2 words.
+struct Avx512 {
+    using Vec = __m512d;
+    __attribute__((target("avx512f"))) static Vec zero() { return _mm512_setzero_pd(); }
+    __attribute__((target("avx512f"))) static Vec load(const double* p) { return _mm512_loadu_pd(p); }
+    __attribute__((target("avx512f"))) static void store(double* p, Vec v) { _mm512_storeu_pd(p, v); }
+    __attribute__((target("avx512f"))) static Vec broadcast(double x) { return _mm512_set1_pd(x); }
+    __attribute__((target("avx512f"))) static Vec mul_add(Vec x, Vec y, Vec z) { return _mm512_fmadd_pd(x, y, z); }
+};
+struct Avx2 {
+    using Vec = __m256d;
+    __attribute__((target("avx2,fma"))) static Vec zero() { return _mm256_setzero_pd(); }
+    __attribute__((target("avx2,fma"))) static Vec load(const double* p) { return _mm256_loadu_pd(p); }
+    __attribute__((target("avx2,fma"))) static void store(double* p, Vec v) { _mm256_storeu_pd(p, v); }
+    __attribute__((target("avx2,fma"))) static Vec broadcast(double x) { return _mm256_set1_pd(x); }
+    __attribute__((target("avx2,fma"))) static Vec mul_add(Vec x, Vec y, Vec z) { return _mm256_fmadd_pd(x, y, z); }
+};
+struct Sse2 {
+    using Vec = __m128d;
+    static Vec zero() { return _mm_setzero_pd(); }
+    static Vec load(const double* p) { return _mm_loadu_pd(p); }
+    static void store(double* p, Vec v) { _mm_storeu_pd(p, v); }
+    static Vec broadcast(double x) { return _mm_set1_pd(x); }
+    static Vec mul_add(Vec x, Vec y, Vec z) { return _mm_add_pd(_mm_mul_pd(x, y), z); }
+};
+
+// The words past a sum that mul_add_words may add zeros to.
+constexpr int SumSpare = 32;
+
+__attribute__((target("avx512f"))) void mul_add_avx512(const double* a, int na, const double* b,
+                                                       int nb, double* sum) {
+    mul_add_words<Avx512>(a, na, b, nb, sum);
+}
+__attribute__((target("avx2,fma"))) void mul_add_avx2(const double* a, int na, const double* b,
+                                                      int nb, double* sum) {
+    mul_add_words<Avx2>(a, na, b, nb, sum);
+}
+void mul_add_sse2(const double* a, int na, const double* b, int nb, double* sum) {
+    mul_add_words<Sse2>(a, na, b, nb, sum);
+}
+
+// The copy for the path that the transforms take (fft_default_isa), the
+// AVX2 one where the processor has fused multiply-adds too.
+using MulAdd = void (*)(const double*, int, const double*, int, double*);
+MulAdd mul_add() {
+    static const MulAdd f = [] {
+        switch (fft_default_isa()) {
+            case FftIsa::avx512: return mul_add_avx512;
+            case FftIsa::avx2: return __builtin_cpu_supports("fma") ? mul_add_avx2 : mul_add_sse2;
+            default: return mul_add_sse2;
+        }
+    }();
+    return f;
+}
+
+// {sum, na + nb - 1} += {a, na} * {b, nb}, na, nb >= 1, word by word, two
+// rows at a time, each word of the sum loaded and stored once for both: a
+// row at a time makes a chain of stores and loads through the same words,
+// one row after another.  For the shortest products, whose rows are a few
+// words long, where mul_add_words spends more on its zeros than it saves.
+__attribute__((optimize("no-tree-vectorize"))) void mul_add_rows(const double* a, int na,
+                                                                 const double* b, int nb,
+                                                                 double* sum) {
+    int j = 0;
+    for (; j + 1 < na; j += 2) {
+        const double a0 = a[j], a1 = a[j + 1];
+        double* const row = sum + j;
+        row[0] += a0 * b[0];
+        for (int l = 1; l < nb; ++l) row[l] += a0 * b[l] + a1 * b[l - 1];
+        row[nb] += a1 * b[nb - 1];
+    }
+    if (j < na)
+        for (int l = 0; l < nb; ++l) sum[j + l] += a[j] * b[l];
+}
+
+// Products up to this length are summed by mul_add_rows and carried by a
+// sweep over the words they reach, longer ones by mul_add_words and
+// mp_normalize.
+constexpr int RowsMax = 16;
+
 // {out, 2n} := the sum over t < count of x[t] * y[t], carried to balanced
 // words, by schoolbook multiplication, n <= SchoolbookMax: every product of
-// words and every sum is a whole number below 2^53 (24 * 2.5e9 for a sum,
-// twice that for a sum of products), so exact in whatever order it is
-// summed.  Only the words between the first and the last non-zero word of
-// each factor take part: the blocks of a product tree's lower levels are
-// mostly zero.  The factors are read before out is written.  Not
-// vectorised: the rows are a few words long, and vectors of them, each
-// overlapping the last but one word along, made the merges of blocks of 8
-// and 16 words take 1.17 times as long.
-__attribute__((optimize("no-tree-vectorize"))) void schoolbook(const Factor* x, const Factor* y,
-                                                               int count, int n, double* out) {
-    // The non-zero words of each term's factors, and the words that the
-    // products reach, [begin, end): only these are summed, so only these
-    // are zeroed first.
+// words (below Radix in magnitude) and every sum is a whole number below
+// 2^46 (SchoolbookMax * 10^10 for a sum, twice that for a sum of products),
+// so exact in whatever order it is summed, and within the reach of
+// mp_normalize.  Only the words
+// between the first and the last non-zero word of each factor take part:
+// the blocks of a product tree's lower levels are mostly zero.  The factors
+// are read before out is written.
+void schoolbook(const Factor* x, const Factor* y, int count, int n, double* out) {
+    // The non-zero words of each term's factors, the shorter first, and the
+    // words that the products reach, [begin, end): only these are summed,
+    // so only these are zeroed first, with the few after them that the last
+    // vectors of a sum reach.
     struct Term {
         const double* a;
         const double* b;
         int na, nb, at;
     } terms[2];
     DRMPI_ASSERT(count <= 2);
-    int used = 0, begin = 2 * n, end = 0;
+    int used = 0, begin = 2 * n, end = 2 * n;
     for (int t = 0; t < count; ++t) {
         int na, nb;
         const int sa = nonzero_words(x[t].spectrum, n, &na);
         const int sb = nonzero_words(y[t].spectrum, n, &nb);
         if (na == 0 || nb == 0) continue;
-        terms[used++] = {x[t].spectrum + sa, y[t].spectrum + sb, na, nb, sa + sb + 1};
-        begin = std::min(begin, sa + sb + 1);
-        end = std::max(end, sa + sb + na + nb);
+        const Term c{x[t].spectrum + sa, y[t].spectrum + sb, na, nb, sa + sb + 1};
+        terms[used++] = na <= nb ? c : Term{c.b, c.a, nb, na, c.at};
+        begin = std::min(begin, c.at);
+        end = used == 1 ? c.at + na + nb - 1 : std::max(end, c.at + na + nb - 1);
     }
-    double sum[2 * SchoolbookMax];
-    for (int i = begin; i < end; ++i) sum[i] = 0.0;
+    alignas(64) double sum[2 * SchoolbookMax + SumSpare];
+    const bool rows = n <= RowsMax;
+    for (int i = begin; i < end + (rows ? 0 : SumSpare); ++i) sum[i] = 0.0;
+    const MulAdd words = rows ? mul_add_rows : mul_add();
     for (int t = 0; t < used; ++t) {
         const Term& c = terms[t];
-        const double* const b = c.b;
-        const int nb = c.nb;
-        // Two rows at a time, each word of the sum loaded and stored once for
-        // both: a row at a time makes a chain of stores and loads through the
-        // same words, one row after another.
-        int j = 0;
-        for (; j + 1 < c.na; j += 2) {
-            const double a0 = c.a[j], a1 = c.a[j + 1];
-            double* const row = sum + c.at + j;
-            row[0] += a0 * b[0];
-            for (int l = 1; l < nb; ++l) row[l] += a0 * b[l] + a1 * b[l - 1];
-            row[nb] += a1 * b[nb - 1];
-        }
-        if (j < c.na) {
-            const double aj = c.a[j];
-            double* const row = sum + c.at + j;
-            for (int l = 0; l < nb; ++l) row[l] += aj * b[l];
-        }
+        words(c.a, c.na, c.b, c.nb, sum + c.at);
+    }
+    if (!rows) {
+        for (int i = 0; i < begin; ++i) out[i] = 0.0;
+        std::memcpy(out + begin, sum + begin, static_cast<size_t>(end - begin) * sizeof(double));
+        for (int i = end; i < 2 * n; ++i) out[i] = 0.0;
+        mp_normalize(out, 2 * n);
+        return;
     }
     // The carries, from the last word reached up to the first, and on while
     // one is left; the other words are zero.
