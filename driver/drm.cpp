@@ -1,10 +1,14 @@
 // The DRM driver: the storage of a run, the step count, the fold of every
 // chunk into the running sum, and the final assembly of pi.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
+
+#include <immintrin.h>
 
 #include "driver/drm.h"
 #include "driver/report.h"
@@ -77,12 +81,18 @@ int64_t touched_size(int n) {
     return numbers_size(n) + std::max(drm_step_area(step_width(n)), fold_size(n) - rest);
 }
 
+// The doubles of a lane beyond the first: its own Q, P and T, and area.
+int64_t lane_size(int n) { return step_numbers(n) + area_size(n); }
+
 }  // namespace
 
-int64_t Workspace::doubles(int n) { return numbers_size(n) + area_size(n); }
+int64_t Workspace::doubles(int n, int lanes) {
+    return numbers_size(n) + area_size(n) + (lanes - 1) * lane_size(n);
+}
 
-Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size))) {
-    DRMPI_ASSERT(n >= 8 && newton_length(n));
+Workspace::Workspace(int size, int lane_count)
+    : n(size), lanes(lane_count), storage_(allocate_doubles(doubles(size, lane_count))) {
+    DRMPI_ASSERT(n >= 8 && newton_length(n) && (lanes == 1 || lanes == 2));
     q = storage_.get();
     p = q + step_number(n);
     t = p + step_number(n);
@@ -90,17 +100,21 @@ Workspace::Workspace(int size) : n(size), storage_(allocate_doubles(doubles(size
     sum = a + 2 * packed_number(n);
     area = q + numbers_size(n);
     pi = q;
+    if (lanes == 2) {
+        double* const q2 = area + area_size(n);
+        second_ = {q2 + step_number(n), q2, q2 + 2 * step_number(n), q2 + step_numbers(n)};
+    }
     // P and T, one after the other, hold a number of n words once a fold has
     // spent them; D's and N's places the denominator of the final assembly;
     // the area a Newton operation's spectra.
     DRMPI_ASSERT(2 * step_number(n) > n && 2 * packed_number(n) >= rounded(n) &&
                  newton_spectra_size(n) <= area_size(n));
-    fault_in(storage_.get(), touched_size(n));
+    fault_in(storage_.get(), lanes == 1 ? touched_size(n) : doubles(n, lanes));
 }
 
 void Workspace::release_all_but_pi() const {
     if (n < ReleaseMin) return;
-    release(pi + rounded(n), storage_.get() + doubles(n) - (pi + rounded(n)));
+    release(pi + rounded(n), storage_.get() + doubles(n, lanes) - (pi + rounded(n)));
 }
 
 int clock_ms() {
@@ -130,9 +144,9 @@ namespace {
 // The fold of one chunk, whose P, Q and T (of step_width(n) words) are in c,
 // into the running fraction N/D (w.sum, w.a): N/D := (T + P N/D) / Q =
 // (T D + P N) / (Q D), each of N and D kept to n words; the first chunk's
-// fraction is T/Q.  No division: three products, where a quotient costs
-// about four.  A product's words lie over the spectrum of N or D, then go to
-// the place of a number spent: P N to N's, T D to P's and T's together, Q D
+// fraction is T/Q.  No division: three products, in the area of c's lane,
+// where a quotient costs about four.  A product's words lie over the
+// spectrum of N or D, then go to the place of a number spent: P N to N's, T D to P's and T's together, Q D
 // to D's.  So D is transformed twice, for T D and for Q D: a ninth transform
 // where two more numbers of 2n words would be held.  Returns the largest
 // rounding error of its products.
@@ -145,7 +159,7 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
         }
         return 0.0;
     }
-    double* const z = w.area;
+    double* const z = c.area;
     double err = area_product(w.sum, c.p, width, n, z);
     mp_pack(z, w.sum, n + 1);
     err = dmax(err, area_product(w.a, c.t, width, n, z));
@@ -160,23 +174,134 @@ double fold(const StepArrays& c, bool first, const Workspace& w) {
     return err;
 }
 
+// The chunks of a run, in the order drm_sum takes them (i = 1 .. steps, the
+// last chunk first), and the place of each.
+struct Chunks {
+    int series, steps, width;
+    int64_t terms;
+
+    double first(int i) const {
+        return static_cast<double>(static_cast<int64_t>(steps - i) * (width / TermWords) + 1);
+    }
+    int count(int i) const {
+        const auto from = static_cast<int64_t>(first(i));
+        return static_cast<int>(std::min<int64_t>(width / TermWords, terms - from + 1));
+    }
+    // The product tree of chunk i, in the lane given; returns its error.
+    double merge(int i, const StepArrays& lane) const {
+        return drm_step(series, width, first(i), count(i), lane);
+    }
+};
+
+// The numerator's root of series, sqrt(f2), into lane 1's Q, P and T, with
+// lane 1's area for its spectra; 0 where f2 is 1 and the root is not made.
+// Returns its rounding error.
+double lane_root(int series, const Workspace& w) {
+    const int f2 = PiFactorTable[series][2];
+    if (f2 == 1) return 0.0;
+    const StepArrays c = w.step(1);
+    return mp_sqrt_int(f2, c.q, w.n, Root::Sqrt, NewtonTemp{c.area, c.q + rounded(w.n)});
+}
+
+// What two lanes share while their threads make a run's steps: the next
+// chunk to merge, the chunks folded, and whether the root is taken.  A
+// thread waits only for a fold: before a chunk's fold, for the one before
+// it, and before it merges a chunk into a lane, for the fold of the lane's
+// last chunk.  When one thread fails, the other stops at its next wait.
+class TwoLanes {
+  public:
+    // Returns once chunks 1 .. i are folded (at once for i <= 0); throws
+    // Abandoned when the other thread has failed.  It polls for up to
+    // SpinTime before it sleeps: a thread woken from sleep here ran 0.05 to
+    // 0.5 ms later, and most waits are shorter.
+    void await_folded(int i) {
+        constexpr auto SpinTime = std::chrono::milliseconds(2);
+        const auto until = std::chrono::steady_clock::now() + SpinTime;
+        for (int seen; (seen = folded_.load(std::memory_order_acquire)) < i;) {
+            if (failed_.load()) throw Abandoned{};
+            if (std::chrono::steady_clock::now() < until) {
+                for (int k = 0; k < 64 && folded_.load(std::memory_order_relaxed) == seen; ++k)
+                    _mm_pause();
+            } else {
+                folded_.wait(seen);
+            }
+        }
+        if (failed_.load()) throw Abandoned{};
+    }
+    void folded(int i) {
+        folded_.store(i, std::memory_order_release);
+        folded_.notify_all();
+    }
+    void fail() {
+        failed_.store(true);
+        folded_.store(std::numeric_limits<int>::max());
+        folded_.notify_all();
+    }
+    int take_chunk() { return next_.fetch_add(1); }
+    bool take_root() { return !root_taken_.exchange(true); }
+
+    struct Abandoned {};
+
+  private:
+    std::atomic<int> next_{1}, folded_{0};
+    std::atomic<bool> failed_{false}, root_taken_{false};
+};
+
 }  // namespace
 
 double drm_sum(int series, int steps, int64_t terms, const Workspace& w, Report& report) {
-    const int n = w.n, width = step_width(n);
-    const int per_step = width / TermWords;
-    double err = 0.0;
-    for (int i = 1; i <= steps; ++i) {
-        const int step_time = clock_ms();
-        const int64_t first = static_cast<int64_t>(steps - i) * per_step + 1;
-        const auto count = static_cast<int>(std::min<int64_t>(per_step, terms - first + 1));
-        err = dmax(err, drm_step(series, width, static_cast<double>(first), count, w.step()));
+    const Chunks chunks{series, steps, step_width(w.n), terms};
+    int step_time = clock_ms();
+    // Folds chunk i, merged in lane c, and reports it; its error.
+    const auto fold_and_report = [&](int i, const StepArrays& c) {
         report.merged();
-        err = dmax(err, fold(w.step(), i == 1, w));
+        const double err = fold(c, i == 1, w);
         report.folded();
-        report.step(i, (clock_ms() - step_time) / 1000.0);
+        const int now = clock_ms();
+        report.step(i, (now - step_time) / 1000.0);
+        step_time = now;
+        return err;
+    };
+    if (w.lanes == 1) {
+        double err = 0.0;
+        for (int i = 1; i <= steps; ++i) {
+            err = dmax(err, chunks.merge(i, w.step()));
+            err = dmax(err, fold_and_report(i, w.step()));
+        }
+        return err;
     }
-    return err;
+    // Two threads take the chunks in turn, chunk i in lane (steps - i) % 2,
+    // so that the last one lies in lane 0, where the final assembly follows;
+    // each folds the chunk it merged once the one before is folded.  Lane 1
+    // is free once chunk steps - 1 is folded: the root goes there, made by
+    // the thread that finds no chunk left first.  Should a thread not start,
+    // the other does all of it: it never waits for work that it has left.
+    TwoLanes order;
+    double errs[2] = {0.0, 0.0};
+    const ThreadCountScope two(2);
+    parallel_for(2, [&](int task, int) {
+        try {
+            double err = 0.0;
+            for (int i; (i = order.take_chunk()) <= steps;) {
+                const StepArrays c = w.step((steps - i) % 2);
+                order.await_folded(i - 2);
+                err = dmax(err, chunks.merge(i, c));
+                order.await_folded(i - 1);
+                err = dmax(err, fold_and_report(i, c));
+                order.folded(i);
+            }
+            if (order.take_root()) {
+                order.await_folded(steps - 1);
+                err = dmax(err, lane_root(series, w));
+            }
+            errs[task] = err;
+        } catch (const TwoLanes::Abandoned&) {
+        } catch (...) {
+            order.fail();
+            throw;
+        }
+    });
+    return dmax(errs[0], errs[1]);
 }
 
 double compute_pi(int series, const Workspace& w) {
@@ -206,9 +331,12 @@ double compute_pi(int series, const Workspace& w) {
     double err = mp_reciprocal(den, r, n, temp);
     err = dmax(err, area_product(r, dp, 0, n, w.area));
     mp_copy(w.area, den, n + 1);
-    // the numerator f0 f1 sqrt(f2)
+    // the numerator f0 f1 sqrt(f2), whose root drm_sum has made in lane 1
+    // where there is one
     if (f[2] == 1) {
         mp_set_small(1, r, n);
+    } else if (w.lanes == 2) {
+        mp_copy(w.step(1).q, r, n + 1);
     } else {
         err = dmax(err, mp_sqrt_int(f[2], r, n, Root::Sqrt, temp));
     }

@@ -163,8 +163,9 @@ int64_t cgroups_room() {
 RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     const int n = fmt_size;
     const int threads = run_threads(n, threads_in_effect);
+    const int lanes = run_lanes(n, threads_in_effect);
     // The block of allocate_doubles, touched throughout: the workspace.
-    const int64_t count = Workspace::doubles(n);
+    const int64_t count = Workspace::doubles(n, lanes);
     const HugePages huge = huge_pages();
     int64_t resident = ProgramBytes;
     int64_t mapped = HugePageBytes + HeapBytes;  // the spare huge page of a block being mapped
@@ -179,9 +180,10 @@ RunMemory run_memory(int fmt_size, bool verify, int threads_in_effect) {
     // computation, or below ReleaseMin.
     const int64_t string = round_up_pages(int64_t{n} * DigitsPerWord + 64);
     const int64_t plans = round_up_pages(fft_plans_bytes(n));
-    // The threads beside the main one: the pool's workers and the one that
-    // draws the progress line.
-    const int64_t extra = threads;
+    // The threads beside the main one: the pool's workers (one for the
+    // second lane of a run that has two) and the one that draws the progress
+    // line.
+    const int64_t extra = std::max(threads, lanes);
     const int64_t processors = std::max<long>(1, sysconf(_SC_NPROCESSORS_ONLN));
     const int64_t arenas = std::min<int64_t>(extra, 8 * processors);
     const int64_t stack_page = huge == HugePages::always ? HugePageBytes : 0;

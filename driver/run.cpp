@@ -16,31 +16,16 @@
 
 namespace drmpi {
 
-namespace {
-
-// Sets the thread count for its lifetime, and restores it.
-class ThreadCountScope {
-  public:
-    explicit ThreadCountScope(int n) : was_(thread_count()) { set_thread_count(n); }
-    ~ThreadCountScope() { set_thread_count(was_); }
-    ThreadCountScope(const ThreadCountScope&) = delete;
-    ThreadCountScope& operator=(const ThreadCountScope&) = delete;
-
-  private:
-    int was_;
-};
-
-}  // namespace
-
 PiResult compute_digits(int series, const RunSize& size, Report& report) {
     const int n = static_cast<int>(size.fmt_size);
     const int words = static_cast<int>(size.word_count);
     // Every job of the run follows this count.
+    const int lanes = run_lanes(n, thread_count());
     const ThreadCountScope threads(run_threads(n, thread_count()));
     PiResult r;
     r.steps = drm_step_count(series, words, n);
     parallel_start();
-    const Workspace w(n);
+    const Workspace w(n, lanes);
     fft_prepare(n);
     report.start(series, size, r.steps);
     const int start = clock_ms();

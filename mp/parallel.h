@@ -18,6 +18,18 @@ int thread_count();
 // Changes the thread count (n >= 1) for the calls that follow.
 void set_thread_count(int n);
 
+// Sets the thread count for its lifetime, and restores it.
+class ThreadCountScope {
+  public:
+    explicit ThreadCountScope(int n) : was_(thread_count()) { set_thread_count(n); }
+    ~ThreadCountScope() { set_thread_count(was_); }
+    ThreadCountScope(const ThreadCountScope&) = delete;
+    ThreadCountScope& operator=(const ThreadCountScope&) = delete;
+
+  private:
+    int was_;
+};
+
 // Starts the threads that thread_count() asks for now, rather than on first
 // use: a run calls it before it starts, so that a system that refuses threads
 // stops it there.  Throws std::system_error when a thread cannot be started;

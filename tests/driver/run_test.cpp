@@ -140,5 +140,25 @@ TEST(DriverErrors, RunErrorIsTheLargestOfEveryProduct) {
     EXPECT_FALSE(r.sound);
 }
 
+// Two lanes, whose threads make two steps at once and the root beside them,
+// give the words and the error of one, for one step and for several.
+TEST(DriverErrors, TwoLanesMatchOne) {
+    constexpr int N = 1024;
+    const drmpi::Workspace one(N), two(N, 2);
+    for (int series = 0; series < 3; ++series)
+        for (int steps = 1; steps <= 4; ++steps) {
+            double err[2];
+            for (const drmpi::Workspace* w : {&one, &two}) {
+                drmpi::Report quiet(drmpi::ReportTo::Nowhere, 0.0);
+                const int64_t terms = steps * N / drmpi::TermWords - 3;
+                err[w == &two] = drmpi::dmax(drmpi::drm_sum(series, steps, terms, *w, quiet),
+                                             drmpi::compute_pi(series, *w));
+            }
+            EXPECT_EQ(err[0], err[1]) << "series " << series << ", " << steps << " steps";
+            EXPECT_TRUE(std::equal(one.pi, one.pi + N + 1, two.pi))
+                << "series " << series << ", " << steps << " steps";
+        }
+}
+
 }  // namespace
 }  // namespace drmpi_test
