@@ -30,6 +30,8 @@ PiResult compute_digits(int series, const RunSize& size, Report& report) {
     report.start(series, size, r.steps);
     const int start = clock_ms();
     r.error = drm_sum(series, r.steps, drm_term_count(series, words, n), w, report);
+    // The thread of the second lane is done with.
+    if (lanes == 2) parallel_retire();
     r.error = dmax(r.error, compute_pi(series, w));
     w.release_all_but_pi();
     r.digits = pi_digits(w.pi, words);

@@ -111,6 +111,20 @@ class Pool {
         if (error_) std::rethrow_exception(error_);
     }
 
+    // Ends the workers without waiting for them: each leaves as it sees the
+    // pool's generation change, and the next job starts new ones.
+    void retire() {
+        std::lock_guard<std::mutex> job(job_mutex_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (workers_ == 0) return;
+            workers_ = 0;
+            generation_.fetch_add(1);
+            job_.store(((job_.load() >> 32) + 1) << 32, std::memory_order_release);
+        }
+        wake_.notify_all();
+    }
+
   private:
     // Starts workers until there are count.  Called with mutex_ held; throws
     // std::system_error when the system refuses a thread.
@@ -121,11 +135,12 @@ class Pool {
         }
     }
 
-    // What a worker starts with: its pool and number, and the processors it
-    // may run on once it runs.
+    // What a worker starts with: its pool, number and generation, and the
+    // processors it may run on once it runs.
     struct Start {
         Pool* pool;
         int t;
+        uint64_t generation;
         cpu_set_t allowed;
     };
 
@@ -135,7 +150,7 @@ class Pool {
     // elsewhere ran within 50 us.  Once running, it may run wherever the
     // process may.
     void start_worker(int t) {
-        auto start = std::make_unique<Start>(Start{this, t, {}});
+        auto start = std::make_unique<Start>(Start{this, t, generation_.load(), {}});
         pthread_attr_t attr;
         if (const int e = pthread_attr_init(&attr); e != 0)
             throw std::system_error(e, std::generic_category(), "cannot start a thread");
@@ -160,7 +175,7 @@ class Pool {
         const Start start = *static_cast<Start*>(arg);
         delete static_cast<Start*>(arg);
         if (CPU_COUNT(&start.allowed) > 0) sched_setaffinity(0, sizeof start.allowed, &start.allowed);
-        start.pool->work(start.t);
+        start.pool->work(start.t, start.generation);
         return nullptr;
     }
 
@@ -203,13 +218,16 @@ class Pool {
         cv.wait(lock, ready);
     }
 
-    void work(int t) {
+    // Takes part in the jobs of its generation as thread t, and returns once
+    // the pool has retired it.
+    void work(int t, uint64_t generation) {
         uint64_t seen = 0;
         for (;;) {
             await(wake_, [&] { return job_.load(std::memory_order_acquire) >> 32 != seen; });
             // The job's number and its helpers, read at once: while this
             // thread is one of them, the job stays as it is.
             const uint64_t job = job_.load(std::memory_order_acquire);
+            if (generation_.load() != generation) return;
             seen = job >> 32;
             if (t > static_cast<int>(job & 0xffffffff)) continue;
             take(t);
@@ -223,7 +241,8 @@ class Pool {
     std::mutex job_mutex_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
-    int workers_ = 0;  // started, never ended
+    int workers_ = 0;  // of the current generation
+    std::atomic<uint64_t> generation_{0};
     std::atomic<int> threads_{0};
     // The current job's number (high half) and the workers that take part,
     // 1 .. helpers (low half), published once its fields are set.
@@ -251,6 +270,8 @@ int thread_count() { return pool().threads(); }
 void set_thread_count(int n) { pool().set_threads(n < 1 ? 1 : n); }
 
 void parallel_start() { pool().start(); }
+
+void parallel_retire() { pool().retire(); }
 
 void parallel_run(int count, void (*fn)(void* ctx, int i, int t), void* ctx) {
     pool().run(count, fn, ctx);

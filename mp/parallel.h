@@ -37,6 +37,11 @@ class ThreadCountScope {
 // one is done without.
 void parallel_start();
 
+// Ends the threads beside the caller, without waiting for them, for a process
+// that will not need them for a while: one whose threads have all ended exits
+// without waking any.  The next job that needs threads starts them again.
+void parallel_retire();
+
 // Runs fn(ctx, i, t) for i = 0 .. count-1, on up to thread_count() threads
 // at once, and returns when all are done.  t < thread_count() names the
 // thread that runs the task, no two running tasks share it, and thread 0 is

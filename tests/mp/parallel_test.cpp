@@ -1,5 +1,6 @@
 // The pool under failure: a task that throws, on the caller or on a worker,
-// ends its job cleanly, and the pool goes on.
+// ends its job cleanly, and the pool goes on; and a pool whose workers were
+// retired starts new ones.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -35,6 +36,29 @@ TEST(Parallel, ATaskThatThrowsEndsItsJob) {
         drmpi::parallel_for(200, [&](int, int) { ++whole; });
         EXPECT_EQ(whole.load(), 200);
     }
+    drmpi::set_thread_count(threads);
+}
+
+// Workers retired while they poll, sleep or have not yet run leave without
+// taking part in a later job: every job of new workers runs each task once,
+// on both threads where they meet.
+TEST(Parallel, RetiredWorkersLeaveLaterJobsAlone) {
+    const int threads = drmpi::thread_count();
+    drmpi::set_thread_count(2);
+    int both = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::atomic<int> tasks{0}, seen{0};
+        drmpi::parallel_for(64, [&](int, int t) {
+            ++tasks;
+            seen |= 1 << t;
+            std::this_thread::sleep_for(std::chrono::microseconds(round % 3 * 20));
+        });
+        EXPECT_EQ(tasks.load(), 64);
+        both += seen.load() == 3;
+        if (round % 4 != 3) drmpi::parallel_retire();
+        if (round % 5 == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    EXPECT_GT(both, 0);
     drmpi::set_thread_count(threads);
 }
 
