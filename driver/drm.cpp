@@ -109,7 +109,11 @@ Workspace::Workspace(int size, int lane_count)
     // the area a Newton operation's spectra.
     DRMPI_ASSERT(2 * step_number(n) > n && 2 * packed_number(n) >= rounded(n) &&
                  newton_spectra_size(n) <= area_size(n));
-    fault_in(storage_.get(), lanes == 1 ? touched_size(n) : doubles(n, lanes));
+    fault_in(storage_.get(), touched_size(n));
+}
+
+void Workspace::fault_in_second_lane() const {
+    if (lanes == 2) fault_in(second_.q, lane_size(n));
 }
 
 void Workspace::release_all_but_pi() const {
@@ -274,13 +278,16 @@ double drm_sum(int series, int steps, int64_t terms, const Workspace& w, Report&
     // so that the last one lies in lane 0, where the final assembly follows;
     // each folds the chunk it merged once the one before is folded.  Lane 1
     // is free once chunk steps - 1 is folded: the root goes there, made by
-    // the thread that finds no chunk left first.  Should a thread not start,
-    // the other does all of it: it never waits for work that it has left.
+    // the thread that finds no chunk left first.  Lane 1's pages are faulted
+    // in by the second task, off the first one's path.  Should a thread not
+    // start, the other does all of it: it never waits for work that it has
+    // left.
     TwoLanes order;
     double errs[2] = {0.0, 0.0};
     const ThreadCountScope two(2);
     parallel_for(2, [&](int task, int) {
         try {
+            if (task == 1) w.fault_in_second_lane();
             double err = 0.0;
             for (int i; (i = order.take_chunk()) <= steps;) {
                 const StepArrays c = w.step((steps - i) % 2);

@@ -65,7 +65,8 @@ inline constexpr int ReleaseMin = 1 << 18;
 // and T, lying together, hold the numbers of its Newton operations, and pi).
 // With two lanes (run_lanes), a second Q, P and T and area follow, where the
 // steps of the other lane and the square root of the final assembly are made.
-// The pages that a run touches are faulted in at once, on every thread.
+// The pages that a run touches are faulted in at once, on every thread, but
+// for those of lane 1, which fault_in_second_lane faults in.
 // Throws std::bad_alloc when the memory is not there.
 class Workspace {
   public:
@@ -77,6 +78,9 @@ class Workspace {
     // ReleaseMin or more: what a run allocates next (its digits) then takes
     // its place.
     void release_all_but_pi() const;
+
+    // Faults in the pages of lane 1, where there is one.
+    void fault_in_second_lane() const;
 
     int n;
     int lanes;
