@@ -151,8 +151,8 @@ TEST(DriverErrors, TwoLanesMatchOne) {
             for (const drmpi::Workspace* w : {&one, &two}) {
                 drmpi::Report quiet(drmpi::ReportTo::Nowhere, 0.0);
                 const int64_t terms = steps * N / drmpi::TermWords - 3;
-                err[w == &two] = drmpi::dmax(drmpi::drm_sum(series, steps, terms, *w, quiet),
-                                             drmpi::compute_pi(series, *w));
+                const double sum_err = drmpi::drm_sum(series, steps, terms, *w, quiet);
+                err[w == &two] = drmpi::dmax(sum_err, drmpi::compute_pi(series, *w));
             }
             EXPECT_EQ(err[0], err[1]) << "series " << series << ", " << steps << " steps";
             EXPECT_TRUE(std::equal(one.pi, one.pi + N + 1, two.pi))
